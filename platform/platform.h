@@ -1,0 +1,33 @@
+// The OS layer: the only code that includes OS headers (posix/ or win32/ is built, never both).
+// Every function reports failure by its return value; nothing here logs or throws.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct PlatformFile;  // an open file, read-only
+
+// Opens `name` for reading; null when it cannot be opened.
+PlatformFile* platform_file_open(const char* name);
+// Reads up to `n` bytes at the current position; returns the count read (0 at end), -1 on error.
+int64_t platform_file_read(PlatformFile* f, void* dst, uint32_t n);
+// Moves to absolute byte position `pos`; false on failure.
+bool platform_file_seek(PlatformFile* f, uint64_t pos);
+// Size of the file in bytes, -1 when unknown.
+int64_t platform_file_size(PlatformFile* f);
+void platform_file_close(PlatformFile* f);
+
+// Writes a whole file (tools only); false on failure.
+bool platform_file_write_all(const char* name, const void* data, size_t n);
+
+// Full path of the running executable into `out` (NUL-terminated); false when unknown.
+bool platform_own_executable(char* out, size_t cap);
+
+// Profile values: section "Tesmo Video Tools" and the like. Windows keeps them in win.ini;
+// elsewhere they live in $XDG_CONFIG_HOME/korva/profile.ini (default ~/.config/korva/profile.ini).
+// Copies the value (or `fallback`) into `out`, at most cap - 1 characters; returns its length.
+size_t platform_profile_string(const char* section, const char* key, const char* fallback,
+                               char* out, size_t cap);
+bool platform_profile_write(const char* section, const char* key, const char* value);
+
+// Size of the main screen in pixels; false when there is no screen (then 0 × 0).
+bool platform_screen_size(int32_t* width, int32_t* height);

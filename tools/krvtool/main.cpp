@@ -1,0 +1,75 @@
+// krvtool: inspection and export of .krv movies.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "tools/krvtool/tool.h"
+
+namespace {
+
+struct ToolCommand {
+  const char* name;
+  tool_command_fn run;
+  const char* summary;
+};
+
+const ToolCommand kCommands[] = {
+    {"info", cmd_info, "info MOVIE [--frames]           header, tracks, index, key frames, peak rate"},
+    {"options", cmd_options, "options \"TEXT\" [--defaults \"TEXT\"] [--profile \"TEXT\"]  what a command line means"},
+    {"planes", cmd_planes, "planes MOVIE OUT.raw [--alpha] [--maps]  decoded planes of every frame"},
+    {"pcm", cmd_pcm, "pcm MOVIE TRACK OUT.raw         16-bit PCM of one track"},
+    {"wav", cmd_wav, "wav MOVIE TRACK OUT.wav         one track as a WAV file"},
+    {"sample", cmd_sample, "sample OUT.krv [--frames N]     write a small test movie"},
+};
+
+void usage(FILE* out) {
+  std::fprintf(out, "usage: krvtool COMMAND [ARGS]   (krvtool COMMAND --help for details)\n\ncommands:\n");
+  for (const ToolCommand& c : kCommands) std::fprintf(out, "  %s\n", c.summary);
+}
+
+}  // namespace
+
+int tool_fail(const char* fmt, ...) {
+  std::fputs("krvtool: ", stderr);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fputc('\n', stderr);
+  return 1;
+}
+
+bool tool_wants_help(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) return true;
+  return false;
+}
+
+bool tool_read_file(const char* name, std::vector<uint8_t>* out, const char** error) {
+  PlatformFile* f = platform_file_open(name);
+  if (!f) { *error = "cannot open the file"; return false; }
+  int64_t size = platform_file_size(f);
+  if (size < 0 || size > int64_t(0x7fffffff)) {
+    platform_file_close(f);
+    *error = size < 0 ? "cannot read the file's size" : "the file is larger than 2 GiB";
+    return false;
+  }
+  out->resize(size_t(size));
+  int64_t got = size ? platform_file_read(f, out->data(), uint32_t(size)) : 0;
+  platform_file_close(f);
+  if (got != size) { *error = "cannot read the file"; return false; }
+  return true;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    usage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 1 : 0;
+  }
+  for (const ToolCommand& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+  tool_fail("unknown command '%s'", argv[1]);
+  usage(stderr);
+  return 1;
+}

@@ -1,0 +1,21 @@
+// Shared pieces of krvtool's commands.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// One command: argv[0] is the command's name. Returns the process exit code.
+using tool_command_fn = int (*)(int argc, char** argv);
+
+int cmd_info(int argc, char** argv);
+int cmd_options(int argc, char** argv);
+int cmd_sample(int argc, char** argv);
+int cmd_planes(int argc, char** argv);
+int cmd_pcm(int argc, char** argv);
+int cmd_wav(int argc, char** argv);
+
+// Prints "krvtool: <message>" on standard error and returns 1.
+int tool_fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// True when argv holds -h or --help.
+bool tool_wants_help(int argc, char** argv);
+// Reads a whole file; false (with *error set) when it cannot.
+bool tool_read_file(const char* name, std::vector<uint8_t>* out, const char** error);
