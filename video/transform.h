@@ -1,0 +1,32 @@
+// Transform and residue blocks: coefficient and residue readers (bit-plane set partitioning),
+// the dequantisation tables and the fixed-point 8 × 8 inverse transform.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "video/bit_reader.h"
+
+// Block position k = 8 × row + column → coding index.
+extern const uint8_t kCoefficientOrder[64];
+
+// Dequantisation factors with 16 fractional bits, [quantiser index 0..15][block position].
+extern const int32_t IntraQuant[16][64];
+extern const int32_t InterQuant[16][64];
+
+// Reads positions 1 to 63 of `block`; the caller has set position 0 (the DC).
+void read_coefficients(BitReader* r, int16_t block[64]);
+
+// Reads a residue block with event limit `limit` (0..127) and writes prediction + residue
+// (modulo 256) into the 8 × 8 block at `dst`. `prediction` is a local 8 × 8 array, row by row.
+void read_residue(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
+                  ptrdiff_t stride);
+
+// Dequantise with `quant` (one row of IntraQuant / InterQuant), inverse-transform, and store
+// 8 × 8 samples (low 8 bits, no clamping).
+void idct_put(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
+// The same, each sample stored as a 2 × 2 square of the 16 × 16 area at `dst`.
+void idct_put_scaled(const int16_t block[64], const int32_t quant[64], uint8_t* dst,
+                     ptrdiff_t stride);
+// The same, added (modulo 256) to the 8 × 8 `prediction` array.
+void idct_add(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64],
+              uint8_t* dst, ptrdiff_t stride);
