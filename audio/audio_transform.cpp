@@ -1,0 +1,432 @@
+// Real DFT and cosine transform on one complex FFT of n / 2 points.
+//
+// The complex FFT is a decimation in frequency that splits every block of M points into one
+// half (M / 2 points) and two quarters (M / 4 points each):
+//   x0 = Q0 + Q2, x1 = Q0 − Q2, x2 = Q1 + Q3, x3 = Q1 − Q3,
+//   half = (x0, x2), Q2 = (x1 + i·x3)·e^(+iθp), Q3 = (x1 − i·x3)·e^(+3iθp), θ = 2π / M,
+// then transforms the half and the quarters the same way, down to written-out eight- and
+// sixteen-point kernels. The outputs land in bit-reversed order; one permutation at the end
+// puts them in place. The backward form (e^(−i)) is the forward form on the conjugated input,
+// conjugated again while permuting.
+//
+// Twiddle table layout (nw entries; built by make_twiddles): a level of h entries holds, for
+// a step δ = (π/4) / h, w[0] = 1, w[1] = cos(π/4), w[2] = 0.5 / cos(2δ), w[3] = 0.5 / cos(6δ)
+// and, for j = 4, 8, ... < h, cos(jδ), sin(jδ), cos(3jδ), sin(3jδ). The top level has
+// h = nw / 2; each following level halves h and doubles δ. The level of h entries starts 2h
+// entries before the end of the table, so every size finds its own level by counting back
+// from the end, whatever larger size the table was built for:
+//   the first stage over n floats (M = n / 2 points) reads the level n / 4 before the end and
+//   has only every other position stored: the positions between are formed by the half-angle
+//   rule, (w_before + w_after) × w[2] (and × w[3] for the 3θ twiddles);
+//   a later block of M points reads the level M before the end, one stored entry a position;
+//   the sixteen-point kernel derives cos(π/8) and sin(π/8) from the level 8 before the end.
+#include "audio/audio_transform.h"
+
+#include <cmath>
+
+namespace {
+
+// ---- tables ------------------------------------------------------------------------------
+
+void make_twiddles(int nw, int* sizes, float* w) {
+  sizes[0] = nw;
+  sizes[1] = 1;  // the cosine table must be rebuilt after the twiddles
+  if (nw <= 2) return;
+  int h = nw >> 1;
+  const double delta = float(std::atan(1.0) / h);
+  const float w4 = float(std::cos(delta * h));
+  w[0] = 1;
+  w[1] = w4;
+  if (h >= 4) {
+    w[2] = float(0.5 / std::cos(delta * 2));
+    w[3] = float(0.5 / std::cos(delta * 6));
+  }
+  for (int j = 4; j < h; j += 4) {
+    const double x = delta * j;
+    const double x3 = x * 3;
+    w[j] = float(std::cos(x));
+    w[j + 1] = float(std::sin(x));
+    w[j + 2] = float(std::cos(x3));
+    w[j + 3] = float(std::sin(x3));
+  }
+  int base = 0;
+  while (h > 2) {
+    const int next = base + h;
+    h >>= 1;
+    w[next] = 1;
+    w[next + 1] = w4;
+    if (h >= 4) {
+      w[next + 2] = float(0.5 / double(w[base + 4]));
+      w[next + 3] = float(0.5 / double(w[base + 6]));
+      for (int j = 4; j < h; j += 4) {
+        w[next + j] = w[base + 2 * j];
+        w[next + j + 1] = w[base + 2 * j + 1];
+        w[next + j + 2] = w[base + 2 * j + 2];
+        w[next + j + 3] = w[base + 2 * j + 3];
+      }
+    }
+    base = next;
+  }
+}
+
+void make_cosines(int nc, int* sizes, float* c) {
+  sizes[1] = nc;
+  if (nc <= 1) return;
+  const int h = nc >> 1;
+  const double delta = float(std::atan(1.0) / h);
+  const double ch = std::cos(delta * h);
+  c[0] = float(ch);
+  c[h] = float(0.5 * ch);
+  for (int j = 1; j < h; ++j) {
+    c[j] = float(0.5 * std::cos(delta * j));
+    c[nc - j] = float(0.5 * std::sin(delta * j));
+  }
+}
+
+// ---- complex FFT -------------------------------------------------------------------------
+
+// One split of positions p of Q0 .. Q3 (quarters q complex points apart), twiddle 1.
+template <bool Conj>
+inline void split0(float* a, int p, int q) {
+  float* z0 = a + 2 * p;
+  float* z1 = z0 + 2 * q;
+  float* z2 = z1 + 2 * q;
+  float* z3 = z2 + 2 * q;
+  const float i0 = Conj ? -z0[1] : z0[1], i1 = Conj ? -z1[1] : z1[1];
+  const float i2 = Conj ? -z2[1] : z2[1], i3 = Conj ? -z3[1] : z3[1];
+  const float x0r = z0[0] + z2[0], x0i = i0 + i2;
+  const float x1r = z0[0] - z2[0], x1i = i0 - i2;
+  const float x2r = z1[0] + z3[0], x2i = i1 + i3;
+  const float x3r = z1[0] - z3[0], x3i = i1 - i3;
+  z0[0] = x0r;
+  z0[1] = x0i;
+  z1[0] = x2r;
+  z1[1] = x2i;
+  z2[0] = x1r - x3i;
+  z2[1] = x1i + x3r;
+  z3[0] = x1r + x3i;
+  z3[1] = x1i - x3r;
+}
+
+// The same with twiddles (wr, wi) for Q2 and (vr, vi) for Q3.
+template <bool Conj>
+inline void split1(float* a, int p, int q, float wr, float wi, float vr, float vi) {
+  float* z0 = a + 2 * p;
+  float* z1 = z0 + 2 * q;
+  float* z2 = z1 + 2 * q;
+  float* z3 = z2 + 2 * q;
+  const float i0 = Conj ? -z0[1] : z0[1], i1 = Conj ? -z1[1] : z1[1];
+  const float i2 = Conj ? -z2[1] : z2[1], i3 = Conj ? -z3[1] : z3[1];
+  const float x0r = z0[0] + z2[0], x0i = i0 + i2;
+  const float x1r = z0[0] - z2[0], x1i = i0 - i2;
+  const float x2r = z1[0] + z3[0], x2i = i1 + i3;
+  const float x3r = z1[0] - z3[0], x3i = i1 - i3;
+  z0[0] = x0r;
+  z0[1] = x0i;
+  z1[0] = x2r;
+  z1[1] = x2i;
+  float yr = x1r - x3i, yi = x1i + x3r;
+  z2[0] = wr * yr - wi * yi;
+  z2[1] = wr * yi + wi * yr;
+  yr = x1r + x3i;
+  yi = x1i - x3r;
+  z3[0] = vr * yr - vi * yi;
+  z3[1] = vr * yi + vi * yr;
+}
+
+inline void dft2(float* z) {
+  const float r = z[0] - z[2], i = z[1] - z[3];
+  z[0] += z[2];
+  z[1] += z[3];
+  z[2] = r;
+  z[3] = i;
+}
+
+// Kernels: the split applied down to single points, outputs in bit-reversed order.
+inline void kernel4(float* a) {
+  split0<false>(a, 0, 1);
+  dft2(a);
+}
+
+inline void kernel8(float* a, float w4) {
+  split0<false>(a, 0, 2);
+  split1<false>(a, 1, 2, w4, w4, -w4, w4);
+  kernel4(a);
+  dft2(a + 8);
+  dft2(a + 12);
+}
+
+struct KernelConsts {
+  float w4, c1, s1;  // cos(π/4), cos(π/8), sin(π/8)
+};
+
+inline void kernel16(float* a, const KernelConsts& k) {
+  split0<false>(a, 0, 4);
+  split1<false>(a, 1, 4, k.c1, k.s1, k.s1, k.c1);
+  split1<false>(a, 2, 4, k.w4, k.w4, -k.w4, k.w4);
+  split1<false>(a, 3, 4, k.s1, k.c1, -k.c1, -k.s1);
+  kernel8(a, k.w4);
+  kernel4(a + 16);
+  kernel4(a + 24);
+}
+
+// A middle stage on a block of m points (m ≥ 32) with its own twiddle level w.
+void split_stage(float* a, int m, const float* w, float w4) {
+  const int q = m >> 2, e = m >> 3;
+  split0<false>(a, 0, q);
+  for (int k = 1; k < e; ++k) {
+    const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
+    split1<false>(a, k, q, c, s, c3, s3);
+    split1<false>(a, q - k, q, s, c, -s3, -c3);
+  }
+  split1<false>(a, e, q, w4, w4, -w4, w4);
+}
+
+// Stored twiddles of the first stage: e^(2ikθ) and e^(6ikθ) for k = 0 .. m / 16.
+inline void first_twiddle(const float* w, int k, int f, float w4, float* t) {
+  if (k == 0) {
+    t[0] = 1; t[1] = 0; t[2] = 1; t[3] = 0;
+  } else if (k == f) {
+    t[0] = w4; t[1] = w4; t[2] = -w4; t[3] = w4;
+  } else {
+    t[0] = w[4 * k]; t[1] = w[4 * k + 1]; t[2] = w[4 * k + 2]; t[3] = w[4 * k + 3];
+  }
+}
+
+// The first stage on the whole array (m = n / 2 points, m ≥ 32), every other twiddle stored.
+template <bool Conj>
+void first_stage(float* a, int m, const float* w, float w4) {
+  const int q = m >> 2, e = m >> 3, f = m >> 4;
+  const float hr = w[2], h3 = w[3];
+  float t0[4], t1[4];
+  first_twiddle(w, 0, f, w4, t0);
+  split0<Conj>(a, 0, q);
+  for (int k = 0; k < f; ++k) {
+    first_twiddle(w, k + 1, f, w4, t1);
+    // Odd position 2k + 1 from its neighbours by the half-angle rule.
+    const float c = (t0[0] + t1[0]) * hr, s = (t0[1] + t1[1]) * hr;
+    const float c3 = (t0[2] + t1[2]) * h3, s3 = (t0[3] + t1[3]) * h3;
+    const int p = 2 * k + 1;
+    split1<Conj>(a, p, q, c, s, c3, s3);
+    split1<Conj>(a, q - p, q, s, c, -s3, -c3);
+    if (k + 1 < f) {
+      const int p2 = p + 1;
+      split1<Conj>(a, p2, q, t1[0], t1[1], t1[2], t1[3]);
+      split1<Conj>(a, q - p2, q, t1[1], t1[0], -t1[3], -t1[2]);
+    }
+    t0[0] = t1[0]; t0[1] = t1[1]; t0[2] = t1[2]; t0[3] = t1[3];
+  }
+  split1<Conj>(a, e, q, w4, w4, -w4, w4);
+}
+
+void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
+  if (m == 16) { kernel16(a, k); return; }
+  if (m == 8) { kernel8(a, k.w4); return; }
+  split_stage(a, m, wend - m, k.w4);
+  sub_transform(a, m >> 1, wend, k);
+  sub_transform(a + m, m >> 2, wend, k);
+  sub_transform(a + m + (m >> 1), m >> 2, wend, k);
+}
+
+// Bit-reversal permutation of m complex points (m ≥ 8), conjugating when asked. The table of
+// reversed half-indices is built in `scratch` (at least round(sqrt(m)) entries).
+void bit_reverse(float* a, int m, int* scratch, bool conj) {
+  int bits = 0;
+  while ((1 << bits) < m) ++bits;
+  const int q = bits >> 1, r = 1 << q;
+  const int mid = (bits & 1) ? 2 : 1;  // an odd bit count has one middle bit
+  int* rev = scratch;
+  rev[0] = 0;
+  for (int k = 1; k < r; ++k) rev[k] = (rev[k >> 1] >> 1) | ((k & 1) << (q - 1));
+  const int hi = r * mid;  // weight of the high part
+  for (int x = 0; x < r; ++x) {
+    for (int c = 0; c < mid; ++c) {
+      for (int y = 0; y < r; ++y) {
+        const int j = x * hi + c * r + y;
+        const int rj = rev[y] * hi + c * r + rev[x];
+        float* p = a + 2 * j;
+        if (j < rj) {
+          float* o = a + 2 * rj;
+          const float pr = p[0], pi = p[1];
+          p[0] = o[0];
+          p[1] = conj ? -o[1] : o[1];
+          o[0] = pr;
+          o[1] = conj ? -pi : pi;
+        } else if (j == rj && conj) {
+          p[1] = -p[1];
+        }
+      }
+    }
+  }
+}
+
+KernelConsts kernel_consts(int n, const float* w, int nw) {
+  KernelConsts k;
+  k.w4 = nw > 2 ? w[1] : 0.70710678f;
+  k.c1 = k.s1 = 0;
+  if (n >= 32) {
+    const float* l = w + nw - 8;  // the level of 4 entries: 0.5 / cos(π/8), 0.5 / cos(3π/8)
+    k.c1 = float(0.5 / double(l[2]));
+    k.s1 = float(0.5 / double(l[3]));
+  }
+  return k;
+}
+
+// X[k] = Σ z[j] e^(±2πijk/(n/2)), sign + when forward.
+void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int nw) {
+  if (n == 4) {
+    dft2(a);
+    return;
+  }
+  if (n == 8) {
+    const float s = forward ? 1.0f : -1.0f;
+    const float x0r = a[0] + a[4], x0i = a[1] + a[5];
+    const float x1r = a[0] - a[4], x1i = a[1] - a[5];
+    const float x2r = a[2] + a[6], x2i = a[3] + a[7];
+    const float x3r = a[2] - a[6], x3i = a[3] - a[7];
+    a[0] = x0r + x2r;
+    a[1] = x0i + x2i;
+    a[4] = x0r - x2r;
+    a[5] = x0i - x2i;
+    // X1 = x1 + (±i)·x3, X3 = x1 − (±i)·x3
+    a[2] = x1r - s * x3i;
+    a[3] = x1i + s * x3r;
+    a[6] = x1r + s * x3i;
+    a[7] = x1i - s * x3r;
+    return;
+  }
+  const int m = n >> 1;
+  const KernelConsts k = kernel_consts(n, w, nw);
+  if (n <= 32) {
+    if (!forward)
+      for (int j = 1; j < n; j += 2) a[j] = -a[j];
+    if (n == 16) kernel8(a, k.w4);
+    else kernel16(a, k);
+  } else {
+    const float* wend = w + nw;
+    const float* top = wend - (n >> 2);
+    if (forward) first_stage<false>(a, m, top, k.w4);
+    else first_stage<true>(a, m, top, k.w4);
+    sub_transform(a, m >> 1, wend, k);
+    sub_transform(a + m, m >> 2, wend, k);
+    sub_transform(a + m + (m >> 1), m >> 2, wend, k);
+  }
+  bit_reverse(a, m, sizes + 2, !forward);
+}
+
+// ---- real steps --------------------------------------------------------------------------
+
+void real_step_forward(int n, float* a, int nc, const float* c) {
+  const int m = n >> 1, ks = 2 * nc / m;
+  int kk = 0;
+  for (int j = 2; j < m; j += 2) {
+    const int k = n - j;
+    kk += ks;
+    const float wr = 0.5f - c[nc - kk], wi = c[kk];
+    const float xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
+    const float yr = wr * xr - wi * xi, yi = wr * xi + wi * xr;
+    a[j] -= yr;
+    a[j + 1] -= yi;
+    a[k] += yr;
+    a[k + 1] -= yi;
+  }
+}
+
+void real_step_backward(int n, float* a, int nc, const float* c) {
+  const int m = n >> 1, ks = 2 * nc / m;
+  int kk = 0;
+  for (int j = 2; j < m; j += 2) {
+    const int k = n - j;
+    kk += ks;
+    const float wr = 0.5f - c[nc - kk], wi = c[kk];
+    const float xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
+    const float yr = wr * xr + wi * xi, yi = wr * xi - wi * xr;
+    a[j] -= yr;
+    a[j + 1] -= yi;
+    a[k] += yr;
+    a[k + 1] -= yi;
+  }
+}
+
+void cosine_step(int n, float* a, int nc, const float* c) {
+  const int m = n >> 1, ks = nc / n;
+  int kk = 0;
+  for (int j = 1; j < m; ++j) {
+    const int k = n - j;
+    kk += ks;
+    const float wr = c[kk] - c[nc - kk], wi = c[kk] + c[nc - kk];
+    const float xr = wi * a[j] - wr * a[k];
+    a[j] = wr * a[j] + wi * a[k];
+    a[k] = xr;
+  }
+  a[m] *= c[0];
+}
+
+}  // namespace
+
+uint32_t audio_transform_sizes_entries(uint32_t n) {
+  return 2 + uint32_t(std::nearbyint(std::sqrt(double(n / 2))));
+}
+
+void audio_rdft(int n, int direction, float* a, int* sizes, float* table) {
+  int nw = sizes[0];
+  if (n > 4 * nw) {
+    nw = n >> 2;
+    make_twiddles(nw, sizes, table);
+  }
+  int nc = sizes[1];
+  if (n > 4 * nc) {
+    nc = n >> 2;
+    make_cosines(nc, sizes, table + nw);
+  }
+  const float* c = table + nw;
+  if (direction >= 0) {
+    complex_fft(n, true, a, sizes, table, nw);
+    if (n > 4) real_step_forward(n, a, nc, c);
+    const float x = a[0] - a[1];
+    a[0] += a[1];
+    a[1] = x;
+  } else {
+    a[1] = 0.5f * (a[0] - a[1]);
+    a[0] -= a[1];
+    if (n > 4) real_step_backward(n, a, nc, c);
+    complex_fft(n, false, a, sizes, table, nw);
+  }
+}
+
+void audio_dct(int n, int direction, float* a, int* sizes, float* table) {
+  int nw = sizes[0];
+  if (n > 4 * nw) {
+    nw = n >> 2;
+    make_twiddles(nw, sizes, table);
+  }
+  int nc = sizes[1];
+  if (n > nc) {
+    nc = n;
+    make_cosines(nc, sizes, table + nw);
+  }
+  const float* c = table + nw;
+  if (direction >= 0) {
+    cosine_step(n, a, nc, c);
+    complex_fft(n, true, a, sizes, table, nw);
+    if (n > 4) real_step_forward(n, a, nc, c);
+    const float x = a[0] - a[1];
+    a[0] += a[1];
+    for (int j = 2; j < n; j += 2) {
+      a[j - 1] = a[j] - a[j + 1];
+      a[j] += a[j + 1];
+    }
+    a[n - 1] = x;
+  } else {
+    const float x = a[n - 1];
+    for (int j = n - 2; j >= 2; j -= 2) {
+      a[j + 1] = a[j] - a[j - 1];
+      a[j] += a[j - 1];
+    }
+    a[1] = a[0] - x;
+    a[0] += x;
+    if (n > 4) real_step_backward(n, a, nc, c);
+    complex_fft(n, false, a, sizes, table, nw);
+    cosine_step(n, a, nc, c);
+  }
+}
