@@ -19,3 +19,8 @@ int tool_fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 bool tool_wants_help(int argc, char** argv);
 // Reads a whole file; false (with *error set) when it cannot.
 bool tool_read_file(const char* name, std::vector<uint8_t>* out, const char** error);
+
+struct ContainerView;
+// Reads MOVIE (or FILE|OFFSET) whole and opens a view of it; prints the error and returns
+// false when it cannot. `file` keeps the bytes the view points into.
+bool tool_load_movie(const char* arg, std::vector<uint8_t>* file, ContainerView* view);
