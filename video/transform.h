@@ -14,6 +14,11 @@ extern const uint8_t kCoefficientOrder[64];
 extern const int32_t IntraQuant[16][64];
 extern const int32_t InterQuant[16][64];
 
+// Both readers trust nothing: bits past the plane's data read as zero (BitReader), and the set
+// list is a fixed local array sized for the structural maxima (60 or 64 deferred singles at the
+// front, 9 split quads at the end); an insertion that would not fit is dropped, so no bit
+// sequence can make a reader store outside its arrays. Neither allocates.
+
 // Reads positions 1 to 63 of `block`; the caller has set position 0 (the DC).
 void read_coefficients(BitReader* r, int16_t block[64]);
 

@@ -1,0 +1,253 @@
+// Writers of the transform and residue blocks: see video_transform_writer.h.
+//
+// The list mechanics are written out again here rather than shared with the reader, so the
+// round-trip tests compare two independent renderings of Part 4.3. Where the reader reads a bit,
+// the writer decides it from the values it knows and writes it; everything else is the same.
+#include "encode/video_transform_writer.h"
+
+#include <bit>
+#include <cstring>
+
+#include "video/transform.h"
+
+namespace {
+
+constexpr uint32_t kFrontRoom = 64;
+constexpr uint32_t kListSize = kFrontRoom + 6 + 9;
+
+enum : uint8_t { kSet20 = 0, kSet16 = 1, kQuad = 2, kSingle = 3 };
+
+constexpr uint8_t entry_of(uint32_t first, uint8_t type) { return uint8_t(4 * first + type); }
+
+// Number of coding indices covered by a set of each type.
+constexpr uint32_t kSetSize[4] = {20, 16, 4, 1};
+
+uint32_t magnitude16(int16_t v) { return v < 0 ? uint32_t(-int32_t(v)) : uint32_t(v); }
+uint32_t magnitude8(int8_t v) { return v < 0 ? uint32_t(-int32_t(v)) : uint32_t(v); }
+
+uint32_t bit_length(uint32_t v) {
+  uint32_t n = 0;
+  while (v) {
+    ++n;
+    v >>= 1;
+  }
+  return n;
+}
+
+// The writer's mirror of the reader's set list and of one set pass.
+//
+// `Coder` supplies:
+//   uint32_t mag(j)            magnitude of coding index j
+//   bool significant(j, p)     writes what the reader reads when j becomes significant in plane
+//                              p (after the bit that made it so); false = the reader stops here
+struct List {
+  uint8_t entry[kListSize];
+  uint32_t front = kFrontRoom;
+  uint32_t end = kFrontRoom;
+
+  void start(const uint8_t* e, uint32_t n) {
+    std::memcpy(entry + kFrontRoom, e, n);
+    end = kFrontRoom + n;
+  }
+  void insert_front(uint8_t e) {
+    if (front > 0) entry[--front] = e;
+  }
+  void append(uint8_t e) {
+    if (end < kListSize) entry[end++] = e;
+  }
+};
+
+template <class Coder>
+bool set_significant(const Coder& c, uint32_t e, uint32_t m) {
+  const uint32_t first = e >> 2;
+  const uint32_t size = kSetSize[e & 3];
+  for (uint32_t j = first; j < first + size; ++j)
+    if (c.mag(j) >= m) return true;
+  return false;
+}
+
+template <class Coder>
+bool write_quad(BitWriter* w, List* l, Coder& c, uint32_t i, uint32_t p) {
+  const uint32_t m = 1u << p;
+  for (uint32_t j = i; j < i + 4; ++j) {
+    if (c.mag(j) < m) {
+      write_bit(w, 1);  // not yet significant: deferred as a single at the front
+      l->insert_front(entry_of(j, kSingle));
+    } else {
+      write_bit(w, 0);
+      if (!c.significant(j, p)) return false;
+    }
+  }
+  return true;
+}
+
+template <class Coder>
+bool write_pass(BitWriter* w, List* l, Coder& c, uint32_t p) {
+  const uint32_t m = 1u << p;
+  for (uint32_t pos = l->front; pos < l->end; ++pos) {
+    uint32_t e = l->entry[pos];
+    while (e != 0) {
+      const bool sig = set_significant(c, e, m);
+      write_bit(w, sig);
+      if (!sig) break;
+      const uint32_t i = e >> 2;
+      switch (e & 3) {
+        case kSingle:
+          l->entry[pos] = 0;
+          e = 0;
+          if (!c.significant(i, p)) return false;
+          break;
+        case kQuad:
+          l->entry[pos] = 0;
+          e = 0;
+          if (!write_quad(w, l, c, i, p)) return false;
+          break;
+        case kSet16:
+          e = entry_of(i, kQuad);
+          l->entry[pos] = uint8_t(e);
+          l->append(entry_of(i + 4, kQuad));
+          l->append(entry_of(i + 8, kQuad));
+          l->append(entry_of(i + 12, kQuad));
+          break;
+        default:  // kSet20
+          e = entry_of(i + 4, kSet16);
+          l->entry[pos] = uint8_t(e);
+          if (!write_quad(w, l, c, i, p)) return false;
+          break;
+      }
+    }
+  }
+  return true;
+}
+
+struct CoefficientCoder {
+  int16_t value[64];  // coding order
+  BitWriter* w;
+
+  uint32_t mag(uint32_t j) const { return magnitude16(value[j]); }
+  bool significant(uint32_t j, uint32_t p) {
+    const uint32_t a = mag(j);
+    write_bits(w, a - (1u << p), p);  // the p bits below the leading one
+    write_bit(w, value[j] < 0);
+    return true;
+  }
+};
+
+struct ResidueCoder {
+  uint32_t magnitude[64];  // coding order
+  bool negative[64];
+  uint8_t decoded[64];     // what the reader holds so far, modulo 256
+  uint8_t order[64];       // indices in the order they became significant
+  uint32_t count = 0;
+  uint32_t events = 0;
+  uint32_t limit = 0;
+  BitWriter* w;
+
+  uint32_t mag(uint32_t j) const { return magnitude[j]; }
+  bool event() {
+    if (events == limit) return false;
+    ++events;
+    return true;
+  }
+  bool significant(uint32_t j, uint32_t p) {
+    const uint32_t m = 1u << p;
+    write_bit(w, negative[j]);
+    decoded[j] = negative[j] ? uint8_t(0u - m) : uint8_t(m);
+    if (count < 64) order[count++] = uint8_t(j);
+    return event();
+  }
+};
+
+const uint8_t kCoefficientStart[6] = {
+    entry_of(4, kSet20),  entry_of(24, kSet20), entry_of(44, kSet20),
+    entry_of(1, kSingle), entry_of(2, kSingle), entry_of(3, kSingle),
+};
+const uint8_t kResidueStart[4] = {entry_of(4, kSet20), entry_of(24, kSet20), entry_of(44, kSet20),
+                                  entry_of(0, kQuad)};
+
+}  // namespace
+
+int coefficient_planes(const int16_t block[64]) {
+  uint32_t largest = 0;
+  for (uint32_t k = 1; k < 64; ++k) {
+    if (block[k] == INT16_MIN) return -1;
+    const uint32_t a = magnitude16(block[k]);
+    if (a > largest) largest = a;
+  }
+  return int(bit_length(largest));
+}
+
+bool write_coefficients(BitWriter* w, const int16_t block[64], int planes) {
+  const int need = coefficient_planes(block);
+  if (need < 0) return false;
+  if (planes == kAutoPlanes) planes = need;
+  if (planes < need || planes > 15) return false;
+
+  CoefficientCoder c;
+  c.w = w;
+  c.value[0] = 0;
+  for (uint32_t k = 1; k < 64; ++k) c.value[kCoefficientOrder[k]] = block[k];
+
+  write_bits(w, uint32_t(planes), 4);
+  if (planes == 0) return true;
+  List l;
+  l.start(kCoefficientStart, 6);
+  for (uint32_t p = uint32_t(planes); p-- > 0;) write_pass(w, &l, c, p);
+  return true;
+}
+
+int residue_planes(const int8_t residue[64]) {
+  uint32_t largest = 0;
+  for (uint32_t k = 0; k < 64; ++k) {
+    const uint32_t a = magnitude8(residue[k]);
+    if (a > largest) largest = a;
+  }
+  return largest <= 1 ? 0 : int(bit_length(largest)) - 1;
+}
+
+uint32_t residue_events(const int8_t residue[64]) {
+  uint32_t events = 0;
+  for (uint32_t k = 0; k < 64; ++k) events += uint32_t(std::popcount(magnitude8(residue[k])));
+  return events;
+}
+
+bool write_residue(BitWriter* w, const int8_t residue[64], int t, uint32_t limit,
+                   int8_t decoded[64]) {
+  const int need = residue_planes(residue);
+  if (t == kAutoPlanes) t = need;
+  if (t < need || t > 7) return false;
+
+  ResidueCoder c;
+  c.w = w;
+  c.limit = limit;
+  for (uint32_t k = 0; k < 64; ++k) {
+    const uint32_t j = kCoefficientOrder[k];
+    c.magnitude[j] = magnitude8(residue[k]);
+    c.negative[j] = residue[k] < 0;
+    c.decoded[j] = 0;
+  }
+
+  write_bits(w, uint32_t(t), 3);
+  List l;
+  l.start(kResidueStart, 4);
+  for (uint32_t p = uint32_t(t) + 1; p-- > 0;) {
+    const uint32_t m = 1u << p;
+    // Refinement of the values significant before this plane: their bit p.
+    const uint32_t refine = c.count;
+    bool stopped = false;
+    for (uint32_t s = 0; s < refine && !stopped; ++s) {
+      const uint32_t j = c.order[s];
+      const uint32_t bit = (c.magnitude[j] >> p) & 1;
+      write_bit(w, bit);
+      if (!bit) continue;
+      uint8_t& v = c.decoded[j];
+      v = int8_t(v) >= 0 ? uint8_t(v + m) : uint8_t(v - m);
+      stopped = !c.event();
+    }
+    if (stopped || !write_pass(w, &l, c, p)) break;
+  }
+
+  if (decoded)
+    for (uint32_t k = 0; k < 64; ++k) decoded[k] = int8_t(c.decoded[kCoefficientOrder[k]]);
+  return true;
+}

@@ -1,0 +1,340 @@
+// Transform and residue blocks (Part 4.3): the coefficient and residue readers (bit-plane set
+// partitioning) and the fixed-point 8 × 8 inverse transform. The dequantisation tables are in
+// quant_tables.cpp.
+//
+// Nothing here allocates: the set list, the coding-order values and the transform workspace are
+// local arrays. Bits past the plane's data read as zero through the BitReader, and every loop is
+// bounded by the block structure (at most 15 planes, a list of at most kListSize entries), so
+// any bit sequence, however corrupt, ends after a bounded number of reads.
+#include "video/transform.h"
+
+#include <cstring>
+
+const uint8_t kCoefficientOrder[64] = {
+    0,  1,  4,  5,  8,  9,  12, 13,  //
+    2,  3,  6,  7,  10, 11, 14, 15,  //
+    24, 25, 44, 45, 16, 17, 20, 21,  //
+    26, 27, 46, 47, 18, 19, 22, 23,  //
+    28, 29, 32, 33, 48, 49, 52, 53,  //
+    30, 31, 34, 35, 50, 51, 54, 55,  //
+    36, 37, 40, 41, 56, 57, 60, 61,  //
+    38, 39, 42, 43, 58, 59, 62, 63,  //
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// The set list.
+//
+// Entries are single bytes, 4 × first + type (type 0 = 20 indices, 1 = 16, 2 = a quad, 3 = one
+// index); 0 marks a removed entry (no live entry is 0: the type-0 sets start at 4, 24 and 44).
+// The list is one local array: the starting entries are placed at kFrontRoom, deferred singles
+// are inserted below them (the front moves down) and split sets are appended above them (the
+// end moves up). Removed entries stay in place as 0, so positions never move.
+//
+// Bound policy. The limits follow from the block structure, whatever the bits: a quad is treated
+// at most once (a type-2 entry is removed when it is treated, a type-0 entry becomes type 1 when
+// its quad is), so each coding index is deferred at most once, which caps the front insertions at
+// 60 for coefficients (indices 4 to 63) and 64 for residues (0 to 63); and each of the three
+// 16-sets splits at most once, which caps the appends at 9. The array has exactly that room
+// (64 below the start, 6 starting entries, 9 above). The insertion and the append still check
+// their room and drop an entry that would not fit (its value then stays 0): this cannot happen,
+// but it keeps every store inside the array even if the reasoning above were ever broken by a
+// change to the list mechanics.
+constexpr uint32_t kFrontRoom = 64;
+constexpr uint32_t kStartRoom = 6;
+constexpr uint32_t kEndRoom = 9;
+constexpr uint32_t kListSize = kFrontRoom + kStartRoom + kEndRoom;
+
+constexpr uint8_t kSet20 = 0;
+constexpr uint8_t kSet16 = 1;
+constexpr uint8_t kQuad = 2;
+constexpr uint8_t kSingle = 3;
+
+constexpr uint8_t list_entry(uint32_t first, uint8_t type) { return uint8_t(4 * first + type); }
+
+struct SetList {
+  uint8_t entry[kListSize];
+  uint32_t front;  // first live position
+  uint32_t end;    // one past the last position
+};
+
+inline void list_start(SetList* l, const uint8_t* start, uint32_t n) {
+  l->front = kFrontRoom;
+  l->end = kFrontRoom + n;
+  std::memcpy(l->entry + kFrontRoom, start, n);
+}
+
+inline void list_insert_front(SetList* l, uint8_t e) {
+  if (l->front > 0) l->entry[--l->front] = e;
+}
+
+inline void list_append(SetList* l, uint8_t e) {
+  if (l->end < kListSize) l->entry[l->end++] = e;
+}
+
+// Treats the four indices of a quad starting at i: per index one bit; 1 defers it as a single at
+// the front of the list, 0 makes it significant now (`significant` reads its value). Returns
+// false as soon as `significant` asks to stop.
+template <class Significant>
+inline bool treat_quad(BitReader* br, SetList* l, uint32_t i, Significant& significant) {
+  for (uint32_t j = i; j < i + 4; ++j) {
+    if (read_bit(br)) {
+      list_insert_front(l, list_entry(j, kSingle));
+    } else if (!significant(j)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One set pass of plane p over the list, from the front it has at the start of the pass to its
+// end (which moves while sets are appended). `significant(j)` is called for each coding index
+// that becomes significant and returns false to stop the whole decode at once (residue event
+// limit); the pass then returns false.
+template <class Significant>
+inline bool set_pass(BitReader* br, SetList* l, Significant& significant) {
+  for (uint32_t pos = l->front; pos < l->end; ++pos) {
+    uint32_t e = l->entry[pos];
+    while (e != 0) {
+      if (!read_bit(br)) break;
+      const uint32_t i = e >> 2;
+      switch (e & 3) {
+        case kSingle:
+          l->entry[pos] = 0;
+          e = 0;
+          if (!significant(i)) return false;
+          break;
+        case kQuad:
+          l->entry[pos] = 0;
+          e = 0;
+          if (!treat_quad(br, l, i, significant)) return false;
+          break;
+        case kSet16:
+          // Becomes the quad at i; the other three quads go to the end. Visited again at once.
+          e = list_entry(i, kQuad);
+          l->entry[pos] = uint8_t(e);
+          list_append(l, list_entry(i + 4, kQuad));
+          list_append(l, list_entry(i + 8, kQuad));
+          list_append(l, list_entry(i + 12, kQuad));
+          break;
+        default:  // kSet20: the four singles i..i+3 are treated as a quad; the rest is a 16-set.
+          e = list_entry(i + 4, kSet16);
+          l->entry[pos] = uint8_t(e);
+          if (!treat_quad(br, l, i, significant)) return false;
+          break;
+      }
+    }
+  }
+  return true;
+}
+
+const uint8_t kCoefficientStart[6] = {
+    list_entry(4, kSet20),  list_entry(24, kSet20), list_entry(44, kSet20),
+    list_entry(1, kSingle), list_entry(2, kSingle), list_entry(3, kSingle),
+};
+
+const uint8_t kResidueStart[4] = {
+    list_entry(4, kSet20),
+    list_entry(24, kSet20),
+    list_entry(44, kSet20),
+    list_entry(0, kQuad),
+};
+
+}  // namespace
+
+void read_coefficients(BitReader* r, int16_t block[64]) {
+  BitReader br = *r;  // the reader's fields live in locals for the call
+  const uint32_t n = read_bits(&br, 4);
+  if (n == 0) {
+    std::memset(block + 1, 0, 63 * sizeof(int16_t));
+    *r = br;
+    return;
+  }
+
+  int16_t value[64];  // coding order; index 0 (the DC) is not used
+  std::memset(value, 0, sizeof(value));
+  SetList list;
+  list_start(&list, kCoefficientStart, 6);
+
+  for (uint32_t p = n; p-- > 0;) {
+    const uint32_t m = 1u << p;
+    // A value becoming significant at plane p: p bits r, then the sign bit; value ±(M + r).
+    // Both fields are read as one (p + 1)-bit field (LSB first, so the sign is bit p).
+    auto significant = [&](uint32_t j) {
+      const uint32_t v = read_bits(&br, p + 1);
+      const int32_t mag = int32_t(m | (v & (m - 1)));
+      value[j] = int16_t((v >> p) ? -mag : mag);
+      return true;
+    };
+    set_pass(&br, &list, significant);
+  }
+
+  for (uint32_t k = 1; k < 64; ++k) block[k] = value[kCoefficientOrder[k]];
+  *r = br;
+}
+
+void read_residue(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
+                  ptrdiff_t stride) {
+  BitReader br = *r;
+  uint8_t value[64];  // coding order, signed 8-bit values kept modulo 256
+  std::memset(value, 0, sizeof(value));
+  uint8_t order[64];  // coding indices in the order they became significant
+  uint32_t significant_count = 0;
+  uint32_t events = 0;
+
+  // Counting an event: stop once e has reached the limit, else count it.
+  auto event = [&]() {
+    if (events == limit) return false;
+    ++events;
+    return true;
+  };
+
+  const uint32_t t = read_bits(&br, 3);
+  SetList list;
+  list_start(&list, kResidueStart, 4);
+
+  for (uint32_t p = t + 1; p-- > 0;) {
+    const uint32_t m = 1u << p;
+    // Refinement of the values significant before this plane.
+    const uint32_t refine = significant_count;
+    for (uint32_t s = 0; s < refine; ++s) {
+      if (!read_bit(&br)) continue;
+      uint8_t& v = value[order[s]];
+      v = int8_t(v) >= 0 ? uint8_t(v + m) : uint8_t(v - m);
+      if (!event()) goto done;
+    }
+    {
+      auto significant = [&](uint32_t j) {
+        value[j] = read_bit(&br) ? uint8_t(0u - m) : uint8_t(m);
+        if (significant_count < 64) order[significant_count++] = uint8_t(j);
+        return event();
+      };
+      if (!set_pass(&br, &list, significant)) goto done;
+    }
+  }
+
+done:
+  for (uint32_t row = 0; row < 8; ++row) {
+    uint8_t* d = dst + ptrdiff_t(row) * stride;
+    const uint8_t* pr = prediction + 8 * row;
+    const uint8_t* co = kCoefficientOrder + 8 * row;
+    for (uint32_t col = 0; col < 8; ++col) d[col] = uint8_t(pr[col] + value[co[col]]);
+  }
+  *r = br;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inverse transform. All arithmetic is signed 32-bit with wrap-around; it is done on uint32_t
+// (where wrapping is defined) and turned into int32_t only for the arithmetic right shifts
+// (C++20 defines both the conversion, modulo 2^32, and the shift of negative values).
+
+namespace {
+
+constexpr int32_t K1 = 2896;   // √2
+constexpr int32_t K2 = 3784;   // 1.847759065
+constexpr int32_t K3 = 2217;   // 1.082392200
+constexpr int32_t K4 = -5352;  // -2.613125930
+
+inline uint32_t sar(uint32_t x, int s) { return uint32_t(int32_t(x) >> s); }
+// MUL(x, K): the 32-bit (wrapping) product shifted right arithmetically by 11.
+inline uint32_t mul(uint32_t x, int32_t k) { return sar(x * uint32_t(k), 11); }
+inline uint32_t dequant(int16_t c, int32_t q) { return sar(uint32_t(int32_t(c)) * uint32_t(q), 11); }
+
+// The one-dimensional transform of Part 4.3 (even and odd parts); outputs in row order.
+inline void idct8(const uint32_t x[8], uint32_t out[8]) {
+  const uint32_t a = x[0] + x[4];
+  const uint32_t b = x[0] - x[4];
+  const uint32_t g = x[2] + x[6];
+  const uint32_t d = mul(x[2] - x[6], K1) - g;
+  const uint32_t e0 = a + g, e3 = a - g, e1 = b + d, e2 = b - d;
+
+  const uint32_t z13 = x[5] + x[3];
+  const uint32_t z10 = x[5] - x[3];
+  const uint32_t z11 = x[1] + x[7];
+  const uint32_t z12 = x[1] - x[7];
+  const uint32_t o7 = z11 + z13;
+  const uint32_t o11 = mul(z11 - z13, K1);
+  const uint32_t z5 = mul(z10 + z12, K2);
+  const uint32_t o10 = mul(z12, K3) - z5;
+  const uint32_t o12 = mul(z10, K4) + z5;
+  const uint32_t o6 = o12 - o7;
+  const uint32_t o5 = o11 - o6;
+  const uint32_t o4 = o10 + o5;
+
+  out[0] = e0 + o7;
+  out[1] = e1 + o6;
+  out[2] = e2 + o5;
+  out[3] = e3 - o4;
+  out[4] = e3 + o4;
+  out[5] = e2 - o5;
+  out[6] = e1 - o6;
+  out[7] = e0 - o7;
+}
+
+// Dequantises and transforms `block`; calls store(v, s[8]) with the eight descaled samples of
+// each output row v (low 8 bits significant).
+template <class Store>
+inline void idct_rows(const int16_t block[64], const int32_t quant[64], Store store) {
+  uint32_t ws[64];  // column-pass outputs, row by row
+
+  for (uint32_t u = 0; u < 8; ++u) {
+    const int16_t* c = block + u;
+    const int32_t* q = quant + u;
+    const uint32_t x0 = dequant(c[0], q[0]);
+    if ((c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
+      // Rows 1 to 7 are zero: every output of the column is x0 (what the butterflies give).
+      for (uint32_t v = 0; v < 8; ++v) ws[8 * v + u] = x0;
+      continue;
+    }
+    uint32_t x[8], o[8];
+    x[0] = x0;
+    for (uint32_t v = 1; v < 8; ++v) x[v] = dequant(c[8 * v], q[8 * v]);
+    idct8(x, o);
+    for (uint32_t v = 0; v < 8; ++v) ws[8 * v + u] = o[v];
+  }
+
+  for (uint32_t v = 0; v < 8; ++v) {
+    const uint32_t* x = ws + 8 * v;
+    uint8_t s[8];
+    if ((x[1] | x[2] | x[3] | x[4] | x[5] | x[6] | x[7]) == 0) {
+      // The same shortcut along the row: all eight outputs equal x0.
+      const uint8_t dc = uint8_t(sar(x[0] + 127, 8));
+      std::memset(s, dc, 8);
+    } else {
+      uint32_t t[8];
+      idct8(x, t);
+      for (uint32_t u = 0; u < 8; ++u) s[u] = uint8_t(sar(t[u] + 127, 8));
+    }
+    store(v, s);
+  }
+}
+
+}  // namespace
+
+void idct_put(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride) {
+  idct_rows(block, quant, [&](uint32_t v, const uint8_t s[8]) {
+    std::memcpy(dst + ptrdiff_t(v) * stride, s, 8);
+  });
+}
+
+void idct_put_scaled(const int16_t block[64], const int32_t quant[64], uint8_t* dst,
+                     ptrdiff_t stride) {
+  idct_rows(block, quant, [&](uint32_t v, const uint8_t s[8]) {
+    uint8_t wide[16];
+    for (uint32_t u = 0; u < 8; ++u) wide[2 * u] = wide[2 * u + 1] = s[u];
+    uint8_t* d = dst + ptrdiff_t(2 * v) * stride;
+    std::memcpy(d, wide, 16);
+    std::memcpy(d + stride, wide, 16);
+  });
+}
+
+void idct_add(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64],
+              uint8_t* dst, ptrdiff_t stride) {
+  idct_rows(block, quant, [&](uint32_t v, const uint8_t s[8]) {
+    const uint8_t* p = prediction + 8 * v;
+    uint8_t out[8];
+    for (uint32_t u = 0; u < 8; ++u) out[u] = uint8_t(p[u] + s[u]);
+    std::memcpy(dst + ptrdiff_t(v) * stride, out, 8);
+  });
+}
