@@ -1,0 +1,258 @@
+#include "audio/audio_decoder.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/audio_bits.h"
+#include "audio/audio_transform.h"
+
+const uint8_t kAudioRunLengths[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
+
+const uint16_t kAudioBandHz[25] = {0,    100,  200,  300,  400,  510,  630,  770,  920,
+                                   1080, 1270, 1480, 1720, 2000, 2320, 2700, 3150, 3700,
+                                   4400, 5300, 6400, 7700, 9500, 12000, 15500};
+
+const double kAudioExponentScale[24] = {
+    1.1920928955078125e-07, 2.384185791015625e-07, 4.76837158203125e-07, 9.5367431640625e-07,
+    1.9073486328125e-06,    3.814697265625e-06,    7.62939453125e-06,    1.52587890625e-05,
+    3.0517578125e-05,       6.103515625e-05,       0.0001220703125,      0.000244140625,
+    0.00048828125,          0.0009765625,          0.001953125,          0.00390625,
+    0.0078125,              0.015625,              0.03125,              0.0625,
+    0.125,                  0.25,                  0.5,                  1.0};
+
+namespace {
+
+// 32-byte aligned blocks with the malloc'd pointer kept just below the aligned one.
+void* aligned_alloc32(size_t bytes) {
+  void* raw = std::malloc(bytes + 32 + sizeof(void*));
+  if (!raw) return nullptr;
+  const uintptr_t p = (uintptr_t(raw) + sizeof(void*) + 31) & ~uintptr_t(31);
+  reinterpret_cast<void**>(p)[-1] = raw;
+  return reinterpret_cast<void*>(p);
+}
+
+void aligned_free32(void* p) {
+  if (p) std::free(static_cast<void**>(p)[-1]);
+}
+
+size_t round32(size_t n) { return (n + 31) & ~size_t(31); }
+
+// The 256 band quantisers, 10^(v × 0.0664): the constant is the single-precision value
+// 0x3D87FCB9, the product v × constant is exact in double, the power is taken in double and
+// rounded to single. Built once for the process (the initialisation is thread-safe).
+struct QuantiserTable {
+  float q[256];
+};
+
+QuantiserTable build_quantisers() {
+  QuantiserTable t;
+  uint32_t bits = 0x3D87FCB9;
+  float c;
+  std::memcpy(&c, &bits, 4);
+  for (uint32_t v = 0; v < 256; ++v) t.q[v] = float(std::pow(10.0, double(v) * double(c)));
+  return t;
+}
+
+const float* quantisers() {
+  static const QuantiserTable table = build_quantisers();
+  return table.q;
+}
+
+// round(x × scale) to the nearest, ties to even, clamped to 16 bits. The product of two
+// singles is exact in double; adding and subtracting 1.5 × 2^52 rounds a double of magnitude
+// below 2^51 to an integer with the current (nearest-even) rounding.
+inline int16_t to_pcm(float x, double scale) {
+  double p = double(x) * scale;
+  p = p > -32768.0 ? p : -32768.0;  // NaN lands here too
+  p = p < 32767.0 ? p : 32767.0;
+  const double magic = 6755399441055744.0;
+  return int16_t(int32_t((p + magic) - magic));
+}
+
+// Coefficients X[2 .. n−1] of one coded channel.
+void decode_coefficients(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
+                         const float* quant) {
+  uint32_t j = 2, b = 0;
+  float q = 0.0f;
+  while (j < n) {
+    audio_bits_refill(r);
+    uint32_t run = 8;
+    if (audio_bits_peek(r, 1)) {
+      run = uint32_t(kAudioRunLengths[(audio_bits_peek(r, 5) >> 1) & 15]) * 8;
+      audio_bits_skip(r, 5);
+    } else {
+      audio_bits_skip(r, 1);
+    }
+    const uint32_t w = audio_bits_peek(r, 4);
+    audio_bits_skip(r, 4);
+    const uint32_t end = j + run < n ? j + run : n;
+    if (w == 0) {
+      for (; j < end; ++j) x[j] = 0.0f;
+      // edges[band_count] is n / 2, so the scan stops there at the latest.
+      while (end > 2 * edges[b]) q = quant[b++];
+      continue;
+    }
+    const uint32_t mask = (1u << w) - 1;
+    for (; j < end; ++j) {
+      if (j == 2 * edges[b]) q = quant[b++];
+      audio_bits_refill(r);
+      const uint32_t v = audio_bits_peek(r, w + 1);
+      const uint32_t m = v & mask;
+      if (m == 0) {
+        audio_bits_skip(r, w);
+        x[j] = 0.0f;
+      } else {
+        audio_bits_skip(r, w + 1);
+        const float mag = float(m) * q;
+        x[j] = (v >> w) ? -mag : mag;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+float audio_read_float29(AudioBitReader* r) {
+  const uint32_t v = audio_read_bits(r, 29);
+  const uint32_t e = v & 31, mantissa = (v >> 5) & 0x7FFFFF;
+  const float mag = e < 24 ? float(double(mantissa) * kAudioExponentScale[e]) : 0.0f;
+  return (v >> 28) & 1 ? -mag : mag;
+}
+
+uint32_t audio_block_length(uint32_t sample_rate) {
+  return sample_rate >= 44100 ? 2048 : sample_rate >= 22050 ? 1024 : 512;
+}
+
+float audio_quantiser(uint32_t code) { return quantisers()[code & 255]; }
+
+AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool use_dct) {
+  if (channels != 1 && channels != 2) return nullptr;
+  if (sample_rate < 2) return nullptr;
+  const uint32_t d = audio_block_length(sample_rate);
+  const uint32_t block_bytes = d * channels * 2;
+  const uint32_t n = use_dct ? d : d * channels;
+  const uint32_t band_rate = use_dct ? sample_rate : sample_rate * channels;
+  const uint32_t half = n / 2, nyquist = (band_rate + 1) / 2;
+  uint32_t band_count = 0;
+  while (band_count < kAudioMaxBands && kAudioBandHz[band_count] < nyquist) ++band_count;
+
+  const size_t sizes_entries = audio_transform_sizes_entries(n);
+  const size_t table_entries = use_dct ? audio_dct_table_entries(n) : audio_rdft_table_entries(n);
+  const size_t at_pcm = round32(sizeof(AudioDecoder));
+  const size_t at_edges = at_pcm + round32(block_bytes);
+  const size_t at_sizes = at_edges + round32(4 * (band_count + 1));
+  const size_t at_table = at_sizes + round32(sizeof(int) * sizes_entries);
+  const size_t at_overlap = at_table + round32(sizeof(float) * table_entries);
+  const size_t total = at_overlap + round32(block_bytes / 2);
+  uint8_t* base = static_cast<uint8_t*>(aligned_alloc32(total));
+  if (!base) return nullptr;
+  std::memset(base, 0, total);
+
+  AudioDecoder* dec = reinterpret_cast<AudioDecoder*>(base);
+  dec->transform_length = n;
+  dec->output_scale = float(2.0 / std::sqrt(double(n)));
+  dec->block_bytes = block_bytes;
+  dec->overlap_bytes = block_bytes >> 4;
+  dec->coded_channels = use_dct ? channels : 1;
+  dec->pcm = reinterpret_cast<int16_t*>(base + at_pcm);
+  dec->first_block = 1;
+  dec->band_count = band_count;
+  dec->band_edges = reinterpret_cast<uint32_t*>(base + at_edges);
+  dec->transform_sizes = reinterpret_cast<int*>(base + at_sizes);
+  dec->transform_table = reinterpret_cast<float*>(base + at_table);
+  dec->overlap = reinterpret_cast<int16_t*>(base + at_overlap);
+  dec->flags = use_dct ? kAudioFlagDct : 0;
+  dec->channels = channels;
+  dec->sample_rate = sample_rate;
+  for (uint32_t b = 0; b < band_count; ++b) {
+    const uint32_t e = uint32_t(kAudioBandHz[b]) * half / nyquist;  // nyquist ≥ 1 here
+    dec->band_edges[b] = e ? e : 1;
+  }
+  dec->band_edges[band_count] = half;
+  dec->transform_sizes[0] = 0;
+  return dec;
+}
+
+void audio_decoder_close(AudioDecoder* d) { aligned_free32(d); }
+
+bool audio_decode_block(AudioDecoder* d, const uint8_t* block, size_t size, const int16_t** pcm,
+                        uint32_t* pcm_bytes, const uint8_t** next_block) {
+  alignas(32) float work[kAudioMaxTransform];
+  const uint32_t n = d->transform_length;
+  const bool dct = d->flags & kAudioFlagDct;
+  const float* quant_table = quantisers();
+  AudioBitReader r;
+  audio_bits_init(&r, block, size);
+  if (dct) audio_read_bits(&r, 2);  // the first word's two lowest bits carry nothing
+
+  for (uint32_t c = 0; c < d->coded_channels; ++c) {
+    float* x = work + c * n;
+    x[0] = audio_read_float29(&r);
+    x[1] = audio_read_float29(&r);
+    float quant[kAudioMaxBands];
+    for (uint32_t b = 0; b < d->band_count; ++b) quant[b] = quant_table[audio_read_bits(&r, 8)];
+    decode_coefficients(&r, x, n, d->band_edges, quant);
+    if (dct) audio_dct(int(n), 1, x, d->transform_sizes, d->transform_table);
+    else audio_rdft(int(n), -1, x, d->transform_sizes, d->transform_table);
+  }
+
+  int16_t* out = d->pcm;
+  const double scale = d->output_scale;
+  if (d->coded_channels == 1) {
+    for (uint32_t k = 0; k < n; k += 2) {
+      out[k] = to_pcm(work[k], scale);
+      out[k + 1] = to_pcm(work[k + 1], scale);
+    }
+  } else {
+    const float* x0 = work;
+    const float* x1 = work + n;
+    for (uint32_t k = 0; k < n; ++k) {
+      out[2 * k] = to_pcm(x0[k], scale);
+      out[2 * k + 1] = to_pcm(x1[k], scale);
+    }
+  }
+
+  // Cross-fade the start with the previous tail: floor((old × (L − i) + new × i) / L), L a
+  // power of two (32 to 256), so the floor division is an arithmetic shift.
+  const uint32_t count = d->overlap_bytes / 2;
+  if (d->first_block) {
+    d->first_block = 0;
+  } else {
+    uint32_t shift = 0;
+    while ((1u << shift) < count) ++shift;
+    const int32_t l = int32_t(count);
+    for (int32_t i = 0; i < l; ++i)
+      out[i] = int16_t((int32_t(d->overlap[i]) * (l - i) + int32_t(out[i]) * i) >> shift);
+  }
+  const uint32_t delivered = d->block_bytes - d->overlap_bytes;
+  std::memcpy(d->overlap, reinterpret_cast<const uint8_t*>(out) + delivered, d->overlap_bytes);
+
+  const uint64_t words = (audio_bits_consumed(&r) + 31) / 32;
+  const bool inside = words * 4 <= size;
+  if (pcm) *pcm = out;
+  if (pcm_bytes) *pcm_bytes = delivered;
+  if (next_block) *next_block = inside ? block + words * 4 : block + size;
+  return inside;
+}
+
+void audio_packet_begin(AudioPacketCursor* c, const uint8_t* packet, size_t size) {
+  if (size < 4) {
+    c->next = c->end = packet + size;
+    c->remaining = 0;
+    return;
+  }
+  c->remaining = load_le32(packet);
+  c->next = packet + 4;
+  c->end = packet + size;
+}
+
+bool audio_packet_next(AudioDecoder* d, AudioPacketCursor* c, const int16_t** pcm, uint32_t* bytes) {
+  if (c->remaining == 0 || c->next >= c->end) return false;
+  uint32_t got = 0;
+  audio_decode_block(d, c->next, size_t(c->end - c->next), pcm, &got, &c->next);
+  const uint32_t take = got < c->remaining ? got : c->remaining;
+  c->remaining -= take;
+  if (bytes) *bytes = take;
+  return true;
+}
