@@ -1,5 +1,6 @@
 #include "audio/audio_decoder.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -93,19 +94,21 @@ void decode_coefficients(AudioBitReader* r, float* x, uint32_t n, const uint32_t
       while (end > 2 * edges[b]) q = quant[b++];
       continue;
     }
+    // Coefficients in stretches that stay inside one band, without data-dependent branches:
+    // a magnitude of 0 reads no sign bit, so the bits used are w + (m != 0).
     const uint32_t mask = (1u << w) - 1;
-    for (; j < end; ++j) {
+    while (j < end) {
       if (j == 2 * edges[b]) q = quant[b++];
-      audio_bits_refill(r);
-      const uint32_t v = audio_bits_peek(r, w + 1);
-      const uint32_t m = v & mask;
-      if (m == 0) {
-        audio_bits_skip(r, w);
-        x[j] = 0.0f;
-      } else {
-        audio_bits_skip(r, w + 1);
-        const float mag = float(m) * q;
-        x[j] = (v >> w) ? -mag : mag;
+      const uint32_t band_end = 2 * edges[b];
+      const uint32_t stop = band_end > j && band_end < end ? band_end : band_end > j ? end : j + 1;
+      for (; j < stop; ++j) {
+        audio_bits_refill(r);
+        const uint32_t v = audio_bits_peek(r, w + 1);
+        const uint32_t m = v & mask;
+        const uint32_t nz = m != 0;
+        audio_bits_skip(r, w + nz);
+        const uint32_t sign = (v >> w) & nz;
+        x[j] = std::bit_cast<float>(std::bit_cast<uint32_t>(float(m) * q) ^ (sign << 31));
       }
     }
   }
