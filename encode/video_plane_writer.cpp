@@ -1,0 +1,468 @@
+#include "encode/video_plane_writer.h"
+
+#include <cstring>
+
+#include "container/bytes.h"
+#include "encode/video_transform_writer.h"
+#include "video/transform.h"
+
+VideoBlock video_skip() { return VideoBlock(); }
+
+VideoBlock video_motion(int mx, int my) {
+  VideoBlock b;
+  b.kind = kBlockMotion;
+  b.mx = int8_t(mx);
+  b.my = int8_t(my);
+  return b;
+}
+
+VideoBlock video_fill(uint8_t v) {
+  VideoBlock b;
+  b.kind = kBlockFill;
+  b.colours = {v};
+  return b;
+}
+
+VideoBlock video_pattern(uint8_t a, uint8_t c, const uint8_t rows[8]) {
+  VideoBlock b;
+  b.kind = kBlockPattern;
+  b.colours = {a, c};
+  std::memcpy(b.pattern, rows, 8);
+  return b;
+}
+
+VideoBlock video_raw(const uint8_t samples[64]) {
+  VideoBlock b;
+  b.kind = kBlockRaw;
+  b.colours.assign(samples, samples + 64);
+  return b;
+}
+
+VideoBlock video_run(uint8_t scan, std::vector<VideoRun> runs, std::vector<uint8_t> colours) {
+  VideoBlock b;
+  b.kind = kBlockRun;
+  b.scan = scan;
+  b.runs = std::move(runs);
+  b.colours = std::move(colours);
+  return b;
+}
+
+VideoBlock video_run_from_samples(uint8_t scan, const uint8_t samples[64]) {
+  VideoBlock b;
+  b.kind = kBlockRun;
+  b.scan = scan;
+  const uint8_t* s = kRunScans[scan & 15];
+  uint8_t v[64];
+  for (int i = 0; i < 64; ++i) v[i] = samples[s[i]];
+  uint32_t i = 0;
+  while (i < 63) {  // a last position left alone takes its colour without a run
+    uint32_t rep = 1;
+    while (i + rep < 64 && rep < 16 && v[i + rep] == v[i]) ++rep;
+    if (rep >= 2) {
+      b.runs.push_back({uint8_t(rep), true});
+      b.colours.push_back(v[i]);
+      i += rep;
+      continue;
+    }
+    uint32_t len = 1;  // listed run up to the next repeat
+    while (i + len < 64 && len < 16 && !(i + len + 1 < 64 && v[i + len] == v[i + len + 1])) ++len;
+    b.runs.push_back({uint8_t(len), false});
+    b.colours.insert(b.colours.end(), v + i, v + i + len);
+    i += len;
+  }
+  if (i == 63) b.colours.push_back(v[63]);
+  return b;
+}
+
+VideoBlock video_intra(const int16_t coefficients[64], uint8_t quant) {
+  VideoBlock b;
+  b.kind = kBlockIntra;
+  std::memcpy(b.coefficients, coefficients, sizeof b.coefficients);
+  b.quant = quant;
+  return b;
+}
+
+VideoBlock video_inter(int mx, int my, const int16_t coefficients[64], uint8_t quant) {
+  VideoBlock b = video_intra(coefficients, quant);
+  b.kind = kBlockInter;
+  b.mx = int8_t(mx);
+  b.my = int8_t(my);
+  return b;
+}
+
+VideoBlock video_residue(int mx, int my, const int8_t residue[64], uint8_t limit) {
+  VideoBlock b;
+  b.kind = kBlockResidue;
+  b.mx = int8_t(mx);
+  b.my = int8_t(my);
+  std::memcpy(b.residue, residue, 64);
+  b.limit = limit;
+  return b;
+}
+
+VideoBlock video_scaled(const VideoBlock& inner) {
+  VideoBlock b = inner;
+  b.kind = kBlockScaled;
+  b.sub_kind = inner.kind;
+  return b;
+}
+
+VideoBlock video_scaled_lower() {
+  VideoBlock b;
+  b.kind = kBlockScaled;
+  return b;
+}
+
+namespace {
+
+// Elements of every stream that one block contributes, in order.
+using StreamLists = std::vector<int32_t>[kStreamCount];
+
+bool run_colour_count(const VideoBlock& b, uint32_t* count) {
+  uint32_t i = 0, need = 0;
+  for (const VideoRun& r : b.runs) {
+    if (i >= 63 || r.length < 1 || r.length > 16 || i + r.length > 64) return false;
+    need += r.fill ? 1 : r.length;
+    i += r.length;
+  }
+  if (i != 63 && i != 64) return false;
+  *count = need + (i == 63);
+  return true;
+}
+
+// Collects the elements of `b` (content kind `kind`); false when it is not codable.
+bool collect(const VideoBlock& b, uint32_t kind, StreamLists& s, const char** error) {
+  auto offsets = [&] {
+    s[kStreamXOffsets].push_back(b.mx);
+    s[kStreamYOffsets].push_back(b.my);
+  };
+  auto colours = [&](uint32_t n) {
+    if (b.colours.size() != n) {
+      *error = "the number of colours does not match the block";
+      return false;
+    }
+    for (uint8_t c : b.colours) s[kStreamColours].push_back(c);
+    return true;
+  };
+  switch (kind) {
+    case kBlockMotion:
+    case kBlockResidue: offsets(); return true;
+    case kBlockRun: {
+      uint32_t need;
+      if (b.scan > 15 || !run_colour_count(b, &need)) {
+        *error = "the runs of a run block must end at position 63 or 64";
+        return false;
+      }
+      for (const VideoRun& r : b.runs) s[kStreamRunLengths].push_back(r.length - 1);
+      return colours(need);
+    }
+    case kBlockIntra: s[kStreamIntraDc].push_back(uint16_t(b.coefficients[0])); return true;
+    case kBlockInter:
+      offsets();
+      s[kStreamInterDc].push_back(b.coefficients[0]);
+      return true;
+    case kBlockFill: return colours(1);
+    case kBlockPattern:
+      for (uint8_t p : b.pattern) s[kStreamPatterns].push_back(p);
+      return colours(2);
+    case kBlockRaw: return colours(64);
+    default: return true;
+  }
+}
+
+// The bits a block writes into the main stream between the chunks.
+bool write_inline(BitWriter* w, const VideoBlock& b, uint32_t kind, const char** error) {
+  switch (kind) {
+    case kBlockRun:
+      write_bits(w, b.scan, 4);
+      for (const VideoRun& r : b.runs) write_bit(w, r.fill);
+      return true;
+    case kBlockResidue:
+      if (b.limit > 127) break;
+      write_bits(w, b.limit, 7);
+      if (!write_residue(w, b.residue, b.residue_planes, b.limit)) break;
+      return true;
+    case kBlockIntra:
+    case kBlockInter:
+      if (b.quant > 15 || !write_coefficients(w, b.coefficients, b.planes)) break;
+      write_bits(w, b.quant, 4);
+      return true;
+    default: return true;
+  }
+  *error = "a transform or residue block cannot be coded with its planes";
+  return false;
+}
+
+// The content kind of a block at row y: its own kind, a scaled block's sub-kind, or none.
+inline int content_kind(const VideoBlock& b, uint32_t y) {
+  if (b.kind != kBlockScaled) return b.kind;
+  if (y % 16) return -1;
+  switch (b.sub_kind) {
+    case kBlockRun:
+    case kBlockIntra:
+    case kBlockFill:
+    case kBlockPattern:
+    case kBlockRaw: return b.sub_kind;
+    default: return -1;  // writes nothing
+  }
+}
+
+}  // namespace
+
+bool video_write_plane(const VideoPlaneDesc& d, uint32_t flags, const VideoPlaneOptions& o,
+                       std::vector<uint8_t>* out, const char** error) {
+  const char* dummy;
+  if (!error) error = &dummy;
+  *error = nullptr;
+  if (d.width % 8 || d.height % 8 || (d.scale != 1 && d.scale != 2) ||
+      d.rows.size() != d.height / 8) {
+    *error = "the rows do not match the plane's size";
+    return false;
+  }
+  uint32_t rows = d.height / 8;
+  std::vector<StreamLists> lists(rows);
+  for (uint32_t r = 0; r < rows; ++r) {
+    uint32_t y = 8 * r, x = 0;
+    size_t used = 0;
+    for (const VideoBlock& b : d.rows[r]) {
+      if (x >= d.width) break;
+      ++used;
+      lists[r][kStreamBlockTypes].push_back(b.kind);
+      if (b.kind > 15) {
+        *error = "a block kind is above 15";
+        return false;
+      }
+      if (b.kind == kBlockScaled) {
+        if (y % 16 == 0) lists[r][kStreamSubblockTypes].push_back(b.sub_kind);
+        x += 16;
+      } else {
+        x += 8;
+      }
+      int kind = content_kind(b, y);
+      if (kind >= 0 && !collect(b, uint32_t(kind), lists[r], error)) return false;
+    }
+    if (used != d.rows[r].size() || (d.width && x < d.width)) {
+      *error = "a row's blocks do not cover exactly the plane's width";
+      return false;
+    }
+  }
+
+  StreamCoder coder;
+  stream_coder_init(&coder, d.width, flags);
+  if (o.tune_trees) {
+    uint64_t counts[kStreamCount][16] = {};
+    uint64_t ctx[16][16] = {};
+    uint32_t high = 0;
+    for (uint32_t r = 0; r < rows; ++r)
+      for (uint32_t s = 0; s < kStreamCount; ++s)
+        for (int32_t v : lists[r][s]) {
+          switch (s) {
+            case kStreamColours: {
+              int c = colour_code(uint32_t(v), coder.sign_magnitude);
+              if (c < 0) continue;
+              ctx[high][c >> 4]++;
+              counts[s][c & 15]++;
+              high = uint32_t(c) >> 4;
+              break;
+            }
+            case kStreamPatterns:
+              counts[s][v & 15]++;
+              counts[s][(v >> 4) & 15]++;
+              break;
+            case kStreamXOffsets:
+            case kStreamYOffsets: counts[s][(v < 0 ? -v : v) & 15]++; break;
+            case kStreamIntraDc:
+            case kStreamInterDc: break;
+            default: counts[s][v & 15]++; break;
+          }
+        }
+    for (uint32_t s = 0; s < kStreamCount; ++s) {
+      if (s == kStreamIntraDc || s == kStreamInterDc) continue;
+      coder.tree[s] = tree_for_counts(counts[s]);
+      coder.tree[s].form = o.tree_form;
+    }
+    for (uint32_t h = 0; h < 16; ++h) {
+      coder.colour_context[h] = tree_for_counts(ctx[h]);
+      coder.colour_context[h].form = o.tree_form;
+    }
+  }
+
+  BitWriter w;
+  if (!write_plane_trees(&w, &coder)) {
+    *error = "a tree description cannot be written in the chosen form";
+    return false;
+  }
+  uint32_t stride = o.buffer_stride ? o.buffer_stride
+                                    : d.scale == 1 ? (d.width + 15) & ~15u : 2 * d.width;
+  // Decoder mirror: elements left in each stream's chunk; finished streams.
+  uint64_t avail[kStreamCount] = {};
+  bool finished[kStreamCount] = {};
+  for (uint32_t r = 0; r < rows; ++r) {
+    uint32_t y = 8 * r;
+    for (uint32_t s = 0; s < kStreamCount; ++s) {
+      if (finished[s] || avail[s]) continue;
+      uint32_t cap = stream_buffer_bytes(stride, s) / stream_element_bytes(s);
+      uint32_t field = (1u << coder.length_bits[s]) - 1;
+      if (field < cap) cap = field;
+      uint32_t last = r;
+      while (last < rows && lists[last][s].empty()) ++last;
+      if (last == rows) {
+        write_stream_finish(&w, coder, s);
+        finished[s] = true;
+        continue;
+      }
+      std::vector<int32_t> chunk;
+      for (uint32_t k = r; k <= last; ++k)
+        chunk.insert(chunk.end(), lists[k][s].begin(), lists[k][s].end());
+      if (o.pack_rows)
+        for (uint32_t k = last + 1; k < rows && chunk.size() + lists[k][s].size() <= cap; ++k)
+          chunk.insert(chunk.end(), lists[k][s].begin(), lists[k][s].end());
+      if (chunk.size() > cap) {
+        *error = "a row has more elements of a stream than its buffer holds";
+        return false;
+      }
+      if (!write_stream_chunk(&w, &coder, s, chunk.data(), uint32_t(chunk.size()),
+                              o.all_equal ? kChunkAuto : kChunkEach, o.type_runs)) {
+        *error = "a stream value cannot be coded";
+        return false;
+      }
+      avail[s] = chunk.size();
+    }
+    for (uint32_t s = 0; s < kStreamCount; ++s)
+      if (!finished[s]) avail[s] -= lists[r][s].size();
+    uint32_t x = 0;
+    for (const VideoBlock& b : d.rows[r]) {
+      if (x >= d.width) break;
+      x += b.kind == kBlockScaled ? 16 : 8;
+      int kind = content_kind(b, y);
+      if (kind >= 0 && !write_inline(&w, b, uint32_t(kind), error)) return false;
+    }
+  }
+  *out = bit_writer_finish(&w);
+  return true;
+}
+
+namespace {
+
+void model_runs(const VideoBlock& b, uint8_t blk[64]) {
+  const uint8_t* scan = kRunScans[b.scan & 15];
+  uint32_t i = 0, c = 0;
+  for (const VideoRun& r : b.runs) {
+    for (uint32_t k = 0; k < r.length; ++k) blk[scan[i + k]] = b.colours[r.fill ? c : c + k];
+    c += r.fill ? 1 : r.length;
+    i += r.length;
+  }
+  if (i == 63) blk[scan[63]] = b.colours[c];
+}
+
+// The 8 × 8 content of a block of kind 3, 8 or 9 (from its description).
+void model_samples(const VideoBlock& b, uint32_t kind, uint8_t blk[64]) {
+  if (kind == kBlockRun) model_runs(b, blk);
+  if (kind == kBlockRaw) std::memcpy(blk, b.colours.data(), 64);
+  if (kind == kBlockPattern)
+    for (int r = 0; r < 8; ++r)
+      for (int j = 0; j < 8; ++j) blk[8 * r + j] = b.colours[(b.pattern[r] >> j) & 1];
+  if (kind == kBlockFill) std::memset(blk, b.colours[0], 64);
+}
+
+}  // namespace
+
+void video_plane_model(const VideoPlaneDesc& d, const uint8_t* ref, uint8_t* dst, uint32_t stride,
+                       uint8_t* map) {
+  uint8_t* map_row = map;
+  for (uint32_t r = 0; r < d.rows.size(); ++r) {
+    uint32_t y = 8 * r, x = 0, m = 0;
+    for (const VideoBlock& b : d.rows[r]) {
+      if (x >= d.width) break;
+      uint8_t* out = dst + size_t(y) * stride + x;
+      auto src = [&](int mx, int my) {
+        int sx = int(x) + mx, sy = int(y) + my;
+        sx = sx < 0 ? 0 : sx > int(stride) - 8 ? int(stride) - 8 : sx;
+        sy = sy < 0 ? 0 : sy > int(d.height) - 8 ? int(d.height) - 8 : sy;
+        return ref + size_t(sy) * stride + size_t(sx);
+      };
+      uint8_t blk[64], pred[64];
+      bool mark = true;
+      switch (b.kind) {
+        case kBlockSkip:
+          for (int k = 0; k < 8; ++k) std::memcpy(out + k * stride, src(0, 0) + k * stride, 8);
+          mark = false;
+          break;
+        case kBlockMotion: {
+          const uint8_t* s = src(b.mx, b.my);
+          for (int k = 0; k < 8; ++k) std::memcpy(out + k * stride, s + k * stride, 8);
+          break;
+        }
+        case kBlockRun:
+        case kBlockFill:
+        case kBlockPattern:
+        case kBlockRaw:
+          model_samples(b, b.kind, blk);
+          for (int k = 0; k < 8; ++k) std::memcpy(out + k * stride, blk + 8 * k, 8);
+          break;
+        case kBlockResidue: {
+          const uint8_t* s = src(b.mx, b.my);
+          int8_t got[64];
+          BitWriter scratch;
+          write_residue(&scratch, b.residue, b.residue_planes, b.limit, got);
+          for (int k = 0; k < 64; ++k)
+            out[(k / 8) * stride + k % 8] = uint8_t(s[(k / 8) * stride + k % 8] + got[k]);
+          break;
+        }
+        case kBlockIntra:
+          idct_put(b.coefficients, IntraQuant[b.quant & 15], out, stride);
+          break;
+        case kBlockInter: {
+          const uint8_t* s = src(b.mx, b.my);
+          for (int k = 0; k < 8; ++k) std::memcpy(pred + 8 * k, s + k * stride, 8);
+          idct_add(b.coefficients, InterQuant[b.quant & 15], pred, out, stride);
+          break;
+        }
+        case kBlockScaled:
+          if (y % 16 == 0) {
+            uint32_t k = b.sub_kind;
+            if (k == kBlockIntra) {
+              idct_put_scaled(b.coefficients, IntraQuant[b.quant & 15], out, stride);
+            } else if (k == kBlockRun || k == kBlockFill || k == kBlockPattern || k == kBlockRaw) {
+              model_samples(b, k, blk);
+              for (int i = 0; i < 256; ++i)
+                out[(i / 16) * stride + i % 16] = blk[8 * (i / 32) + (i % 16) / 2];
+            }
+          }
+          map_row[m / 2] = 1;
+          map_row[(m + d.scale) / 2] = 1;
+          m += 2 * d.scale;
+          x += 16;
+          continue;
+        default: mark = false; break;
+      }
+      if (mark) map_row[m / 2] = 1;
+      m += d.scale;
+      x += 8;
+    }
+    if (d.scale == 1) {
+      if (y % 16 == 8) map_row += stride / 16;
+    } else {
+      map_row += stride / 8;
+    }
+  }
+}
+
+std::vector<uint8_t> video_write_packet(const VideoPacketPlanes& p, uint32_t movie_flags) {
+  std::vector<uint8_t> out;
+  auto put32 = [&](uint32_t v) {
+    uint8_t b[4];
+    store_le32(b, v);
+    out.insert(out.end(), b, b + 4);
+  };
+  if (p.alpha_section) {
+    put32(uint32_t(4 + p.alpha.size()));
+    out.insert(out.end(), p.alpha.begin(), p.alpha.end());
+  }
+  if (!(movie_flags & kVideoFlagSignMagnitude)) put32(uint32_t(4 + p.luma.size() + p.luma_padding));
+  out.insert(out.end(), p.luma.begin(), p.luma.end());
+  if (!(movie_flags & kVideoFlagSignMagnitude)) out.insert(out.end(), p.luma_padding, 0);
+  out.insert(out.end(), p.chroma1.begin(), p.chroma1.end());
+  out.insert(out.end(), p.chroma2.begin(), p.chroma2.end());
+  return out;
+}
