@@ -123,7 +123,7 @@ PlaybackSummary full_summary() {
 TEST(SummaryText, WholeText) {
   PlaybackSummary s = full_summary();
   char buf[kSummaryTextCap];
-  ASSERT_TRUE(summary_text(&s, "DirectDraw off-screen, RGB", 1024, 768, 32, buf, sizeof buf));
+  ASSERT_TRUE(summary_text(&s, "Memory surface, 32-bit RGB", 1024, 768, 32, buf, sizeof buf));
   EXPECT_STREQ(buf,
                "Video: 640 x 480 at 29.9 frames/sec\n"
                "Total frames: 1800\n"
@@ -156,7 +156,7 @@ TEST(SummaryText, WholeText) {
                "Total input memory: 1048576\n"
                "Highest input memory used: 1000000\n"
                "\n"
-               "Blitting style: DirectDraw off-screen, RGB\n"
+               "Blitting style: Memory surface, 32-bit RGB\n"
                "Video mode: 1024 x 768 at 32 bits\n");
   EXPECT_LT(std::strlen(buf), kSummaryTextCap);
   EXPECT_STREQ(kSummaryTitle, "Korva Playback Summary");
