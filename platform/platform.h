@@ -31,3 +31,16 @@ bool platform_profile_write(const char* section, const char* key, const char* va
 
 // Size of the main screen in pixels; false when there is no screen (then 0 × 0).
 bool platform_screen_size(int32_t* width, int32_t* height);
+
+// Position of the file pointer; -1 on failure.
+int64_t platform_file_tell(PlatformFile* f);
+
+// Clocks. The high-resolution counter and its frequency in ticks a second (false: none), and a
+// coarse millisecond clock that keeps running when the counter misbehaves.
+bool platform_hires_frequency(uint64_t* ticks_per_second);
+uint64_t platform_hires_counter();
+uint32_t platform_coarse_ms();
+
+// True when standard error is a terminal (tools show progress there).
+bool platform_stderr_is_terminal();
+void platform_sleep_ms(uint32_t ms);

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,4 +162,33 @@ bool platform_screen_size(int32_t* width, int32_t* height) {
   *width = 0;
   *height = 0;
   return false;
+}
+
+int64_t platform_file_tell(PlatformFile* f) { return int64_t(::lseek(f->fd, 0, SEEK_CUR)); }
+
+bool platform_hires_frequency(uint64_t* ticks_per_second) {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_MONOTONIC_RAW, &ts) != 0) return false;
+  *ticks_per_second = 1000000000ull;
+  return true;
+}
+
+uint64_t platform_hires_counter() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+  return uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec);
+}
+
+uint32_t platform_coarse_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint32_t(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+}
+
+bool platform_stderr_is_terminal() { return ::isatty(2) == 1; }
+
+void platform_sleep_ms(uint32_t ms) {
+  struct timespec ts = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
 }

@@ -2,8 +2,10 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdio>
+#include <io.h>
 #include <cstdlib>
 
 struct PlatformFile { HANDLE h; };
@@ -71,3 +73,28 @@ bool platform_screen_size(int32_t* width, int32_t* height) {
   *height = GetSystemMetrics(SM_CYSCREEN);
   return *width > 0 && *height > 0;
 }
+
+int64_t platform_file_tell(PlatformFile* f) {
+  LARGE_INTEGER zero, pos;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(f->h, zero, &pos, FILE_CURRENT) ? int64_t(pos.QuadPart) : -1;
+}
+
+bool platform_hires_frequency(uint64_t* ticks_per_second) {
+  LARGE_INTEGER f;
+  if (!QueryPerformanceFrequency(&f) || f.QuadPart <= 0) return false;
+  *ticks_per_second = uint64_t(f.QuadPart);
+  return true;
+}
+
+uint64_t platform_hires_counter() {
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  return uint64_t(c.QuadPart);
+}
+
+uint32_t platform_coarse_ms() { return timeGetTime(); }
+
+bool platform_stderr_is_terminal() { return _isatty(2) != 0; }
+
+void platform_sleep_ms(uint32_t ms) { Sleep(ms); }

@@ -3,52 +3,69 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/container.h"
-#include "encode/container_writer.h"
+#include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "tools/krvtool/tool.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: krvtool sample OUT.krv [--frames N]\n"
-    "  Writes a small test movie (64 x 48, 10 frames a second, one sound track, a key frame\n"
-    "  every ten frames; default 20 frames).\n";
+    "usage: krvtool sample OUT.krv [--frames N] [--size WxH] [--rate N] [--no-sound] [--stereo]\n"
+    "                              [--rdft] [--version f|g|h|i]\n"
+    "  Writes a test movie made by our own writers: flat colours changing every frame, a moving\n"
+    "  block on inter frames, a key frame every ten frames and a 440 Hz tone on one sound track\n"
+    "  (22050 Hz mono by default). Defaults: 20 frames of 64 x 48 at 10 frames a second.\n";
+
+bool number(const char* s, long lo, long hi, long* out) {
+  char* end;
+  long v = std::strtol(s, &end, 10);
+  if (*end || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
 
 }  // namespace
 
 int cmd_sample(int argc, char** argv) {
   if (tool_wants_help(argc, argv)) { std::fputs(kUsage, stdout); return 0; }
   const char* out = nullptr;
-  long frames = 20;
+  SampleMovieSpec s;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) {
-      char* end;
-      frames = std::strtol(argv[++i], &end, 10);
-      if (*end || frames < 1 || frames > 100000) return tool_fail("--frames wants a number from 1 to 100000");
-    } else if (!out) {
-      out = argv[i];
+    const char* a = argv[i];
+    long v;
+    if (!std::strcmp(a, "--frames") && i + 1 < argc) {
+      if (!number(argv[++i], 1, 100000, &v)) return tool_fail("--frames wants a number from 1 to 100000");
+      s.frames = uint32_t(v);
+    } else if (!std::strcmp(a, "--rate") && i + 1 < argc) {
+      if (!number(argv[++i], 1, 1000, &v)) return tool_fail("--rate wants a number from 1 to 1000");
+      s.rate_num = uint32_t(v);
+    } else if (!std::strcmp(a, "--size") && i + 1 < argc) {
+      unsigned w, h;
+      char tail;
+      if (std::sscanf(argv[++i], "%ux%u%c", &w, &h, &tail) != 2 || !w || !h || w > 4096 || h > 4096)
+        return tool_fail("--size wants WxH, each from 1 to 4096");
+      s.width = w;
+      s.height = h;
+    } else if (!std::strcmp(a, "--no-sound")) {
+      s.audio_rate = 0;
+    } else if (!std::strcmp(a, "--stereo")) {
+      s.audio_channels = 2;
+    } else if (!std::strcmp(a, "--rdft")) {
+      s.audio_dct = false;
+    } else if (!std::strcmp(a, "--version") && i + 1 < argc) {
+      const char* v2 = argv[++i];
+      if (std::strlen(v2) != 1 || v2[0] < 'f' || v2[0] > 'i') return tool_fail("--version wants f, g, h or i");
+      s.version = uint8_t(v2[0]);
+    } else if (!out && a[0] != '-') {
+      out = a;
     } else {
       std::fputs(kUsage, stderr);
-      return tool_fail("unexpected argument '%s'", argv[i]);
+      return tool_fail("unexpected argument '%s'", a);
     }
   }
   if (!out) { std::fputs(kUsage, stderr); return 1; }
-
-  MovieDescription d;
-  d.width = 64;
-  d.height = 48;
-  d.rate_num = 10;
-  d.rate_den = 1;
-  d.tracks.push_back({0, 44100 | kAudioWordDct | kAudioWordStereo | kAudioWordSixteenBit, 0});
-  for (long i = 0; i < frames; ++i) {
-    WriterFrame f;
-    f.key = i % 10 == 0;
-    f.audio.resize(1);
-    f.video.assign(64, 0);
-    d.frames.push_back(f);
-  }
-  std::vector<uint8_t> bytes = container_write(d);
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  if (bytes.empty()) return tool_fail("cannot make a movie of that description");
   if (!platform_file_write_all(out, bytes.data(), bytes.size())) return tool_fail("%s: cannot write the file", out);
   return 0;
 }

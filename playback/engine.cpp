@@ -1,0 +1,309 @@
+#include "playback/engine.h"
+
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "audio/audio_decoder.h"
+#include "container/movie.h"
+#include "playback/timer.h"
+#include "sound/sound.h"
+
+namespace {
+
+// Times of 0 mean "not set" in several fields; the timer's very first reading is 0.
+uint32_t now_nonzero() {
+  uint32_t t = ms_timer();
+  return t ? t : 1;
+}
+
+void start_clock(Movie* m, uint32_t now) {
+  m->clock_start = now ? now : 1;
+  m->clock_start_frame = m->frames_decoded - 1;
+}
+
+void lock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->lock(); }
+void unlock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->unlock(); }
+
+int32_t played_slot(const Movie* m, uint32_t track) {
+  for (uint32_t k = 0; k < m->played_tracks; ++k)
+    if (m->played[k] == track) return int32_t(k);
+  return -1;
+}
+
+// The frame due now by the clock, and the elapsed time on it (signed; the debt held back).
+void clock_position(const Movie* m, uint32_t now, uint32_t* due, int32_t* elapsed) {
+  uint64_t frames = uint32_t(m->frames_decoded - m->clock_start_frame);
+  uint32_t q = uint32_t(frames * 1000 * m->rate_den / m->rate_num);
+  *due = uint32_t(uint64_t(q) * m->sound[0].time_scale / 65536);
+  *elapsed = int32_t(now - uint32_t(m->late_debt) - m->clock_start);
+}
+
+// Walks the frame's sound packets (in header order) into the played tracks' rings and returns
+// where the video packet starts. A packet length that runs past the frame ends the walk there.
+uint32_t decode_sound(Movie* m) {
+  const uint8_t* f = m->frame;
+  const uint32_t size = m->frame_size;
+  uint32_t pos = 0;
+  bool locked = false;
+  for (uint32_t t = 0; t < m->track_count; ++t) {
+    if (size - pos < 4) { pos = size; break; }
+    uint32_t len = load_le32(f + pos);
+    pos += 4;
+    if (len > size - pos) { pos = size; break; }
+    int32_t slot = played_slot(m, t);
+    if (slot >= 0 && len) {
+      if (!locked) { lock_sound(m); locked = true; }
+      SoundOutput* o = &m->sound[slot];
+      AudioPacketCursor c;
+      audio_packet_begin(&c, f + pos, len);
+      const int16_t* pcm;
+      uint32_t bytes;
+      while (audio_packet_next(o->decoder, &c, &pcm, &bytes))
+        sound_ring_write(o, reinterpret_cast<const uint8_t*>(pcm), bytes);
+    }
+    pos += len;
+  }
+  if (locked) unlock_sound(m);
+  return pos;
+}
+
+}  // namespace
+
+void movie_top_up(Movie* m) {
+  if (m->in_memory || !m->has_reader) return;
+  InputReader* r = &m->reader;
+  if (r->reading_now || reader_fill_percent(r) >= 75) return;
+  if (r->try_lock(r)) {
+    r->background_fill(r);
+    r->unlock(r);
+  } else if (r->node.mutex) {
+    std::this_thread::yield();
+  }
+}
+
+void movie_clock_check(Movie* m) {
+  if (!m->clock_start) start_clock(m, ms_timer());
+}
+
+void movie_account_blit(Movie* m, uint32_t now) {
+  if (m->decode_end) {
+    m->blit_ms += now - m->decode_end;
+    m->decode_end = 0;
+  }
+}
+
+void movie_goto(Movie* m, uint32_t n) {
+  uint32_t i = n ? n - 1 : 0;
+  if (i >= m->frame_count) i = 0;
+  if (m->played_tracks) sound_pump(m);
+  m->previous_frame = m->current_frame;
+  if (i == 0) {
+    uint32_t t = now_nonzero();
+    if (!m->frame1_visit) m->frame1_visit = t;
+    if (t - m->frame1_visit > 300000) {
+      m->frame1_visit = t;
+      m->resync = 1;
+    }
+  }
+  const uint32_t offset = movie_index_entry(m, i) & ~1u;
+  const uint32_t size = (movie_index_entry(m, i + 1) & ~1u) - offset;
+  if (m->image_data) {
+    m->frame = m->image_data + offset;
+  } else if (m->preload) {
+    m->frame = m->preload + (offset - m->first_frame);
+  } else {
+    uint32_t got = m->reader.read_frame(&m->reader, offset, m->frame_buffer, size);
+    if (got < size) std::memset(m->frame_buffer + got, 0, size - got);  // never stale bytes
+    m->frame = m->frame_buffer;
+  }
+  m->frame_size = size;
+  if (m->played_tracks) sound_pump(m);
+  m->current_frame = i + 1;
+}
+
+uint32_t movie_do_frame(Movie* m) {
+  if (!m || m->last_decoded == m->current_frame) return 0;
+  if (m->resync) {
+    m->resync = 0;
+    if (m->sound_clock) {
+      sound_switch(m, 0);
+      sound_switch(m, 1);
+    }
+    m->clock_start = 0;
+    m->late_debt = 0;
+  }
+  InputReader* r = &m->reader;
+  r->engine_busy = 1;
+  const uint32_t t0 = now_nonzero();
+  m->frame_start = t0;
+
+  const uint32_t totals[7] = {t0, m->audio_ms, m->video_ms, m->blit_ms, r->foreground_ms, r->idle_ms, r->background_ms};
+  for (int k = 0; k < 7; ++k) {
+    if (m->history_shift) std::memmove(m->history[k] + 1, m->history[k], m->history_shift);
+    m->history[k][0] = totals[k];
+  }
+  if (!m->playback_start) {
+    if (m->stats_window > 1 && m->header_rate_num)
+      m->history[0][1] = t0 - uint32_t(1000ull * m->header_rate_den / m->header_rate_num);
+    r->idle_ms = 0;
+    r->background_ms = 0;
+    m->playback_start = t0;
+  } else if (m->played_tracks) {
+    sound_pump(m);
+  }
+  m->slow_start = t0;
+  if (r->at_end && !m->in_memory) m->read_failed = 1;
+  if (m->read_failed) {
+    r->engine_busy = 0;
+    return 1;
+  }
+
+  const uint32_t video_at = decode_sound(m);
+  const uint32_t t1 = ms_timer();
+
+  if (m->video_enabled) {
+    FramePlanes* p = &m->planes;
+    if (!m->skip_flag) std::memset(p->change_map, 0, p->map_blocks);
+    movie_top_up(m);
+    const uint32_t cur = p->current_set;
+    const bool key = movie_index_entry(m, m->current_frame - 1) & 1;
+    video_decode_frame(p->luma_stride, m->coded_width, m->coded_height, p->plane_sets[1 - cur], p->plane_sets[cur],
+                       p->alpha_planes[1 - cur], p->alpha_planes[cur], p->change_map, p->luma_height,
+                       m->frame + video_at, m->frame_size - video_at, key, &p->stream_buffers, m->flags,
+                       m->header_flags);
+    p->current_set = 1 - cur;
+  }
+  if (m->played_tracks) sound_pump(m);
+
+  m->rect_count = -1;
+  m->frames_decoded += 1;
+  if (!m->clock_start) start_clock(m, ms_timer());
+  const uint32_t t2 = now_nonzero();
+  m->decode_end = t2;
+  m->audio_ms += t1 - t0;
+  m->video_ms += t2 - t1;
+  m->last_decoded = m->previous_frame = m->current_frame;
+  r->engine_busy = 0;
+  return 0;
+}
+
+uint32_t movie_wait(Movie* m) {
+  if (!m || (!m->frames_decoded && !m->paused) || m->read_failed) return 0;
+  if (!m->clock_start) {
+    start_clock(m, ms_timer());
+    if (m->played_tracks) sound_pump(m);
+  }
+  const uint32_t now = ms_timer();
+  movie_account_blit(m, now);
+  movie_update_slowest(m);
+  if (!m->paused && (!m->played_tracks || m->sound_clock)) {
+    if (!m->rate_num) return 0;
+    uint32_t due;
+    int32_t elapsed;
+    clock_position(m, now, &due, &elapsed);
+    if (elapsed >= int32_t(due)) {
+      int32_t late = elapsed - int32_t(due);
+      if (late > int32_t(m->late_threshold)) {
+        if (!m->played_tracks) {
+          start_clock(m, now);  // no sound to keep in step with: drop the lateness
+        } else {
+          m->late_debt = late;
+          m->late_repay = int32_t(int64_t(late) * m->rate_den / m->rate_num);
+        }
+      }
+      if (m->late_debt < m->late_repay) m->late_debt = 0;
+      else m->late_debt -= m->late_repay;
+      return 0;
+    }
+  }
+  if (!m->in_memory && m->has_reader) {
+    InputReader* r = &m->reader;
+    if (r->try_lock(r)) {
+      r->background_fill(r);
+      r->unlock(r);
+    }
+  }
+  return 1;
+}
+
+void movie_next_frame(Movie* m) {
+  if (!m) return;
+  bool underrun = false;
+  for (uint32_t k = 0; k < m->played_tracks; ++k) {
+    SoundOutput* o = &m->sound[k];
+    if (o->underrun) {
+      o->underrun = 0;
+      if (m->current_frame > 1 && o->flush_frame >= m->current_frame) underrun = true;
+    }
+  }
+  InputReader* r = &m->reader;
+  if (underrun) {
+    m->sound_underruns += 1;
+    std::recursive_mutex* a = m->sound_node.mutex;
+    std::recursive_mutex* b = m->has_reader ? r->node.mutex : nullptr;
+    if (a && b) std::lock(*a, *b);
+    else if (a) a->lock();
+    else if (b) b->lock();
+    sound_switch(m, 0);
+    if (!m->in_memory && m->has_reader)
+      while (reader_fill_percent(r) < 90 && r->background_fill(r) != 0) {
+      }
+    m->clock_start = 0;
+    m->late_debt = 0;
+    sound_switch(m, 1);
+    if (b) b->unlock();
+    if (a) a->unlock();
+  }
+  r->engine_busy = 1;
+  if (m->played_tracks) sound_pump(m);
+  movie_account_blit(m, ms_timer());
+  movie_goto(m, m->current_frame >= m->frame_count ? 1 : m->current_frame + 1);
+  r->engine_busy = 0;
+}
+
+uint32_t movie_pause(Movie* m, uint32_t pause) {
+  if (!m) return 0;
+  movie_account_blit(m, ms_timer());
+  movie_update_slowest(m);
+  if (m->paused && !pause) {
+    m->clock_start = 0;
+    m->late_debt = 0;
+  }
+  m->paused = pause ? 1 : 0;
+  for (uint32_t k = 0; k < m->played_tracks; ++k)
+    if (m->sound[k].sound_pause) m->sound[k].sound_pause(&m->sound[k], m->paused);
+  if (m->frames_decoded && m->played_tracks) sound_pump(m);
+  return m->paused;
+}
+
+bool movie_skip_blit(Movie* m, uint32_t copy_flags) {
+  if (!m->played_tracks || !m->rate_num || m->paused) return false;
+  movie_clock_check(m);
+  uint32_t due;
+  int32_t elapsed;
+  clock_position(m, ms_timer(), &due, &elapsed);
+  if (elapsed < int32_t(due)) {
+    m->skip_flag = 0;
+    return false;
+  }
+  if (elapsed - int32_t(due) <= int32_t(m->late_threshold)) {
+    m->consecutive_skips = 0;
+    m->skip_flag = 0;
+    return false;
+  }
+  m->consecutive_skips += 1;
+  if (m->consecutive_skips > 3) {
+    m->consecutive_skips = 0;
+    m->skip_flag = 0;
+    return false;
+  }
+  if ((copy_flags | m->flags) & kOpenNeverSkip) {
+    m->skip_flag = 0;
+    return false;
+  }
+  m->skip_flag = 1;
+  m->skipped_blits += 1;
+  m->reader.engine_busy = 0;
+  return true;
+}

@@ -1,0 +1,64 @@
+#include "playback/timer.h"
+
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace {
+
+const TimerSources kPlatformSources = {platform_hires_frequency, platform_hires_counter, platform_coarse_ms};
+
+struct TimerState {
+  TimerSources sources = kPlatformSources;
+  bool started = false;
+  uint64_t frequency = 0;  // 0: no counter, the coarse clock is used as it is
+  uint64_t first_counter = 0;
+  uint32_t correction = 0;  // added modulo 2^32
+  uint32_t last = 0;
+  uint32_t last_coarse = 0;
+};
+
+std::mutex g_timer_lock;
+TimerState g_timer;
+
+}  // namespace
+
+void timer_install_sources(const TimerSources* sources) {
+  std::lock_guard<std::mutex> hold(g_timer_lock);
+  g_timer = TimerState{};
+  if (sources) g_timer.sources = *sources;
+}
+
+uint32_t ms_timer() {
+  std::lock_guard<std::mutex> hold(g_timer_lock);
+  TimerState& s = g_timer;
+  if (!s.started) {
+    s.started = true;
+    uint64_t f = 0;
+    if (s.sources.frequency(&f) && f) {
+      s.frequency = f;
+      s.first_counter = s.sources.counter();
+      s.last = 0;
+      s.last_coarse = s.sources.coarse_ms();
+      return 0;
+    }
+    s.frequency = 0;
+  }
+  if (!s.frequency) return s.sources.coarse_ms();
+
+  const uint64_t ticks = s.sources.counter() - s.first_counter;
+  // ticks × 1000 / frequency without overflowing 64 bits.
+  uint64_t ms = ticks / s.frequency * 1000 + ticks % s.frequency * 1000 / s.frequency;
+  uint32_t t = uint32_t(ms) + s.correction;
+  const uint32_t coarse = s.sources.coarse_ms();
+  const uint32_t expected = s.last + (coarse - s.last_coarse);
+  const int32_t diff = int32_t(expected - t);
+  if (diff > 200 || diff < -200) {
+    s.correction += uint32_t(diff);
+    t = expected;
+  }
+  if (t - s.last > 0xC0000000u) return s.last;  // would run backwards
+  s.last = t;
+  s.last_coarse = coarse;
+  return t;
+}

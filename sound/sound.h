@@ -1,0 +1,35 @@
+// Sound feeding: the process-wide sound system, the per-track rings of decoded PCM and the
+// pump that moves it to the back end. The ring and every call into a back end are guarded by
+// the movie's sound lock (its sound node's mutex).
+#pragma once
+#include <cstdint>
+
+#include "container/service.h"
+#include "sound/sound_output.h"
+
+struct Movie;
+
+// Installs a sound provider (see sound_output.h). Refuses (0) a null provider, or a different
+// provider once a track was opened. Returns 1 when an open function is installed.
+uint32_t sound_use_system(sound_provider_fn provider, void* arg);
+sound_open_fn sound_installed_open();
+// Counts a track opened (after that only the same provider may be installed again).
+void sound_count_track_opened();
+// Forgets the provider and the open count (tests and tools only).
+void sound_reset_system();
+
+// Writes one decoded piece into the ring; a piece larger than the free space drops the oldest
+// bytes first. The sound lock is held by the caller.
+void sound_ring_write(SoundOutput* o, const uint8_t* pcm, uint32_t n);
+// Primes the ring with silence up to prime_bytes.
+void sound_fill_silence(SoundOutput* o);
+
+void sound_pump(Movie* m);
+uint32_t sound_switch(Movie* m, uint32_t on);
+
+// The sound node's operations (the sound service thread calls them).
+uint32_t sound_service_due(ServiceNode* node, uint32_t pass);
+void sound_service_work(ServiceNode* node, uint32_t pass);
+
+// Converts 16-bit little-endian samples to unsigned 8-bit (n output bytes from 2n input bytes).
+void sound_to_8bit(uint8_t* dst, const uint8_t* src, uint32_t n);

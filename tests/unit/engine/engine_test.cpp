@@ -1,0 +1,424 @@
+// The engine end to end: movies made by the writers, opened from memory and from files, stepped
+// with an injected clock, their sound fed to the capture back end.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "container/bytes.h"
+#include "container/movie.h"
+#include "encode/container_writer.h"
+#include "encode/sample_movie.h"
+#include "platform/platform.h"
+#include "playback/engine.h"
+#include "playback/timer.h"
+#include "sound/backends/capture.h"
+#include "sound/sound.h"
+
+namespace {
+
+// A clock the test moves by hand.
+uint64_t g_fake_ms = 0;
+bool fake_frequency(uint64_t* f) { *f = 1000; return true; }
+uint64_t fake_counter() { return g_fake_ms; }
+uint32_t fake_coarse() { return uint32_t(g_fake_ms); }
+const TimerSources kFakeClock = {fake_frequency, fake_counter, fake_coarse};
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_fake_ms = 0;
+    timer_install_sources(&kFakeClock);
+    ms_timer();  // time 0
+    g_fake_ms = 10;
+    sound_reset_system();
+    CaptureConfig c;
+    capture_default_config(&c);
+    capture_configure(&c);
+    ASSERT_EQ(sound_use_system(capture_provider, nullptr), 1u);
+  }
+  void TearDown() override {
+    timer_install_sources(nullptr);
+    sound_reset_system();
+  }
+  static std::string write_file(const char* name, const std::vector<uint8_t>& bytes) {
+    std::string path = std::string(KORVA_TEST_TMP) + "/" + name;
+    EXPECT_TRUE(platform_file_write_all(path.c_str(), bytes.data(), bytes.size()));
+    return path;
+  }
+  static uint8_t luma0(const Movie* m) { return m->planes.plane_sets[m->planes.current_set][0]; }
+};
+
+// The sample movie's luma colour of a key frame.
+uint8_t key_value(uint32_t i) { return uint8_t(16 + (i * 37) % 224); }
+
+TEST_F(Engine, MemoryImageWithOneKeyFrame) {
+  SampleMovieSpec s;
+  s.width = 224;
+  s.height = 252;
+  s.frames = 1;
+  s.audio_rate = 0;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  ASSERT_FALSE(bytes.empty());
+  MovieImage img{bytes.data(), bytes.size()};
+  Movie* m = movie_open(&img, kOpenFromMemory);
+  ASSERT_NE(m, nullptr) << movie_last_error();
+  EXPECT_FALSE(m->has_reader);
+  EXPECT_EQ(*service_input_thread(), nullptr);
+  EXPECT_EQ(*service_sound_thread(), nullptr);
+  EXPECT_EQ(m->planes.plane_sets[0], m->planes.plane_sets[1]);  // one plane set
+  EXPECT_EQ(m->current_frame, 1u);
+  EXPECT_EQ(luma0(m), 0);  // planes start zero-filled
+  EXPECT_EQ(movie_do_frame(m), 0u);
+  EXPECT_EQ(luma0(m), key_value(0));
+  EXPECT_EQ(movie_do_frame(m), 0u);  // the same frame again does nothing
+  EXPECT_EQ(m->frames_decoded, 1u);
+  movie_close(m);
+
+  // An image shorter than its index says is refused, not read past.
+  MovieImage cut{bytes.data(), 60};
+  EXPECT_EQ(movie_open(&cut, kOpenFromMemory), nullptr);
+  EXPECT_STREQ(movie_last_error(), "The frame index points past the end of the movie image.");
+}
+
+TEST_F(Engine, OpenFailures) {
+  EXPECT_EQ(movie_open("/nonexistent/x.krv", 0), nullptr);
+  EXPECT_STREQ(movie_last_error(), "Error opening file.");
+  std::vector<uint8_t> junk(100, 'x');
+  std::string path = write_file("junk.krv", junk);
+  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_STREQ(movie_last_error(), "Not a Korva file.");
+  SampleMovieSpec s;
+  s.audio_rate = 0;
+  std::vector<uint8_t> b = sample_movie_write(s);
+  store_le32(&b[8], 0);
+  path = write_file("empty.krv", b);
+  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_STREQ(movie_last_error(), "The file doesn't contain any compressed frames yet.");
+}
+
+TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
+  SampleMovieSpec s;
+  s.frames = 300;
+  s.audio_rate = 0;
+  std::string path = write_file("long.krv", sample_movie_write(s));
+  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  ASSERT_NE(m, nullptr) << movie_last_error();
+  EXPECT_FALSE(m->in_memory);
+  EXPECT_EQ(m->ring_size, 8192u);
+  EXPECT_EQ(m->reader.node.mutex, nullptr);  // no thread, no reader lock
+  EXPECT_EQ(m->reader.buffered + m->reader.consumer_pos, m->reader.file_pos);
+  for (uint32_t i = 0; i < s.frames; ++i) {
+    ASSERT_EQ(movie_do_frame(m), 0u);
+    if (i % s.key_every == 0) {
+      ASSERT_EQ(luma0(m), key_value(i)) << i;
+    }
+    movie_next_frame(m);
+  }
+  EXPECT_EQ(m->current_frame, 1u);  // after the last frame comes frame 1 again
+  EXPECT_EQ(m->reader.consumer_pos, (movie_index_entry(m, 1) & ~1u));  // flushed and re-read
+
+  // Forward within what is buffered: a skip, the file is not touched.
+  while (m->reader.background_fill(&m->reader) > 0) {
+  }
+  uint32_t file_pos = m->reader.file_pos;
+  movie_goto(m, 5);
+  EXPECT_EQ(m->reader.file_pos, file_pos);
+  EXPECT_EQ(m->reader.consumer_pos, movie_index_entry(m, 5) & ~1u);
+  // Backwards: a flush and a seek.
+  movie_goto(m, 2);
+  EXPECT_EQ(m->reader.buffered, 0u);
+  EXPECT_EQ(m->reader.file_pos, movie_index_entry(m, 2) & ~1u);
+  movie_close(m);
+}
+
+TEST_F(Engine, ShortFileFailsAtTheMissingFrame) {
+  SampleMovieSpec s;
+  s.frames = 400;
+  s.audio_rate = 0;
+  std::vector<uint8_t> b = sample_movie_write(s);
+  b.resize(b.size() / 2);  // the read-ahead hits the end about half way
+  std::string path = write_file("short.krv", b);
+  Movie* m = movie_open(path.c_str(), kOpenNoThread | kOpenNoInitialFill);
+  ASSERT_NE(m, nullptr) << movie_last_error();
+  uint32_t decoded = 0;
+  while (movie_do_frame(m) == 0 && decoded < 200) {
+    ++decoded;
+    movie_next_frame(m);
+  }
+  EXPECT_GT(decoded, 50u);
+  EXPECT_LT(decoded, 300u);
+  EXPECT_EQ(m->read_failed, 1u);
+  EXPECT_EQ(m->reader.at_end, 1u);
+  EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
+  EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
+  movie_close(m);
+}
+
+TEST_F(Engine, PreloadByRuleAndBySwitch) {
+  SampleMovieSpec s;
+  s.frames = 10;  // one second: its peak second is the whole movie
+  s.audio_rate = 0;
+  std::string path = write_file("second.krv", sample_movie_write(s));
+  Movie* m = movie_open(path.c_str(), 0);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(m->preload, nullptr);
+  EXPECT_TRUE(m->flags & kOpenPreload);
+  EXPECT_EQ(m->reader.file, nullptr);  // closed during open
+  EXPECT_EQ(*service_input_thread(), nullptr);
+  ASSERT_EQ(movie_do_frame(m), 0u);
+  EXPECT_EQ(luma0(m), key_value(0));
+  movie_close(m);
+
+  s.frames = 300;
+  path = write_file("long2.krv", sample_movie_write(s));
+  m = movie_open(path.c_str(), kOpenPreload);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(m->preload, nullptr);
+  for (uint32_t i = 0; i < 25; ++i) {
+    ASSERT_EQ(movie_do_frame(m), 0u);
+    if (i % 10 == 0) {
+      EXPECT_EQ(luma0(m), key_value(i));
+    }
+    movie_next_frame(m);
+  }
+  movie_close(m);
+}
+
+TEST_F(Engine, OneShotParametersAreConsumed) {
+  SampleMovieSpec s;
+  s.audio_rate = 0;
+  std::string path = write_file("rate.krv", sample_movie_write(s));
+  movie_set_rate_override(25, 1);
+  Movie* m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->rate_num, 25u);
+  EXPECT_EQ(m->header_rate_num, 10u);
+  movie_close(m);
+  m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->rate_num, 10u);  // the override went with the first open
+  movie_close(m);
+}
+
+TEST_F(Engine, TrackSelection) {
+  SampleMovieSpec s;
+  s.track_id = 7;
+  std::string path = write_file("track7.krv", sample_movie_write(s));
+  uint32_t id = 3;
+  movie_set_tracks(1, &id);
+  Movie* m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->played_tracks, 0u);  // no track 3: silent
+  EXPECT_EQ(m->sound_clock, 0u);
+  movie_close(m);
+  id = 7;
+  movie_set_tracks(1, &id);
+  m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->played_tracks, 1u);
+  EXPECT_EQ(m->sound_clock, 1u);
+  EXPECT_NE(*service_sound_thread(), nullptr);
+  movie_close(m);
+  EXPECT_EQ(*service_sound_thread(), nullptr);  // its last node is gone
+  m = movie_open(path.c_str(), kOpenNoThread);  // the request went back to identifier 0
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->played_tracks, 0u);
+  movie_close(m);
+}
+
+// Every byte the engine decodes reaches the back end, in order.
+TEST_F(Engine, SoundReachesTheBackEndExactly) {
+  for (bool stereo : {false, true}) {
+    SampleMovieSpec s;
+    s.frames = 30;
+    s.audio_channels = stereo ? 2 : 1;
+    s.audio_dct = !stereo;
+    std::vector<uint8_t> bytes = sample_movie_write(s);
+    ASSERT_FALSE(bytes.empty());
+    // The reference: every packet decoded in order.
+    ContainerView v;
+    ASSERT_EQ(container_open_view(bytes.data(), bytes.size(), &v), nullptr);
+    AudioDecoder* d = audio_decoder_open(s.audio_rate, s.audio_channels, s.audio_dct);
+    std::vector<uint8_t> expected;
+    for (uint32_t i = 0; i < s.frames; ++i) {
+      const uint8_t *f, *p;
+      uint32_t n, pn;
+      ASSERT_TRUE(container_frame(&v, i, &f, &n, nullptr));
+      ASSERT_EQ(container_audio_packet(f, n, 1, 0, &p, &pn), nullptr);
+      AudioPacketCursor c;
+      audio_packet_begin(&c, p, pn);
+      const int16_t* pcm;
+      uint32_t got;
+      while (audio_packet_next(d, &c, &pcm, &got))
+        expected.insert(expected.end(), reinterpret_cast<const uint8_t*>(pcm), reinterpret_cast<const uint8_t*>(pcm) + got);
+    }
+    audio_decoder_close(d);
+
+    MovieImage img{bytes.data(), bytes.size()};
+    Movie* m = movie_open(&img, kOpenFromMemory);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->played_tracks, 1u);
+    for (uint32_t i = 0; i < s.frames; ++i) {
+      ASSERT_EQ(movie_do_frame(m), 0u);
+      if (i + 1 < s.frames) movie_next_frame(m);
+    }
+    sound_pump(m);
+    uint32_t log_bytes = 0;
+    const uint8_t* log = capture_log(&m->sound[0], &log_bytes);
+    ASSERT_EQ(log_bytes, expected.size());
+    EXPECT_EQ(0, std::memcmp(log, expected.data(), log_bytes));
+    movie_close(m);
+  }
+}
+
+TEST_F(Engine, ClockWithoutSound) {
+  SampleMovieSpec s;
+  s.audio_rate = 0;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  MovieImage img{bytes.data(), bytes.size()};
+  Movie* m = movie_open(&img, kOpenFromMemory);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(movie_wait(m), 0u);  // nothing decoded yet: due
+  g_fake_ms = 1000;
+  movie_do_frame(m);
+  movie_next_frame(m);
+  EXPECT_EQ(m->clock_start, 1000u);
+  g_fake_ms = 1050;
+  EXPECT_EQ(movie_wait(m), 1u);  // 100 ms a frame
+  g_fake_ms = 1100;
+  EXPECT_EQ(movie_wait(m), 0u);
+  movie_do_frame(m);
+  movie_next_frame(m);
+  // Far behind (more than two frame durations): the clock restarts instead of rushing.
+  g_fake_ms = 2000;
+  EXPECT_EQ(movie_wait(m), 0u);
+  EXPECT_EQ(m->clock_start, 2000u);
+  EXPECT_EQ(m->late_debt, 0);
+  movie_do_frame(m);
+  movie_next_frame(m);
+  g_fake_ms = 2050;
+  EXPECT_EQ(movie_wait(m), 1u);
+  EXPECT_FALSE(movie_skip_blit(m, 0));  // without sound no blit is skipped
+
+  // Pause and resume restart the clock, so the movie does not rush to catch up.
+  movie_pause(m, 1);
+  g_fake_ms = 9000;
+  EXPECT_EQ(movie_wait(m), 1u);  // paused
+  movie_pause(m, 0);
+  EXPECT_EQ(m->clock_start, 0u);
+  EXPECT_EQ(movie_wait(m), 1u);  // the clock starts again now
+  EXPECT_EQ(m->clock_start, 9000u);
+  movie_close(m);
+}
+
+TEST_F(Engine, AsFastAsPossible) {
+  SampleMovieSpec s;
+  s.audio_rate = 0;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  MovieImage img{bytes.data(), bytes.size()};
+  movie_set_rate_override(0, 0);
+  Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->rate_num, 0u);
+  EXPECT_EQ(m->late_threshold, 2000u);
+  movie_do_frame(m);
+  movie_next_frame(m);
+  EXPECT_EQ(movie_wait(m), 0u);
+  movie_close(m);
+}
+
+TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
+  SampleMovieSpec s;
+  s.frames = 40;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  MovieImage img{bytes.data(), bytes.size()};
+  Movie* m = movie_open(&img, kOpenFromMemory);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(m->played_tracks, 1u);
+  g_fake_ms = 1000;
+  movie_do_frame(m);
+  movie_next_frame(m);
+  // 500 ms late: with sound the lateness becomes a debt repaid over about a second of frames.
+  g_fake_ms = 1600;
+  EXPECT_EQ(movie_wait(m), 0u);
+  EXPECT_EQ(m->late_debt, 500 - 50);  // 500 ms late, less the first repayment
+  EXPECT_EQ(m->late_repay, 50);
+  // The copy step skips blits while late, never more than three in a row.
+  int skipped = 0, copied = 0;
+  for (int k = 0; k < 8; ++k) {
+    movie_do_frame(m);
+    g_fake_ms += 1000;  // keep falling behind
+    if (movie_skip_blit(m, 0)) ++skipped;
+    else ++copied;
+    movie_next_frame(m);
+  }
+  EXPECT_EQ(skipped, 6);  // skip, skip, skip, copy, skip, skip, skip, copy
+  EXPECT_EQ(copied, 2);
+  EXPECT_EQ(m->skipped_blits, 6u);
+  // The never-skip bit copies every frame.
+  m->consecutive_skips = 0;
+  movie_do_frame(m);
+  g_fake_ms += 1000;
+  EXPECT_FALSE(movie_skip_blit(m, kOpenNeverSkip));
+  movie_close(m);
+}
+
+TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
+  SampleMovieSpec s;
+  s.frames = 30;  // flush frame = 30 − 7 = 23
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  std::string path = write_file("underrun.krv", bytes);
+  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(m->played_tracks, 1u);
+  EXPECT_EQ(m->sound[0].flush_frame, 23u);
+  for (uint32_t i = 0; i < 5; ++i) {
+    movie_do_frame(m);
+    movie_next_frame(m);
+  }
+  capture_run_dry(&m->sound[0]);
+  ASSERT_EQ(m->sound[0].underrun, 1u);
+  movie_do_frame(m);
+  movie_next_frame(m);
+  EXPECT_EQ(m->sound_underruns, 1u);
+  EXPECT_EQ(m->sound[0].underrun, 0u);
+  EXPECT_EQ(m->clock_start, 0u);  // restarted after the refill
+  while (m->current_frame < 25) {
+    movie_do_frame(m);
+    movie_next_frame(m);
+  }
+  capture_run_dry(&m->sound[0]);
+  movie_do_frame(m);
+  movie_next_frame(m);
+  EXPECT_EQ(m->sound_underruns, 1u);  // past the flush frame: only cleared
+  EXPECT_EQ(m->sound[0].underrun, 0u);
+  movie_close(m);
+}
+
+TEST_F(Engine, BackgroundThreadFillsTheRing) {
+  timer_install_sources(nullptr);  // real time: the input thread runs every 200 ms
+  SampleMovieSpec s;
+  s.frames = 600;
+  s.audio_rate = 0;
+  std::string path = write_file("threaded.krv", sample_movie_write(s));
+  Movie* m = movie_open(path.c_str(), kOpenNoInitialFill);
+  ASSERT_NE(m, nullptr);
+  ASSERT_NE(*service_input_thread(), nullptr);
+  ASSERT_NE(m->reader.node.mutex, nullptr);
+  for (uint32_t i = 0; i < s.frames; ++i) {
+    ASSERT_EQ(movie_do_frame(m), 0u);
+    if (i % 10 == 0) {
+      ASSERT_EQ(luma0(m), key_value(i)) << i;
+    }
+    movie_next_frame(m);
+    if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  movie_close(m);
+  EXPECT_EQ(*service_input_thread(), nullptr);
+}
+
+}  // namespace

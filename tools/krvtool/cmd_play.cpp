@@ -1,0 +1,144 @@
+// krvtool play: headless playback through the real engine, with the capture sound back end.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/options.h"
+#include "app/stats_text.h"
+#include "container/movie.h"
+#include "platform/platform.h"
+#include "playback/engine.h"
+#include "sound/backends/capture.h"
+#include "sound/sound.h"
+#include "tools/krvtool/play_hooks.h"
+#include "tools/krvtool/tool.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: krvtool play MOVIE [SWITCHES]\n"
+    "  Plays MOVIE headless through the player's engine: frames are decoded at the movie's rate\n"
+    "  and its sound goes to a capture back end that plays it out in real time.\n"
+    "  Switches as the player takes them, where they apply to a headless run:\n"
+    "    /F  as fast as possible (sound is then taken at once)   /F#.#  this frame rate\n"
+    "    /L# play # times (/L alone: endlessly)   /T# sound track   /P preload   /K no thread\n"
+    "    /E# read-ahead bytes   /M# simulated read speed   /G no initial fill   /N never skip\n"
+    "    /A# display options   /Q statistics line after every frame   /S summary at the end\n"
+    "  MOVIE may be FILE|OFFSET for a movie that starts OFFSET bytes into FILE.\n";
+
+// What the copy step does with each decoded frame (set by the pixel conversion when present).
+PlayFrameHook g_frame_hook = nullptr;
+
+}  // namespace
+
+void play_set_frame_hook(PlayFrameHook hook) { g_frame_hook = hook; }
+
+int cmd_play(int argc, char** argv) {
+  if (tool_wants_help(argc, argv)) { std::fputs(kUsage, stdout); return 0; }
+  const char* name = nullptr;
+  std::string switches;
+  // The first argument is the movie (a path may well begin with '/'); the rest are switches.
+  for (int i = 1; i < argc; ++i) {
+    if (!name) {
+      name = argv[i];
+    } else if (argv[i][0] == '/') {
+      switches += ' ';
+      switches += argv[i];
+    } else {
+      std::fputs(kUsage, stderr);
+      return tool_fail("unexpected argument '%s' (switches begin with '/')", argv[i]);
+    }
+  }
+  if (!name) { std::fputs(kUsage, stderr); return 1; }
+
+  static OptionsText t;
+  if (!options_set_text(&t, switches.c_str())) return tool_fail("too many switches");
+  PlayerOptions o;
+  parse_options(&t, nullptr, &o);
+  if (o.bad_value || std::strchr(t.text, '/')) return tool_fail("unknown or malformed switch in '%s'", t.text);
+
+  // The one-shot parameters, as the player hands them over before each open.
+  const bool fast = (o.open_flags & kOpenRateOverride) && o.rate_num == 0 && o.rate_den == 0;
+  CaptureConfig capture;
+  capture_default_config(&capture);
+  capture.realtime = fast ? 0 : 1;
+  sound_use_system(capture_provider, &capture);
+
+  ResolvedName r;
+  const char* error = nullptr;
+  if (std::strchr(name, '|')) {
+    if (!resolve_movie_name(name, &r, &error)) return tool_fail("%s: %s", name, error);
+  } else {
+    std::snprintf(r.file, sizeof r.file, "%s", name);
+    r.kind = kNamePlain;
+  }
+  PlatformFile* handle = nullptr;
+  uint32_t flags = o.open_flags;
+  const void* source = r.file;
+  if (r.kind == kNameFileAtOffset) {
+    handle = platform_file_open(r.file);
+    if (!handle || !platform_file_seek(handle, r.offset)) {
+      platform_file_close(handle);
+      return tool_fail("%s: cannot open the file", r.file);
+    }
+    flags |= kOpenFromHandle;
+    source = handle;
+  }
+
+  const uint32_t loops = o.loops < 0 ? 1 : uint32_t(o.loops);
+  int status = 0;
+  for (uint32_t pass = 0; status == 0 && (loops == 0 || pass < loops); ++pass) {
+    if (o.open_flags & kOpenRateOverride) movie_set_rate_override(o.rate_num, o.rate_den);
+    if (o.open_flags & kOpenBufferSize) movie_set_buffer_size(o.read_buffer);
+    if (o.open_flags & kOpenReadSpeed) movie_set_read_speed(o.read_speed);
+    uint32_t id = uint32_t(o.track_id);
+    movie_set_tracks(1, &id);
+    if (handle) platform_file_seek(handle, r.offset);
+    Movie* m = movie_open(source, flags);
+    if (!m) {
+      status = tool_fail("%s: %s", name, movie_last_error());
+      break;
+    }
+    const bool progress = !o.show_stats && platform_stderr_is_terminal();
+    for (uint32_t frame = 1; frame <= m->frame_count; ++frame) {
+      while (movie_wait(m)) platform_sleep_ms(1);
+      if (movie_do_frame(m)) {
+        status = tool_fail("%s: the movie's data ends early (frame %u of %u)", name, m->current_frame, m->frame_count);
+        break;
+      }
+      if (!movie_skip_blit(m, 0) && g_frame_hook) g_frame_hook(m);
+      movie_changed_rects(0, m);
+      if (o.show_stats) {
+        RealtimeStats rs;
+        movie_realtime_stats(0, m, &rs);
+        char line[kStatsLineCap];
+        stats_line_text(&rs, line, sizeof line);
+        std::printf("%s\n", line);
+      } else if (progress && (frame % 10 == 0 || frame == m->frame_count)) {
+        std::fprintf(stderr, "\rframe %u of %u", frame, m->frame_count);
+      }
+      if (frame < m->frame_count) movie_next_frame(m);
+    }
+    if (progress) std::fputc('\n', stderr);
+    if (o.show_summary && status == 0 && (loops != 0 && pass + 1 == loops)) {
+      PlaybackSummary sum;
+      movie_summary(&sum, m);
+      char text[kSummaryTextCap];
+      if (summary_text(&sum, "Memory surface (headless)", 0, 0, 32, text, sizeof text)) std::printf("%s", text);
+    }
+    // Let the last of the sound play out.
+    for (int k = 0; k < 2000 && m->played_tracks; ++k) {
+      sound_pump(m);
+      bool done = true;
+      for (uint32_t t = 0; t < m->played_tracks; ++t) {
+        CaptureCounts c;
+        if (capture_counts(&m->sound[t], &c) && (m->sound[t].fill || c.queued)) done = false;
+      }
+      if (done) break;
+      platform_sleep_ms(1);
+    }
+    movie_close(m);
+  }
+  platform_file_close(handle);
+  return status;
+}
