@@ -1,0 +1,177 @@
+// Inside the pixel conversion: colour tables, converter tables, the cursor and the process-wide
+// converter state. Used by convert/*.cpp and by the tests that pit the converters against
+// their reference models.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// ---- Colour tables -------------------------------------------------------------------------
+
+// Sums of a luma term and a chroma term run from −258 to 510; the clamp and 16-bit field tables
+// cover −384..639 so that every index that can occur is inside them.
+constexpr int kSumLow = -384;
+constexpr int kSumCount = 1024;
+
+struct ColorTables {
+  int32_t luma[256];          // floor(min(max(Y − 16, 0), 219) × 38154 / 32768)
+  int32_t blue_cb[256];       // trunc(66101 × (Cb − 128) / 32768)
+  int32_t green_cr[256];      // trunc(−26639 × (Cr − 128) / 32768)
+  int32_t green_cb[256];      // trunc(−12837 × (Cb − 128) / 32768)
+  int32_t red_cr[256];        // trunc(52299 × (Cr − 128) / 32768)
+  uint8_t clamp_store[kSumCount];   // index − kSumLow; 0 below 0, 255 above 255
+  uint8_t grey[256];          // 0 up to 16, 255 from 235, else floor(255 × (Y − 16) / 219)
+  uint32_t grey32[256];       // g × 0x010101
+
+  // 16-bit packing of the current format code (all zero outside 7..12).
+  uint32_t format;            // format code of the packing; 0xFFFFFFFF before the first build
+  uint32_t bits[3], shift[3];  // blue, green, red: field width and position
+  uint16_t field_store[3][kSumCount];  // per component: clamped sum >> (8 − bits) << position
+  uint16_t grey16[256];       // the grey value packed into all three fields
+  uint16_t alpha_nibble[256]; // (alpha & 0xF0) << 8
+  // Grey constants of the SIMD 16-bit converters.
+  uint16_t simd_grey_scale, simd_grey_clamp, simd_grey_unit;
+  bool built;
+};
+extern ColorTables g_color;
+
+inline uint8_t color_clamp(int sum) { return g_color.clamp_store[sum - kSumLow]; }
+inline uint16_t color_field(int component, int sum) { return g_color.field_store[component][sum - kSumLow]; }
+
+// The tables' rules, exported for the tests.
+int32_t color_luma_rule(int y);
+int32_t color_chroma_rule(int32_t factor, int c);
+uint8_t color_grey_rule(int y);
+// Unit of the SIMD 16-bit grey converters for a packing: a single 1 per field at the bit worth
+// one step of a 4-bit (precision 4) or 5-bit (precision 5) component.
+uint16_t color_grey_unit(const uint32_t bits[3], const uint32_t shift[3], uint32_t precision);
+
+// Fills the tables on the first call (and probes the cycle counter), and rebuilds the 16-bit
+// packing when `format` differs from the previous call's; −1 (0xFFFFFFFF) builds only.
+void build_color_tables(uint32_t format);
+
+// ---- Cursor and converters -----------------------------------------------------------------
+
+struct ConvertCursor {
+  uint8_t* dst0;
+  uint8_t* dst1;
+  const uint8_t* y0;
+  const uint8_t* y1;
+  const uint8_t* cb;
+  const uint8_t* cr;
+  const uint8_t* a0;          // null when the copy reads no alpha
+  const uint8_t* a1;
+  int32_t pitch;              // one destination row, for the duplicated-row converters
+  uint8_t* scratch0;
+  uint8_t* scratch1;
+  size_t scratch_capacity;    // bytes of the block holding both rows
+};
+
+// units × 4 pixels on both rows of a pair.
+using convert_groups_fn = void (*)(ConvertCursor* c, uint32_t units);
+// One lone row of `count` pixels starting at source x.
+using convert_row_fn = void (*)(ConvertCursor* c, uint32_t x, uint32_t count);
+// `count` pixels on both rows of a pair; returns x + count.
+using convert_run_fn = uint32_t (*)(ConvertCursor* c, uint32_t count, uint32_t x);
+
+struct GroupConverter {
+  uint32_t shift;             // log2 of the group size (2: 4 pixels, 3: 8 pixels)
+  convert_groups_fn run;
+};
+
+// Indices into ConversionFamily::groups (add kGroupSimd for the SIMD set).
+enum : uint32_t {
+  kGroupColorEven = 0, kGroupColorOdd, kGroupGrey,
+  kGroupWideColorEven, kGroupWideColorOdd, kGroupWideGrey,
+  kGroupSimd = 6,
+};
+// Indices into ConversionFamily::rows.
+enum : uint32_t {
+  kRowsColor = 0, kRowsGrey, kRowsWideColor, kRowsWideGrey,
+  kRowsDupColor, kRowsDupGrey, kRowsWideDupColor, kRowsWideDupGrey,
+};
+
+struct RowConverters {
+  convert_row_fn row;
+  convert_run_fn run;
+};
+
+struct ConversionFamily {
+  uint32_t bytes_per_pixel;
+  GroupConverter groups[12];
+  uint32_t dup_tuning[8];     // TuningState: set × {mode 1 colour, mode 1 grey, mode 4 colour, mode 4 grey}
+  uint32_t split_tuning[8];   // TuningState: set × {plain colour, plain grey, 2× colour, 2× grey}
+  RowConverters rows[8];
+  bool pairs;                 // packed YUV: pixels go out in pairs sharing one chroma sample
+};
+
+// Family indices.
+enum : uint32_t {
+  kFamilyBgr32 = 0, kFamilyRgb32, kFamilyBgra32, kFamilyRgba32, kFamilyBgr24, kFamilyRgb24,
+  kFamily16, kFamily4444, kFamily5551, kFamilyYuy2, kFamilyUyvy, kFamilyCount,
+};
+extern ConversionFamily g_families[kFamilyCount];
+
+// Fills the integer converters of every family (and copies them into the SIMD slots).
+void convert_init_plain(ConversionFamily* families);
+// Overwrites the SIMD slots with the SSE2 converters; false when this build has none.
+bool convert_init_sse2(ConversionFamily* families);
+// The integer group converters that compute with the SIMD arithmetic (uncapped luma term, the
+// SIMD grey rules), for the tests: same layout as groups[0..5].
+void convert_reference_simd_groups(uint32_t family, GroupConverter out[6]);
+
+// ---- Process-wide converter state ----------------------------------------------------------
+
+struct ConvertState {
+  ConvertCursor cursor;
+  bool tables_ready;          // the families are filled
+  int32_t simd_supported;     // 0 not asked, 1 yes, -1 no
+  bool has_simd;              // the SIMD converters are in use for this copy
+  int32_t has_cycle_counter;  // 0 not probed, 1 usable, -1 not
+  convert_row_fn row;         // active converters
+  convert_run_fn run;
+  convert_groups_fn groups_even, groups_odd;
+  convert_groups_fn inner_even, inner_odd;  // wrapped by the duplicate-row methods
+  uint32_t group_shift, group_mask;
+  uint32_t* split_state;      // TuningState of the row split
+  uint32_t* dup_state;        // TuningState of the duplicate-row method
+  bool dup_measuring;         // the duplicate-row timing runs
+  uint32_t hmul;              // pixels written per source pixel
+  uint32_t bytes_per_pixel;
+  bool pairs;                 // packed YUV family
+  bool pair_overhang;         // an odd run may write its whole last pair (it fits the pitch)
+  // Test hooks: force the row-split lead (0 timing or fixed rule, 1 D, 2 S) and the
+  // duplicate-row method (0 normal, 1 Reconvert, 2 Scratch).
+  uint32_t force_split, force_dup;
+};
+extern ConvertState g_convert;
+
+// Makes both scratch rows at least `bytes` long; false when the memory cannot be had (the
+// duplicate-row converters then use Reconvert).
+bool reserve_scratch_rows(size_t bytes);
+
+// Reads the cycle counter (0 where there is none).
+uint64_t convert_cycles();
+
+// Installs the active converters for a copy of `w` source pixels by `h` rows and returns the
+// destination step between the two rows of a pair and the skip from the end of a converted
+// pair to the start of the next.
+void select_converters(ConversionFamily* f, uint32_t flags, uint32_t w, uint32_t h,
+                       int32_t* row_step, int32_t* row_skip);
+
+// The two copy paths and the YV12 copy. `planes` is the current plane set, P and H the padded
+// luma width and height, `alpha` the current alpha plane or null.
+void copy_rect_full(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y,
+                    int32_t dest_pitch, const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w,
+                    uint32_t h, uint32_t P, uint32_t H, uint32_t flags, const uint8_t* alpha);
+void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y,
+                       int32_t dest_pitch, const uint8_t* map, uint32_t map_pitch,
+                       const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+                       uint32_t P, uint32_t H, uint32_t flags, const uint8_t* alpha);
+void copy_yv12(uint8_t* dest, uint32_t dest_x, uint32_t dest_y, int32_t dest_pitch,
+               uint32_t dest_height, const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w,
+               uint32_t h, uint32_t P, uint32_t H, uint32_t flags);
+
+// The family of a format code (null for 0 and 15); alpha families only when `has_alpha`.
+ConversionFamily* convert_family_for(uint32_t format, bool has_alpha);
+// Fills the family tables once.
+void convert_init_families();
