@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/audio_bits.h"
+#include "audio/audio_convert.h"
 #include "audio/audio_transform.h"
 
 const uint8_t kAudioRunLengths[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
@@ -60,15 +61,15 @@ const float* quantisers() {
   return table.q;
 }
 
-// round(x × scale) to the nearest, ties to even, clamped to 16 bits. The product of two
-// singles is exact in double; adding and subtracting 1.5 × 2^52 rounds a double of magnitude
-// below 2^51 to an integer with the current (nearest-even) rounding.
-inline int16_t to_pcm(float x, double scale) {
-  double p = double(x) * scale;
-  p = p > -32768.0 ? p : -32768.0;  // NaN lands here too
-  p = p < 32767.0 ? p : 32767.0;
-  const double magic = 6755399441055744.0;
-  return int16_t(int32_t((p + magic) - magic));
+// One coefficient of width w (1 to 15) from at least w + 1 buffered bits: the magnitude, and
+// its sign bit only when the magnitude is not 0.
+inline float take_coefficient(AudioBitReader* r, uint32_t w, uint32_t mask, float q) {
+  const uint32_t v = audio_bits_peek(r, w + 1);
+  const uint32_t m = v & mask;
+  const uint32_t nz = m != 0;
+  audio_bits_skip(r, w + nz);
+  const uint32_t sign = (v >> w) & nz;
+  return std::bit_cast<float>(std::bit_cast<uint32_t>(float(m) * q) ^ (sign << 31));
 }
 
 // Coefficients X[2 .. n−1] of one coded channel.
@@ -101,14 +102,16 @@ void decode_coefficients(AudioBitReader* r, float* x, uint32_t n, const uint32_t
       if (j == 2 * edges[b]) q = quant[b++];
       const uint32_t band_end = 2 * edges[b];
       const uint32_t stop = band_end > j && band_end < end ? band_end : band_end > j ? end : j + 1;
-      for (; j < stop; ++j) {
+      // A refill leaves at least 32 bits: enough for two coefficients of up to 16 bits.
+      for (; j + 1 < stop; j += 2) {
         audio_bits_refill(r);
-        const uint32_t v = audio_bits_peek(r, w + 1);
-        const uint32_t m = v & mask;
-        const uint32_t nz = m != 0;
-        audio_bits_skip(r, w + nz);
-        const uint32_t sign = (v >> w) & nz;
-        x[j] = std::bit_cast<float>(std::bit_cast<uint32_t>(float(m) * q) ^ (sign << 31));
+        x[j] = take_coefficient(r, w, mask, q);
+        x[j + 1] = take_coefficient(r, w, mask, q);
+      }
+      if (j < stop) {
+        audio_bits_refill(r);
+        x[j] = take_coefficient(r, w, mask, q);
+        ++j;
       }
     }
   }
@@ -201,20 +204,7 @@ bool audio_decode_block(AudioDecoder* d, const uint8_t* block, size_t size, cons
   }
 
   int16_t* out = d->pcm;
-  const double scale = d->output_scale;
-  if (d->coded_channels == 1) {
-    for (uint32_t k = 0; k < n; k += 2) {
-      out[k] = to_pcm(work[k], scale);
-      out[k + 1] = to_pcm(work[k + 1], scale);
-    }
-  } else {
-    const float* x0 = work;
-    const float* x1 = work + n;
-    for (uint32_t k = 0; k < n; ++k) {
-      out[2 * k] = to_pcm(x0[k], scale);
-      out[2 * k + 1] = to_pcm(x1[k], scale);
-    }
-  }
+  audio_to_pcm(work, d->coded_channels == 2 ? work + n : nullptr, n, d->output_scale, out);
 
   // Cross-fade the start with the previous tail: floor((old × (L − i) + new × i) / L), L a
   // power of two (32 to 256), so the floor division is an arithmetic shift.
