@@ -1,0 +1,288 @@
+// Corners of the copy: colour corners, packings and alpha bits, YV12, the late check, the
+// path choice, bottom-up and misaligned destinations, and the tuning words.
+#include <gtest/gtest.h>
+
+#include "display/backends/memory_surface.h"
+#include "tests/unit/convert/convert_model.h"
+#include "video/video_decoder.h"
+
+namespace {
+
+// A picture of one colour (Y, Cb, Cr, alpha) in a single plane set.
+struct Flat {
+  VideoStore store{};
+  Flat(uint32_t w, uint32_t h, uint8_t y, uint8_t cb, uint8_t cr, uint8_t a, bool alpha = true) {
+    EXPECT_TRUE(video_store_open(&store, w, h, alpha, true));
+    set(y, cb, cr, a);
+  }
+  ~Flat() { video_store_close(&store); }
+  void set(uint8_t y, uint8_t cb, uint8_t cr, uint8_t a) {
+    FramePlanes& p = store.planes;
+    const size_t luma = size_t(p.luma_stride) * p.luma_height, chroma = luma / 4;
+    std::memset(p.plane_sets[0], y, luma);
+    std::memset(p.plane_sets[0] + luma, cr, chroma);  // first chroma plane: Cr
+    std::memset(p.plane_sets[0] + luma + chroma, cb, chroma);
+    if (p.alpha_planes[0]) std::memset(p.alpha_planes[0], a, luma);
+  }
+};
+
+// One pixel of a 16 × 2 copy, by the integer or the SIMD converters (the SIMD ones convert the
+// 16-pixel rows of this copy in their groups).
+uint32_t pixel_of(uint32_t code, uint8_t y, uint8_t cb, uint8_t cr, uint8_t a, bool simd,
+                  bool grey = false, bool alpha = true) {
+  Flat pic(16, 2, y, cb, cr, a, alpha);
+  uint8_t out[16 * 2 * 4 + 64] = {};
+  convert_copy_planes(&pic.store.planes, 16, 2, out, 64, 2,
+                      code | kCopyWhole | (simd ? 0 : kCopyNoSimd) | (grey ? kCopyGrey : 0));
+  uint32_t v = 0;
+  std::memcpy(&v, out + 4 * convert_bytes_per_pixel(code), 4);  // pixel 4, inside a group
+  return v;
+}
+
+TEST(ConvertEdges, ColourCornersAndPackings) {
+  convert_init_families();
+  const bool simd = g_convert.simd_supported == 1;
+  struct Case {
+    uint32_t code;
+    uint8_t y, cb, cr, a;
+    uint32_t mask, integer, simd;
+  };
+  const Case kCases[] = {
+      {3, 16, 128, 128, 0, 0xFFFFFF, 0x000000, 0x000000},     // black
+      {3, 235, 128, 128, 0, 0xFFFFFF, 0xFEFEFE, 0xFEFEFE},    // 254 with both
+      {3, 255, 128, 128, 0, 0xFFFFFF, 0xFEFEFE, 0xFFFFFF},    // 254 integer, 255 SIMD
+      {3, 0, 0, 128, 0, 0xFF, 0x00, 0x00},                    // blue sum −258 clamps to 0
+      {10, 255, 128, 128, 0, 0xFFFF, 0xFFFF, 0xFFFF},         // 5-6-5: 254 and 255 pack to white
+      {11, 255, 128, 255, 0, 0xFC00, 0xFC00, 0xFC00},         // red in the top 6 bits
+      {12, 255, 255, 128, 0, 0x000F, 0x000F, 0x000F},         // blue in the low 4 bits
+      {8, 128, 128, 128, 127, 0x8000, 0x0000, 0x0000},        // 5-5-5-1: alpha 127 → bit clear
+      {8, 128, 128, 128, 128, 0x8000, 0x8000, 0x8000},        // alpha 128 → set
+      {7, 128, 128, 128, 0x9F, 0xF000, 0x9000, 0x9000},       // 4-4-4-4: top nibble 9
+      {5, 100, 90, 80, 0x37, 0xFF000000, 0x37000000, 0x37000000},  // alpha byte as is
+      {13, 100, 90, 80, 0, 0xFFFFFFFF, 0x50645A64, 0x50645A64},    // YUY2: Y, Cb, Y, Cr
+      {14, 100, 90, 80, 0, 0xFFFFFFFF, 0x6450645A, 0x6450645A},    // UYVY: Cb, Y, Cr, Y
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(pixel_of(c.code, c.y, c.cb, c.cr, c.a, false) & c.mask, c.integer) << "code " << c.code << " y " << int(c.y);
+    if (simd) {
+      EXPECT_EQ(pixel_of(c.code, c.y, c.cb, c.cr, c.a, true) & c.mask, c.simd) << "code " << c.code << " y " << int(c.y);
+    }
+  }
+  // White in 5-6-5 from a component of 255.
+  build_color_tables(10);
+  EXPECT_EQ(color_field(0, 255) | color_field(1, 255) | color_field(2, 255), 0xFFFF);
+  // Code 3 of a movie with an alpha plane leaves the fourth byte 0; grey YUY2 has 0x80 chroma.
+  EXPECT_EQ(pixel_of(3, 100, 90, 80, 0x77, false) >> 24, 0u);
+  EXPECT_EQ(pixel_of(13, 100, 10, 240, 0, false, true), 0x80648064u);
+  // Codes 5 and 7 without an alpha plane are codes 3 and the 4-4-4 packing.
+  EXPECT_EQ(pixel_of(5, 100, 90, 80, 0, false, false, false), pixel_of(3, 100, 90, 80, 0, false));
+  EXPECT_EQ(pixel_of(7, 255, 128, 128, 0, false, false, false) & 0xFFFF, 0x0FFFu);
+  // Two copies with different codes in turn rebuild the packing each time.
+  EXPECT_EQ(pixel_of(11, 255, 128, 255, 0, false) & 0xFC00, 0xFC00u);
+  EXPECT_EQ(pixel_of(10, 255, 128, 255, 0, false) & 0xF800, 0xF800u);
+}
+
+TEST(ConvertEdges, Yv12) {
+  Flat pic(16, 8, 50, 60, 70, 0, false);
+  const int32_t pitch = 24;
+  const uint32_t height = 10;
+  std::vector<uint8_t> out(pitch * height * 3 / 2, 0xEE);
+  const uint8_t* set = pic.store.planes.plane_sets[0];
+  const uint32_t P = pic.store.planes.luma_stride, H = pic.store.planes.luma_height;
+  // Odd destination x: one column fewer, even width, at column 2.
+  copy_yv12(out.data(), 1, 0, pitch, height, set, 0, 0, 5, 4, P, H, 0);
+  EXPECT_EQ(out[1], 0xEE);
+  EXPECT_EQ(out[2], 50);
+  EXPECT_EQ(out[5], 50);
+  EXPECT_EQ(out[6], 0xEE);
+  uint8_t* v = out.data() + pitch * height;
+  uint8_t* u = v + pitch / 2 * height / 2;
+  EXPECT_EQ(v[1], 70);  // V from the first plane (Cr)
+  EXPECT_EQ(u[1], 60);
+  EXPECT_EQ(v[3], 0xEE);
+  // Grey: 128 in both planes whatever they hold; the chroma swap exchanges the sources.
+  copy_yv12(out.data(), 0, 0, pitch, height, set, 0, 0, 8, 4, P, H, kCopyGrey);
+  EXPECT_EQ(v[0], 128);
+  EXPECT_EQ(u[3], 128);
+  copy_yv12(out.data(), 0, 0, pitch, height, set, 0, 0, 8, 4, P, H, kCopyChromaSwap);
+  EXPECT_EQ(v[0], 60);
+  EXPECT_EQ(u[0], 70);
+}
+
+TEST(ConvertEdges, Yuy2LoneRowOfThreeWritesOnePair) {
+  Flat pic(16, 4, 77, 88, 99, 0, false);
+  std::vector<uint8_t> out(64 * 4, 0);
+  build_color_tables(13);
+  // Row 1 alone (odd first row), three pixels: one pair written, the third pixel not.
+  copy_rect_full(&g_families[kFamilyYuy2], out.data(), 0, 0, 64, pic.store.planes.plane_sets[0],
+                 0, 1, 3, 1, pic.store.planes.luma_stride, pic.store.planes.luma_height, kCopyNoSimd, nullptr);
+  const uint8_t pair[4] = {77, 88, 77, 99};
+  EXPECT_EQ(std::memcmp(out.data(), pair, 4), 0);
+  EXPECT_EQ(out[4], 0);
+  EXPECT_EQ(out[5], 0);
+}
+
+// The driver: scaling, bottom-up memory, the 2 mod 4 base, late skipping, the path choice.
+struct Timing {
+  uint32_t clock_start = 0, clock_start_frame = 0, skip_flag = 0, consecutive = 0, skipped = 0,
+           last_flags = 0;
+};
+CopySource source_for(Flat& pic, Timing& t, uint32_t w, uint32_t h) {
+  CopySource s{};
+  s.planes = &pic.store.planes;
+  s.width = s.coded_width = w;
+  s.height = s.coded_height = h;
+  s.clock_start = &t.clock_start;
+  s.clock_start_frame = &t.clock_start_frame;
+  s.skip_flag = &t.skip_flag;
+  s.consecutive_skips = &t.consecutive;
+  s.skipped_blits = &t.skipped;
+  s.last_copy_flags = &t.last_flags;
+  s.rate_num = 25;
+  s.rate_den = 1;
+  s.time_scale = 0x10000;
+  s.late_threshold = 10;
+  return s;
+}
+
+TEST(ConvertEdges, DriverDestinations) {
+  Flat pic(16, 4, 16, 128, 128, 0, false);
+  Timing t;
+  CopySource s = source_for(pic, t, 16, 4);
+  // Bottom-up: the first source row lands in the last row of the memory.
+  pic.store.planes.plane_sets[0][0] = 235;
+  std::vector<uint8_t> out(16 * 4 * 4, 0xCC);
+  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), -64, 4, 0, 0, 0, 0, 16, 4, 3 | kCopyWhole), 0u);
+  EXPECT_EQ(out[3 * 64], 254);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(t.last_flags, 3u | kCopyWhole);
+  // A 16-bit destination at 2 mod 4 gets its first pixel at the same address.
+  std::vector<uint8_t> mem(2 + 40 * 4 + 8, 0xCC);
+  uint8_t* base = mem.data() + ((4 - (reinterpret_cast<uintptr_t>(mem.data()) & 3)) & 3) + 2;
+  convert_copy_to_surface(&s, base, 40, 4, 0, 0, 0, 0, 16, 4, 10 | kCopyWhole);
+  EXPECT_EQ(base[-1], 0xCC);
+  EXPECT_EQ(base[0] | base[1] << 8, 0xFFFF);
+  EXPECT_EQ(base[2], 0);
+  EXPECT_EQ(base[32], 0xCC);
+  // Display rectangle scaled to coded pixels; an empty rectangle touches nothing.
+  s.width = 32;
+  std::fill(out.begin(), out.end(), 0xCC);
+  convert_copy_to_surface(&s, out.data(), 64, 4, 0, 0, 0, 0, 32, 1, 3 | kCopyWhole);
+  EXPECT_EQ(out[15 * 4], 0);
+  EXPECT_EQ(out[16 * 4], 0xCC);
+  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 4, 0, 0, 0, 0, 1, 1, 3), 0u);
+  EXPECT_EQ(convert_copy_to_surface(&s, nullptr, 64, 4, 0, 0, 0, 0, 16, 4, 3), 0u);
+}
+
+TEST(ConvertEdges, LateFramesSkipAtMostThreeInARow) {
+  Flat pic(16, 2, 100, 128, 128, 0, false);
+  Timing t;
+  CopySource s = source_for(pic, t, 16, 2);
+  s.late_check = true;
+  s.now_ms = 5000;
+  t.clock_start = 1000;  // 4 s of clock, frame 2 was due at 80 ms
+  t.clock_start_frame = 0;
+  s.frames_decoded = 2;
+  std::vector<uint8_t> out(16 * 2 * 4);
+  struct Step { uint32_t flags; uint32_t result; bool copied; uint32_t skipped; };
+  const Step kSteps[] = {
+      {3, 1, false, 1}, {3, 1, false, 2}, {3, 1, false, 3},
+      {3, 1, true, 3},                    // the fourth late frame is copied, the count restarts
+      {3, 1, false, 4},
+      {3 | kCopyNeverSkip, 1, true, 4},   // never skip: copied, still late
+  };
+  for (const Step& st : kSteps) {
+    std::fill(out.begin(), out.end(), 0xCC);
+    EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 16, 2, st.flags | kCopyWhole), st.result);
+    EXPECT_EQ(out[0] != 0xCC, st.copied);
+    EXPECT_EQ(t.skipped, st.skipped);
+  }
+  // On time: copied, result 0.
+  s.now_ms = 1050;
+  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 16, 2, 3), 0u);
+  EXPECT_EQ(t.skip_flag, 0u);
+}
+
+TEST(ConvertEdges, PathChoiceFollowsTheMapAndBit31) {
+  Flat pic(32, 32, 100, 128, 128, 0, false);
+  FramePlanes& fp = pic.store.planes;
+  std::vector<uint8_t> out(32 * 32 * 4, 0xCC);
+  // One block marked: only it is converted (the planes are the same everywhere).
+  std::memset(fp.change_map, 0, fp.map_blocks);
+  fp.change_map[3] = 1;
+  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3);
+  EXPECT_EQ(out[0], 0xCC);
+  EXPECT_NE(out[16 * 128 + 16 * 4], 0xCC);
+  // Bit 31 converts everything; so does a map with every block marked.
+  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3 | kCopyWhole);
+  EXPECT_NE(out[0], 0xCC);
+  std::fill(out.begin(), out.end(), 0xCC);
+  std::memset(fp.change_map, 1, fp.map_blocks);
+  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3);
+  EXPECT_NE(out[0], 0xCC);
+  // Mode 6: a band of 16 field rows covers two map rows; the second row's mark counts.
+  std::fill(out.begin(), out.end(), 0xCC);
+  std::memset(fp.change_map, 0, fp.map_blocks);
+  fp.change_map[fp.map_columns] = 1;
+  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3 | (6u << 28));
+  EXPECT_NE(out[0], 0xCC);
+  EXPECT_EQ(out[1 * 128], 0xCC);  // the rows between are not touched
+  EXPECT_EQ(out[16 * 4], 0xCC);   // the block beside it is unchanged
+}
+
+TEST(ConvertEdges, TuningWords) {
+  Flat pic(64, 32, 100, 128, 128, 0, false);
+  std::vector<uint8_t> out(64 * 2 * 64 * 4);
+  ConversionFamily* f = &g_families[kFamilyBgr32];
+  const int32_t saved = g_convert.has_cycle_counter;
+  // Without a counter: nothing is timed, whatever the words hold; Scratch is used.
+  g_convert.has_cycle_counter = -1;
+  std::memset(f->split_tuning, 0, sizeof f->split_tuning);
+  f->dup_tuning[4] = f->dup_tuning[0] = 0x1234;
+  convert_copy_planes(&pic.store.planes, 63, 32, out.data() + 4, 64 * 4 * 2, 64, 3 | kCopyWhole | (1u << 28));
+  EXPECT_EQ(f->dup_tuning[0] | f->dup_tuning[4], 0x1234u);
+  EXPECT_EQ(g_convert.groups_even != nullptr, true);
+  // With a counter: measuring starts (a destination x of 1 makes the two leads differ), and a
+  // settled word re-measures once it passes 0x2000.
+  g_convert.has_cycle_counter = 1;
+  const uint8_t* set = pic.store.planes.plane_sets[0];
+  const uint32_t P = pic.store.planes.luma_stride, H = pic.store.planes.luma_height;
+  build_color_tables(3);
+  for (int i = 0; i < 3; ++i)
+    copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
+  EXPECT_NE(f->split_tuning[0], 0u);
+  EXPECT_NE(f->split_tuning[0], 0x80u);
+  f->split_tuning[0] = 0x1FF1;  // settled on D, nearly due
+  copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
+  EXPECT_EQ(f->split_tuning[0], 0x1FF1u + 4 * 32);
+  copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
+  EXPECT_EQ(f->split_tuning[0] & 1, 0u);  // measuring again
+  g_convert.has_cycle_counter = saved;
+}
+
+TEST(ConvertEdges, MemorySurfaceRoundTrip) {
+  Flat pic(16, 4, 120, 100, 150, 0, false);
+  Timing t;
+  CopySource s = source_for(pic, t, 16, 4);
+  const uint32_t kCodes[] = {1, 3, 4, 9, 10, 11, 12, 13, 14, 15};
+  for (uint32_t code : kCodes) {
+    for (int bottom = 0; bottom < (code == 15 ? 1 : 2); ++bottom) {
+      const int32_t pitch = int32_t((18 * convert_bytes_per_pixel(code) + 4 + 3) & ~3u);
+      MemorySurface* m = memory_surface_open(code, 18, 6, bottom ? -pitch : pitch, 2, 2);
+      ASSERT_NE(m, nullptr);
+      memory_surface_copy(m, &s, kCopyWhole | kCopyNoSimd);
+      std::vector<uint8_t> rgb(18 * 6 * 3);
+      memory_surface_to_rgb(m, rgb.data());
+      const uint8_t* p = &rgb[(3 * 18 + 5) * 3];  // inside the picture
+      const int tol = code >= 9 && code <= 12 ? 12 : 1;
+      EXPECT_NEAR(p[0], 156, tol) << code;  // what the integer arithmetic makes of (120, 100, 150)
+      EXPECT_NEAR(p[1], 114, tol) << code;
+      EXPECT_NEAR(p[2], 65, tol) << code;
+      memory_surface_close(m);
+    }
+  }
+  EXPECT_EQ(memory_surface_open(15, 16, 4, -32, 0, 0), nullptr);
+  EXPECT_EQ(memory_surface_open(3, 16, 4, 32, 0, 0), nullptr);
+}
+
+}  // namespace
