@@ -1,7 +1,7 @@
 // Writers of the transform and residue blocks: see video_transform_writer.h.
 //
 // The list mechanics are written out again here rather than shared with the reader, so the
-// round-trip tests compare two independent renderings of Part 4.3. Where the reader reads a bit,
+// round-trip tests compare two independent renderings of the format. Where the reader reads a bit,
 // the writer decides it from the values it knows and writes it; everything else is the same.
 #include "encode/video_transform_writer.h"
 

@@ -1,4 +1,4 @@
-// Writers of the transform and residue blocks (Part 4.3): the exact inverses of
+// Writers of the transform and residue blocks: the exact inverses of
 // `read_coefficients` and `read_residue`. Each writes precisely the bits the reader consumes,
 // in the reader's order, mirroring its set list (deferred singles inserted at the front, split
 // 16-sets appended at the end, removed entries left in place), so a reader started at the

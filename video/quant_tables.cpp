@@ -1,7 +1,7 @@
-// Dequantisation tables of Part 4.3, stored (not computed at start-up), so they are constant
+// Dequantisation tables, stored (not computed at start-up), so they are constant
 // data with no initialisation order at all.
 //
-// Generated once from the rule of Part 4.3: entry (q, k), k = 8 v + u, is the nearest integer to
+// Generated once from the rule: entry (q, k), k = 8 v + u, is the nearest integer to
 // kQuantScale[q] x base[k] x A(v) x A(u) x 4096 (A(0) = 1, A(i) = sqrt(2) cos(i pi / 16)), with
 // base = kIntraBase or kInterBase, plus the 84 listed exceptions (46 intra, 38 inter), each one
 // higher than the rule. tests/unit/xform/quant_test.cpp recomputes the rule, applies the

@@ -1,4 +1,4 @@
-// Transform and residue blocks (Part 4.3): the coefficient and residue readers (bit-plane set
+// Transform and residue blocks: the coefficient and residue readers (bit-plane set
 // partitioning) and the fixed-point 8 × 8 inverse transform. The dequantisation tables are in
 // quant_tables.cpp.
 //
@@ -241,7 +241,7 @@ inline uint32_t sar(uint32_t x, int s) { return uint32_t(int32_t(x) >> s); }
 inline uint32_t mul(uint32_t x, int32_t k) { return sar(x * uint32_t(k), 11); }
 inline uint32_t dequant(int16_t c, int32_t q) { return sar(uint32_t(int32_t(c)) * uint32_t(q), 11); }
 
-// The one-dimensional transform of Part 4.3 (even and odd parts); outputs in row order.
+// The one-dimensional transform (even and odd parts); outputs in row order.
 inline void idct8(const uint32_t x[8], uint32_t out[8]) {
   const uint32_t a = x[0] + x[4];
   const uint32_t b = x[0] - x[4];

@@ -1,4 +1,4 @@
-// Micro-benchmark of the transform blocks (Part 4.3): read_coefficients + idct_put per block,
+// Micro-benchmark of the transform blocks: read_coefficients + idct_put per block,
 // for sparse and dense blocks, and the parts on their own. "items_per_second" is blocks per
 // second. The blocks are written once with the writer into one bit stream of kBlocks blocks and
 // read back in a loop.

@@ -1,4 +1,4 @@
-// The inverse transform: edge cases of Part 4.3 and the fast transform against a plain
+// The inverse transform: edge cases of the format and the fast transform against a plain
 // reference (no shortcuts, 64-bit arithmetic truncated to 32 bits after every operation).
 #include <gtest/gtest.h>
 
