@@ -20,6 +20,7 @@ const ToolCommand kCommands[] = {
     {"planes", cmd_planes, "planes MOVIE OUT.raw [--alpha] [--maps]  decoded planes of every frame"},
     {"pcm", cmd_pcm, "pcm MOVIE TRACK OUT.raw         16-bit PCM of one track"},
     {"wav", cmd_wav, "wav MOVIE TRACK OUT.wav         one track as a WAV file"},
+    {"frames", cmd_frames, "frames MOVIE OUTDIR --format CODE [--double M] [--grey] [--every N] [--raw] [--y4m FILE]  converted pictures"},
     {"play", cmd_play, "play MOVIE [SWITCHES]            headless playback through the engine (/Q, /S, /F ...)"},
     {"sample", cmd_sample, "sample OUT.krv [--frames N]     write a small test movie"},
 };
