@@ -138,8 +138,9 @@ AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool u
   const uint32_t d = audio_block_length(sample_rate);
   const uint32_t block_bytes = d * channels * 2;
   const uint32_t n = use_dct ? d : d * channels;
-  const uint32_t band_rate = use_dct ? sample_rate : sample_rate * channels;
-  const uint32_t half = n / 2, nyquist = (band_rate + 1) / 2;
+  const uint64_t band_rate = use_dct ? sample_rate : uint64_t(sample_rate) * channels;
+  const uint32_t half = n / 2;
+  const uint64_t nyquist = (band_rate + 1) / 2;
   uint32_t band_count = 0;
   while (band_count < kAudioMaxBands && kAudioBandHz[band_count] < nyquist) ++band_count;
 
@@ -172,7 +173,7 @@ AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool u
   dec->channels = channels;
   dec->sample_rate = sample_rate;
   for (uint32_t b = 0; b < band_count; ++b) {
-    const uint32_t e = uint32_t(kAudioBandHz[b]) * half / nyquist;  // nyquist ≥ 1 here
+    const uint32_t e = uint32_t(uint64_t(kAudioBandHz[b]) * half / nyquist);  // nyquist ≥ 1 here
     dec->band_edges[b] = e ? e : 1;
   }
   dec->band_edges[band_count] = half;

@@ -60,7 +60,11 @@ bool tool_track_pcm(const char* movie, const char* track_arg, std::vector<uint8_
     const uint8_t* frame = nullptr;
     uint32_t frame_size = 0;
     bool key = false;
-    if (!container_frame(&v, i, &frame, &frame_size, &key)) break;
+    if (!container_frame(&v, i, &frame, &frame_size, &key)) {
+      audio_decoder_close(d);
+      tool_fail("%s: frame %u lies past the end of the file (cut short?)", movie, i + 1);
+      return false;
+    }
     const uint8_t* packet = nullptr;
     uint32_t packet_size = 0;
     const char* error = container_audio_packet(frame, frame_size, v.header.track_count, t, &packet, &packet_size);
