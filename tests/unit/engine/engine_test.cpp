@@ -422,3 +422,50 @@ TEST_F(Engine, BackgroundThreadFillsTheRing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Engine, StatisticsAndChangedRectangles) {
+  SampleMovieSpec s;
+  s.audio_rate = 0;
+  s.width = 64;
+  s.height = 64;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  MovieImage img{bytes.data(), bytes.size()};
+  Movie* m = movie_open(&img, kOpenFromMemory);
+  ASSERT_NE(m, nullptr);
+  g_fake_ms = 100;
+  movie_do_frame(m);
+  RealtimeStats rs;
+  movie_realtime_stats(0, m, &rs);
+  EXPECT_EQ(rs.frames, 1u);  // the first frame: a window of one frame
+  EXPECT_EQ(rs.frame, 1u);
+  // A key frame changes everything: one rectangle over the picture.
+  EXPECT_EQ(movie_changed_rects(0, m), 1u);
+  EXPECT_EQ(m->rects[0].width, 64);
+  EXPECT_EQ(m->rects[0].height, 64);
+  EXPECT_EQ(movie_changed_rects(0x4000000, m), 0u);  // on screen without a blit
+  movie_next_frame(m);
+  g_fake_ms = 200;
+  movie_do_frame(m);
+  // Frame 2 changes luma block 1 (map cell 0) and chroma block 1 (map cell 1).
+  ASSERT_EQ(movie_changed_rects(0, m), 1u);
+  EXPECT_EQ(m->rects[0].left, 0);
+  EXPECT_EQ(m->rects[0].width, 32);
+  EXPECT_EQ(m->rects[0].height, 16);
+  m->skip_flag = 1;
+  m->rect_count = -1;
+  EXPECT_EQ(movie_changed_rects(0, m), 0u);  // a skipped frame is not blitted
+  EXPECT_EQ(movie_changed_rects(kOpenNeverSkip, m), 1u);
+  PlaybackSummary sum;
+  g_fake_ms = 300;
+  movie_summary(&sum, m);
+  EXPECT_EQ(sum.frames_played, 2u);
+  EXPECT_EQ(sum.playback_ms, 200u);
+  EXPECT_EQ(sum.frame_count, 20u);
+  EXPECT_EQ(sum.peak_frame, m->peak_second_frame + 1);
+  EXPECT_EQ(sum.skipped_frames, 0u);
+  movie_close(m);
+}
+
+}  // namespace
