@@ -449,20 +449,28 @@ void video_plane_model(const VideoPlaneDesc& d, const uint8_t* ref, uint8_t* dst
 }
 
 std::vector<uint8_t> video_write_packet(const VideoPacketPlanes& p, uint32_t movie_flags) {
-  std::vector<uint8_t> out;
-  auto put32 = [&](uint32_t v) {
-    uint8_t b[4];
-    store_le32(b, v);
-    out.insert(out.end(), b, b + 4);
+  bool luma_size = !(movie_flags & kVideoFlagSignMagnitude);
+  size_t luma_bytes = p.luma.size() + (luma_size ? p.luma_padding : 0);
+  size_t total = (p.alpha_section ? 4 + p.alpha.size() : 0) + (luma_size ? 4 : 0) + luma_bytes +
+                 p.chroma1.size() + p.chroma2.size();
+  std::vector<uint8_t> out(total, 0);
+  size_t at = 0;
+  auto put = [&](const std::vector<uint8_t>& v) {
+    if (!v.empty()) std::memcpy(out.data() + at, v.data(), v.size());
+    at += v.size();
   };
   if (p.alpha_section) {
-    put32(uint32_t(4 + p.alpha.size()));
-    out.insert(out.end(), p.alpha.begin(), p.alpha.end());
+    store_le32(out.data() + at, uint32_t(4 + p.alpha.size()));
+    at += 4;
+    put(p.alpha);
   }
-  if (!(movie_flags & kVideoFlagSignMagnitude)) put32(uint32_t(4 + p.luma.size() + p.luma_padding));
-  out.insert(out.end(), p.luma.begin(), p.luma.end());
-  if (!(movie_flags & kVideoFlagSignMagnitude)) out.insert(out.end(), p.luma_padding, 0);
-  out.insert(out.end(), p.chroma1.begin(), p.chroma1.end());
-  out.insert(out.end(), p.chroma2.begin(), p.chroma2.end());
+  if (luma_size) {
+    store_le32(out.data() + at, uint32_t(4 + luma_bytes));
+    at += 4;
+  }
+  put(p.luma);
+  if (luma_size) at += p.luma_padding;  // zero bytes
+  put(p.chroma1);
+  put(p.chroma2);
   return out;
 }

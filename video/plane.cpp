@@ -190,7 +190,14 @@ void decode_scaled(PlaneState* st, uint8_t* d, ptrdiff_t stride) {
 
 }  // namespace
 
-PlaneResult decode_plane(const PlaneArgs& a) {
+PlaneResult decode_plane(const PlaneArgs& in) {
+  // An empty plane may come without a buffer: read it as zero bytes at a real address.
+  static const uint8_t kNoData[4] = {};
+  PlaneArgs a = in;
+  if (!a.data) {
+    a.data = kNoData;
+    a.size = 0;
+  }
   if (a.width % 8 || a.height % 8 || a.width > a.stride || (a.scale != 1 && a.scale != 2))
     return {a.data, false};
   PlaneState st;

@@ -61,6 +61,11 @@ bool video_decode_frame(uint32_t luma_stride, uint32_t width, uint32_t height, u
   if (!video_frame_sizes(width, height, &sz) || sz.luma_stride != luma_stride ||
       sz.luma_height != luma_height || !dst_set || !ref_set)
     return false;
+  static const uint8_t kNoPacket[4] = {};
+  if (!packet) {
+    packet = kNoPacket;
+    packet_size = 0;
+  }
   const uint8_t* end = packet + packet_size;
   const uint8_t* pos = packet;
   bool decode_alpha = (header_flags & kVideoFlagAlpha) && (movie_flags & kVideoFlagAlpha) &&
