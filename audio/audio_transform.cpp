@@ -24,6 +24,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // ---- tables ------------------------------------------------------------------------------
@@ -134,6 +138,45 @@ inline void split1(float* a, int p, int q, float wr, float wi, float vr, float v
   z3[1] = vr * yi + vi * yr;
 }
 
+#if defined(__SSE2__)
+// split1 on positions p and p + 1 at once, lane for lane the same operations (so the same
+// bits): each register holds two complex values, (re, im) of p then of p + 1. The twiddle
+// registers hold each position's value twice: (w_p, w_p, w_p+1, w_p+1).
+inline __m128 sign_mask(float lo, float hi) { return _mm_set_ps(hi, lo, hi, lo); }
+
+inline __m128 cmul(__m128 y, __m128 wr, __m128 wi, __m128 neg_re) {
+  const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));  // (yi, yr)
+  // (wr·yr + (−wi·yi), wr·yi + wi·yr), identical to wr·yr − wi·yi and wr·yi + wi·yr
+  return _mm_add_ps(_mm_mul_ps(wr, y), _mm_xor_ps(_mm_mul_ps(wi, ys), neg_re));
+}
+
+template <bool Conj>
+inline void split1x2(float* a, int p, int q, __m128 wr, __m128 wi, __m128 vr, __m128 vi) {
+  float* z0 = a + 2 * p;
+  float* z1 = z0 + 2 * q;
+  float* z2 = z1 + 2 * q;
+  float* z3 = z2 + 2 * q;
+  const __m128 neg_re = sign_mask(-0.0f, 0.0f), neg_im = sign_mask(0.0f, -0.0f);
+  __m128 a0 = _mm_loadu_ps(z0), a1 = _mm_loadu_ps(z1), a2 = _mm_loadu_ps(z2), a3 = _mm_loadu_ps(z3);
+  if (Conj) {
+    a0 = _mm_xor_ps(a0, neg_im);
+    a1 = _mm_xor_ps(a1, neg_im);
+    a2 = _mm_xor_ps(a2, neg_im);
+    a3 = _mm_xor_ps(a3, neg_im);
+  }
+  const __m128 x0 = _mm_add_ps(a0, a2), x1 = _mm_sub_ps(a0, a2);
+  const __m128 x2 = _mm_add_ps(a1, a3), x3 = _mm_sub_ps(a1, a3);
+  _mm_storeu_ps(z0, x0);
+  _mm_storeu_ps(z1, x2);
+  const __m128 x3s = _mm_shuffle_ps(x3, x3, _MM_SHUFFLE(2, 3, 0, 1));  // (x3i, x3r)
+  // x1 + i·x3 = (x1r − x3i, x1i + x3r); x1 − i·x3 = (x1r + x3i, x1i − x3r)
+  _mm_storeu_ps(z2, cmul(_mm_add_ps(x1, _mm_xor_ps(x3s, neg_re)), wr, wi, neg_re));
+  _mm_storeu_ps(z3, cmul(_mm_add_ps(x1, _mm_xor_ps(x3s, neg_im)), vr, vi, neg_re));
+}
+
+inline __m128 pair(float p0, float p1) { return _mm_set_ps(p1, p1, p0, p0); }
+#endif
+
 inline void dft2(float* z) {
   const float r = z[0] - z[2], i = z[1] - z[3];
   z[0] += z[2];
@@ -171,10 +214,23 @@ inline void kernel16(float* a, const KernelConsts& k) {
 }
 
 // A middle stage on a block of m points (m ≥ 32) with its own twiddle level w.
+template <bool Simd>
 void split_stage(float* a, int m, const float* w, float w4) {
   const int q = m >> 2, e = m >> 3;
   split0<false>(a, 0, q);
-  for (int k = 1; k < e; ++k) {
+  int k = 1;
+#if defined(__SSE2__)
+  if (Simd) {
+    for (; k + 1 < e; k += 2) {
+      const float* t = w + 4 * k;  // positions k and k + 1
+      split1x2<false>(a, k, q, pair(t[0], t[4]), pair(t[1], t[5]), pair(t[2], t[6]), pair(t[3], t[7]));
+      // their mirrors q − k − 1 and q − k
+      split1x2<false>(a, q - k - 1, q, pair(t[5], t[1]), pair(t[4], t[0]), pair(-t[7], -t[3]),
+                      pair(-t[6], -t[2]));
+    }
+  }
+#endif
+  for (; k < e; ++k) {
     const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
     split1<false>(a, k, q, c, s, c3, s3);
     split1<false>(a, q - k, q, s, c, -s3, -c3);
@@ -194,7 +250,7 @@ inline void first_twiddle(const float* w, int k, int f, float w4, float* t) {
 }
 
 // The first stage on the whole array (m = n / 2 points, m ≥ 32), every other twiddle stored.
-template <bool Conj>
+template <bool Conj, bool Simd>
 void first_stage(float* a, int m, const float* w, float w4) {
   const int q = m >> 2, e = m >> 3, f = m >> 4;
   const float hr = w[2], h3 = w[3];
@@ -207,6 +263,15 @@ void first_stage(float* a, int m, const float* w, float w4) {
     const float c = (t0[0] + t1[0]) * hr, s = (t0[1] + t1[1]) * hr;
     const float c3 = (t0[2] + t1[2]) * h3, s3 = (t0[3] + t1[3]) * h3;
     const int p = 2 * k + 1;
+#if defined(__SSE2__)
+    if (Simd && k + 1 < f) {
+      // Positions p, p + 1 and their mirrors q − p − 1, q − p together.
+      split1x2<Conj>(a, p, q, pair(c, t1[0]), pair(s, t1[1]), pair(c3, t1[2]), pair(s3, t1[3]));
+      split1x2<Conj>(a, q - p - 1, q, pair(t1[1], s), pair(t1[0], c), pair(-t1[3], -s3), pair(-t1[2], -c3));
+      t0[0] = t1[0]; t0[1] = t1[1]; t0[2] = t1[2]; t0[3] = t1[3];
+      continue;
+    }
+#endif
     split1<Conj>(a, p, q, c, s, c3, s3);
     split1<Conj>(a, q - p, q, s, c, -s3, -c3);
     if (k + 1 < f) {
@@ -219,13 +284,14 @@ void first_stage(float* a, int m, const float* w, float w4) {
   split1<Conj>(a, e, q, w4, w4, -w4, w4);
 }
 
+template <bool Simd>
 void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
   if (m == 16) { kernel16(a, k); return; }
   if (m == 8) { kernel8(a, k.w4); return; }
-  split_stage(a, m, wend - m, k.w4);
-  sub_transform(a, m >> 1, wend, k);
-  sub_transform(a + m, m >> 2, wend, k);
-  sub_transform(a + m + (m >> 1), m >> 2, wend, k);
+  split_stage<Simd>(a, m, wend - m, k.w4);
+  sub_transform<Simd>(a, m >> 1, wend, k);
+  sub_transform<Simd>(a + m, m >> 2, wend, k);
+  sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
 }
 
 // Bit-reversal permutation of m complex points (m ≥ 8), conjugating when asked. The table of
@@ -273,6 +339,7 @@ KernelConsts kernel_consts(int n, const float* w, int nw) {
 }
 
 // X[k] = Σ z[j] e^(±2πijk/(n/2)), sign + when forward.
+template <bool Simd>
 void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int nw) {
   if (n == 4) {
     dft2(a);
@@ -305,11 +372,11 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
   } else {
     const float* wend = w + nw;
     const float* top = wend - (n >> 2);
-    if (forward) first_stage<false>(a, m, top, k.w4);
-    else first_stage<true>(a, m, top, k.w4);
-    sub_transform(a, m >> 1, wend, k);
-    sub_transform(a + m, m >> 2, wend, k);
-    sub_transform(a + m + (m >> 1), m >> 2, wend, k);
+    if (forward) first_stage<false, Simd>(a, m, top, k.w4);
+    else first_stage<true, Simd>(a, m, top, k.w4);
+    sub_transform<Simd>(a, m >> 1, wend, k);
+    sub_transform<Simd>(a + m, m >> 2, wend, k);
+    sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
   }
   bit_reverse(a, m, sizes + 2, !forward);
 }
@@ -362,13 +429,8 @@ void cosine_step(int n, float* a, int nc, const float* c) {
   a[m] *= c[0];
 }
 
-}  // namespace
-
-uint32_t audio_transform_sizes_entries(uint32_t n) {
-  return 2 + uint32_t(std::nearbyint(std::sqrt(double(n / 2))));
-}
-
-void audio_rdft(int n, int direction, float* a, int* sizes, float* table) {
+template <bool Simd>
+void rdft(int n, int direction, float* a, int* sizes, float* table) {
   int nw = sizes[0];
   if (n > 4 * nw) {
     nw = n >> 2;
@@ -381,7 +443,7 @@ void audio_rdft(int n, int direction, float* a, int* sizes, float* table) {
   }
   const float* c = table + nw;
   if (direction >= 0) {
-    complex_fft(n, true, a, sizes, table, nw);
+    complex_fft<Simd>(n, true, a, sizes, table, nw);
     if (n > 4) real_step_forward(n, a, nc, c);
     const float x = a[0] - a[1];
     a[0] += a[1];
@@ -390,11 +452,12 @@ void audio_rdft(int n, int direction, float* a, int* sizes, float* table) {
     a[1] = 0.5f * (a[0] - a[1]);
     a[0] -= a[1];
     if (n > 4) real_step_backward(n, a, nc, c);
-    complex_fft(n, false, a, sizes, table, nw);
+    complex_fft<Simd>(n, false, a, sizes, table, nw);
   }
 }
 
-void audio_dct(int n, int direction, float* a, int* sizes, float* table) {
+template <bool Simd>
+void dct(int n, int direction, float* a, int* sizes, float* table) {
   int nw = sizes[0];
   if (n > 4 * nw) {
     nw = n >> 2;
@@ -408,7 +471,7 @@ void audio_dct(int n, int direction, float* a, int* sizes, float* table) {
   const float* c = table + nw;
   if (direction >= 0) {
     cosine_step(n, a, nc, c);
-    complex_fft(n, true, a, sizes, table, nw);
+    complex_fft<Simd>(n, true, a, sizes, table, nw);
     if (n > 4) real_step_forward(n, a, nc, c);
     const float x = a[0] - a[1];
     a[0] += a[1];
@@ -426,7 +489,18 @@ void audio_dct(int n, int direction, float* a, int* sizes, float* table) {
     a[1] = a[0] - x;
     a[0] += x;
     if (n > 4) real_step_backward(n, a, nc, c);
-    complex_fft(n, false, a, sizes, table, nw);
+    complex_fft<Simd>(n, false, a, sizes, table, nw);
     cosine_step(n, a, nc, c);
   }
 }
+
+}  // namespace
+
+uint32_t audio_transform_sizes_entries(uint32_t n) {
+  return 2 + uint32_t(std::nearbyint(std::sqrt(double(n / 2))));
+}
+
+void audio_rdft(int n, int direction, float* a, int* sizes, float* table) { rdft<true>(n, direction, a, sizes, table); }
+void audio_dct(int n, int direction, float* a, int* sizes, float* table) { dct<true>(n, direction, a, sizes, table); }
+void audio_rdft_plain(int n, int direction, float* a, int* sizes, float* table) { rdft<false>(n, direction, a, sizes, table); }
+void audio_dct_plain(int n, int direction, float* a, int* sizes, float* table) { dct<false>(n, direction, a, sizes, table); }

@@ -27,6 +27,9 @@
 
 void audio_rdft(int n, int direction, float* a, int* sizes, float* table);
 void audio_dct(int n, int direction, float* a, int* sizes, float* table);
+// The same without SSE2 stages: the reference the SSE2 build is tested against (same bits).
+void audio_rdft_plain(int n, int direction, float* a, int* sizes, float* table);
+void audio_dct_plain(int n, int direction, float* a, int* sizes, float* table);
 
 // Array sizes for length n (a power of two, at least 4).
 uint32_t audio_transform_sizes_entries(uint32_t n);  // 2 + round(sqrt(n / 2))
