@@ -213,6 +213,91 @@ inline void kernel16(float* a, const KernelConsts& k) {
   kernel4(a + 24);
 }
 
+#if defined(__SSE2__)
+// The kernels in registers, two complex points a register, lane for lane the plain kernels'
+// operations. split1 on two register-held positions; with `first_plain` the first lane is
+// split0's (no twiddle product), as in the plain kernels.
+inline void split_regs(__m128& a0, __m128& a1, __m128& a2, __m128& a3, __m128 wr, __m128 wi, __m128 vr,
+                       __m128 vi, bool first_plain) {
+  const __m128 neg_re = sign_mask(-0.0f, 0.0f), neg_im = sign_mask(0.0f, -0.0f);
+  const __m128 x0 = _mm_add_ps(a0, a2), x1 = _mm_sub_ps(a0, a2);
+  const __m128 x2 = _mm_add_ps(a1, a3), x3 = _mm_sub_ps(a1, a3);
+  const __m128 x3s = _mm_shuffle_ps(x3, x3, _MM_SHUFFLE(2, 3, 0, 1));
+  const __m128 y = _mm_add_ps(x1, _mm_xor_ps(x3s, neg_re));
+  const __m128 u = _mm_add_ps(x1, _mm_xor_ps(x3s, neg_im));
+  __m128 r2 = cmul(y, wr, wi, neg_re), r3 = cmul(u, vr, vi, neg_re);
+  if (first_plain) {
+    const __m128 low = _mm_castsi128_ps(_mm_set_epi32(0, 0, -1, -1));
+    r2 = _mm_or_ps(_mm_and_ps(low, y), _mm_andnot_ps(low, r2));
+    r3 = _mm_or_ps(_mm_and_ps(low, u), _mm_andnot_ps(low, r3));
+  }
+  a0 = x0;
+  a1 = x2;
+  a2 = r2;
+  a3 = r3;
+}
+
+// dft2 of the two points of one register: (u + v, u − v).
+inline __m128 dft2_reg(__m128 r) {
+  const __m128 u = _mm_shuffle_ps(r, r, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m128 v = _mm_shuffle_ps(r, r, _MM_SHUFFLE(3, 2, 3, 2));
+  return _mm_add_ps(u, _mm_xor_ps(v, _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f)));
+}
+
+// kernel4 on (p0, p1) in a and (p2, p3) in b.
+inline void kernel4_regs(__m128& a, __m128& b) {
+  const __m128 s = _mm_add_ps(a, b);  // (x0, x2)
+  const __m128 d = _mm_sub_ps(a, b);  // (x1, x3)
+  const __m128 x1 = _mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m128 x3 = _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 3, 2, 3));  // (x3i, x3r, x3i, x3r)
+  a = dft2_reg(s);
+  b = _mm_add_ps(x1, _mm_xor_ps(x3, _mm_set_ps(-0.0f, 0.0f, 0.0f, -0.0f)));  // x1 ± i·x3
+}
+
+inline void kernel8_regs(__m128* z, float w4) {
+  split_regs(z[0], z[1], z[2], z[3], _mm_set_ps(w4, w4, 1, 1), _mm_set_ps(w4, w4, 0, 0),
+             _mm_set_ps(-w4, -w4, 1, 1), _mm_set_ps(w4, w4, 0, 0), true);
+  kernel4_regs(z[0], z[1]);
+  z[2] = dft2_reg(z[2]);
+  z[3] = dft2_reg(z[3]);
+}
+
+inline void kernel8_sse2(float* a, float w4) {
+  __m128 z[4];
+  for (int i = 0; i < 4; ++i) z[i] = _mm_loadu_ps(a + 4 * i);
+  kernel8_regs(z, w4);
+  for (int i = 0; i < 4; ++i) _mm_storeu_ps(a + 4 * i, z[i]);
+}
+
+inline void kernel16_sse2(float* a, const KernelConsts& k) {
+  __m128 z[8];
+  for (int i = 0; i < 8; ++i) z[i] = _mm_loadu_ps(a + 4 * i);
+  const float w4 = k.w4, c1 = k.c1, s1 = k.s1;
+  split_regs(z[0], z[2], z[4], z[6], pair(1, c1), pair(0, s1), pair(1, s1), pair(0, c1), true);
+  split_regs(z[1], z[3], z[5], z[7], pair(w4, s1), pair(w4, c1), pair(-w4, -c1), pair(w4, -s1), false);
+  kernel8_regs(z, w4);
+  kernel4_regs(z[4], z[5]);
+  kernel4_regs(z[6], z[7]);
+  for (int i = 0; i < 8; ++i) _mm_storeu_ps(a + 4 * i, z[i]);
+}
+#endif
+
+template <bool Simd>
+inline void kernel16_any(float* a, const KernelConsts& k) {
+#if defined(__SSE2__)
+  if (Simd) { kernel16_sse2(a, k); return; }
+#endif
+  kernel16(a, k);
+}
+
+template <bool Simd>
+inline void kernel8_any(float* a, float w4) {
+#if defined(__SSE2__)
+  if (Simd) { kernel8_sse2(a, w4); return; }
+#endif
+  kernel8(a, w4);
+}
+
 // A middle stage on a block of m points (m ≥ 32) with its own twiddle level w.
 template <bool Simd>
 void split_stage(float* a, int m, const float* w, float w4) {
@@ -286,8 +371,8 @@ void first_stage(float* a, int m, const float* w, float w4) {
 
 template <bool Simd>
 void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
-  if (m == 16) { kernel16(a, k); return; }
-  if (m == 8) { kernel8(a, k.w4); return; }
+  if (m == 16) { kernel16_any<Simd>(a, k); return; }
+  if (m == 8) { kernel8_any<Simd>(a, k.w4); return; }
   split_stage<Simd>(a, m, wend - m, k.w4);
   sub_transform<Simd>(a, m >> 1, wend, k);
   sub_transform<Simd>(a + m, m >> 2, wend, k);
@@ -367,8 +452,8 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
   if (n <= 32) {
     if (!forward)
       for (int j = 1; j < n; j += 2) a[j] = -a[j];
-    if (n == 16) kernel8(a, k.w4);
-    else kernel16(a, k);
+    if (n == 16) kernel8_any<Simd>(a, k.w4);
+    else kernel16_any<Simd>(a, k);
   } else {
     const float* wend = w + nw;
     const float* top = wend - (n >> 2);
