@@ -115,6 +115,9 @@ extern ConversionFamily g_families[kFamilyCount];
 void convert_init_plain(ConversionFamily* families);
 // Overwrites the SIMD slots with the SSE2 converters; false when this build has none.
 bool convert_init_sse2(ConversionFamily* families);
+// Then overwrites the 32-bit families' colour group converters with AVX2 ones where the
+// processor has them; false when it does not.
+bool convert_init_avx2(ConversionFamily* families);
 // The integer group converters that compute with the SIMD arithmetic (uncapped luma term, the
 // SIMD grey rules), for the tests: same layout as groups[0..5].
 void convert_reference_simd_groups(uint32_t family, GroupConverter out[6]);

@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -65,6 +66,12 @@ inline __m128i clamp255(__m128i v) {
 enum Layout { kL32, kL32R, kL24, kL24R, kL16 };
 enum AlphaKind { kNoAlpha, kAlphaByte, kAlphaNibble, kAlphaBit };
 
+template <Layout L>
+inline __m128i clamp_for(__m128i v) {
+  if constexpr (L == kL16) return clamp255(v);
+  return v;
+}
+
 struct Pixels {  // 16 pixels, 16-bit lanes: [0] pixels 0..7, [1] pixels 8..15
   __m128i b[2], g[2], r[2];
 };
@@ -81,15 +88,15 @@ inline Packing16 packing16() {
           _mm_cvtsi32_si128(int(t.shift[1])), _mm_cvtsi32_si128(int(t.shift[2]))};
 }
 
-inline void store_chunks(uint8_t* d, const __m128i* v, uint32_t bytes) {
-  uint32_t i = 0;
-  for (; i + 16 <= bytes; i += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v[i / 16]);
-  if (i < bytes) _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), v[i / 16]);  // 8 bytes
+template <uint32_t kBytes>
+inline void store_chunks(uint8_t* d, const __m128i* v) {
+  for (uint32_t i = 0; i < kBytes / 16; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16 * i), v[i]);
+  if constexpr (kBytes % 16 != 0) _mm_storel_epi64(reinterpret_cast<__m128i*>(d + kBytes / 16 * 16), v[kBytes / 16]);
 }
 
 // Writes n (4, 8 or 16) pixels, each kW times. `alpha` holds the 16 alpha bytes.
-template <Layout L, AlphaKind A, int kW>
-inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, uint32_t n, const Packing16& pk) {
+template <Layout L, AlphaKind A, int kW, uint32_t n>
+inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, const Packing16& pk) {
   __m128i out[8];
   if (L == kL16) {
     const __m128i zero = _mm_setzero_si128();
@@ -110,7 +117,7 @@ inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, uint32_t n, co
         out[2 * h + 1] = _mm_unpackhi_epi16(v, v);
       }
     }
-    store_chunks(d, out, n * 2 * kW);
+    store_chunks<n * 2 * kW>(d, out);
     return;
   }
   const bool rgb_order = L == kL32R || L == kL24R;
@@ -132,7 +139,7 @@ inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, uint32_t n, co
     }
   }
   if (L == kL32 || L == kL32R) {
-    store_chunks(d, out, n * 4 * kW);
+    store_chunks<n * 4 * kW>(d, out);
     return;
   }
   alignas(16) uint8_t buf[128];
@@ -152,19 +159,20 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
   const __m128i grey_scale = _mm_set1_epi16(int16_t(g_color.simd_grey_scale));
   const __m128i grey_clamp = _mm_set1_epi16(int16_t(g_color.simd_grey_clamp));
   const __m128i grey_unit = _mm_set1_epi16(int16_t(g_color.simd_grey_unit));
-  uint32_t left = 4 * units;
-  while (left) {
-    const uint32_t n = left >= 16 ? 16 : left >= 8 ? 8 : 4;
+  // The cursor in a local: stores through the destination cannot change it.
+  ConvertCursor k = *c;
+  auto step = [&](auto size) {
+    constexpr uint32_t n = decltype(size)::value;
     __m128i tb[2], tg[2], tr[2];
     if (!kGrey) {
       const uint32_t samples = n / 2 + (kOdd ? 1 : 0);
       __m128i cb8, cr8;
       if (n == 16) {
-        cb8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cb));
-        cr8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cr));
+        cb8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cb));
+        cr8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cr));
       } else {
-        cb8 = load_exact(c->cb, samples > 8 ? 8 : samples);
-        cr8 = load_exact(c->cr, samples > 8 ? 8 : samples);
+        cb8 = load_exact(k.cb, samples > 8 ? 8 : samples);
+        cr8 = load_exact(k.cr, samples > 8 ? 8 : samples);
       }
       Terms t = chroma_terms(cb8, cr8);
       if (!kOdd) {
@@ -175,11 +183,11 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
         // Pixel j uses sample (j + 1) / 2: interleave the terms of samples k and k + 1.
         __m128i cb1, cr1;
         if (n == 16) {
-          cb1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cb + 1));
-          cr1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cr + 1));
+          cb1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cb + 1));
+          cr1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cr + 1));
         } else {
-          cb1 = load_exact(c->cb + 1, samples - 1);
-          cr1 = load_exact(c->cr + 1, samples - 1);
+          cb1 = load_exact(k.cb + 1, samples - 1);
+          cr1 = load_exact(k.cr + 1, samples - 1);
         }
         Terms u = chroma_terms(cb1, cr1);
         tb[0] = _mm_unpacklo_epi16(t.bt, u.bt); tb[1] = _mm_unpackhi_epi16(t.bt, u.bt);
@@ -188,8 +196,8 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
       }
     }
     for (int row = 0; row < 2; ++row) {
-      const uint8_t* yp = row ? c->y1 : c->y0;
-      const uint8_t* ap = row ? c->a1 : c->a0;
+      const uint8_t* yp = row ? k.y1 : k.y0;
+      const uint8_t* ap = row ? k.a1 : k.a0;
       __m128i y8 = n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(yp)) : load_exact(yp, n);
       __m128i a8 = zero;
       if (A != kNoAlpha)
@@ -204,15 +212,17 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
           continue;
         }
         __m128i lum = luma_term(y16);
+        // The 24- and 32-bit stores pack with unsigned saturation, which is the same clamp
+        // to 0..255 for every sum that occurs; the 16-bit fields need it done here.
         if (kGrey) {
-          p.b[h] = p.g[h] = p.r[h] = clamp255(lum);
+          p.b[h] = p.g[h] = p.r[h] = clamp_for<L>(lum);
         } else {
-          p.b[h] = clamp255(_mm_add_epi16(lum, tb[h]));
-          p.g[h] = clamp255(_mm_add_epi16(lum, tg[h]));
-          p.r[h] = clamp255(_mm_add_epi16(lum, tr[h]));
+          p.b[h] = clamp_for<L>(_mm_add_epi16(lum, tb[h]));
+          p.g[h] = clamp_for<L>(_mm_add_epi16(lum, tg[h]));
+          p.r[h] = clamp_for<L>(_mm_add_epi16(lum, tr[h]));
         }
       }
-      uint8_t* d = row ? c->dst1 : c->dst0;
+      uint8_t* d = row ? k.dst1 : k.dst0;
       if (kGrey && L == kL16) {
         // The grey word is complete: store it with the alpha bits.
         __m128i out[4];
@@ -226,42 +236,49 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
           if (kW == 1) out[h] = v;
           else { out[2 * h] = _mm_unpacklo_epi16(v, v); out[2 * h + 1] = _mm_unpackhi_epi16(v, v); }
         }
-        store_chunks(d, out, n * 2 * kW);
+        store_chunks<n * 2 * kW>(d, out);
       } else {
-        store_rgb<L, A, kW>(d, p, a8, n, pk);
+        store_rgb<L, A, kW, n>(d, p, a8, pk);
       }
     }
-    c->y0 += n;
-    c->y1 += n;
+    k.y0 += n;
+    k.y1 += n;
     if (A != kNoAlpha) {
-      c->a0 += n;
-      c->a1 += n;
+      k.a0 += n;
+      k.a1 += n;
     }
-    c->cb += n / 2;
-    c->cr += n / 2;
-    c->dst0 += n * kBpp * kW;
-    c->dst1 += n * kBpp * kW;
-    left -= n;
+    k.cb += n / 2;
+    k.cr += n / 2;
+    k.dst0 += n * kBpp * kW;
+    k.dst1 += n * kBpp * kW;
+  };
+  uint32_t left = 4 * units;
+  for (; left >= 16; left -= 16) step(std::integral_constant<uint32_t, 16>{});
+  if (left >= 8) {
+    step(std::integral_constant<uint32_t, 8>{});
+    left -= 8;
   }
+  if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
+  *c = k;
 }
 
 // Packed YUV: a pair (Y0, Y1) takes the chroma sample under its first pixel, in either phase.
 template <bool kUyvy, bool kGrey, int kW, bool kOdd>
 void yuv_groups(ConvertCursor* c, uint32_t units) {
   const __m128i grey = _mm_set1_epi8(int8_t(0x80));
-  uint32_t left = 4 * units;
-  while (left) {
-    const uint32_t n = left >= 16 ? 16 : left >= 8 ? 8 : 4;
+  ConvertCursor k = *c;
+  auto step = [&](auto size) {
+    constexpr uint32_t n = decltype(size)::value;
     __m128i cb = grey, cr = grey;
     if (!kGrey) {
       const uint32_t samples = kW == 2 && kOdd ? n / 2 + 1 : n / 2;
-      cb = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cb)) : load_exact(c->cb, samples > 8 ? 8 : samples);
-      cr = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cr)) : load_exact(c->cr, samples > 8 ? 8 : samples);
+      cb = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cb)) : load_exact(k.cb, samples > 8 ? 8 : samples);
+      cr = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cr)) : load_exact(k.cr, samples > 8 ? 8 : samples);
       if (kW == 2) {
         // Every source pixel gets its own chroma sample: (j + phase) / 2.
         if (kOdd) {
-          __m128i cb1 = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cb + 1)) : load_exact(c->cb + 1, samples - 1);
-          __m128i cr1 = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c->cr + 1)) : load_exact(c->cr + 1, samples - 1);
+          __m128i cb1 = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cb + 1)) : load_exact(k.cb + 1, samples - 1);
+          __m128i cr1 = n == 16 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.cr + 1)) : load_exact(k.cr + 1, samples - 1);
           cb = _mm_unpacklo_epi8(cb, cb1);
           cr = _mm_unpacklo_epi8(cr, cr1);
         } else {
@@ -271,7 +288,7 @@ void yuv_groups(ConvertCursor* c, uint32_t units) {
       }
     }
     for (int row = 0; row < 2; ++row) {
-      const uint8_t* yp = row ? c->y1 : c->y0;
+      const uint8_t* yp = row ? k.y1 : k.y0;
       __m128i y8 = n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(yp)) : load_exact(yp, n);
       __m128i out[4];
       if (kW == 1) {
@@ -289,16 +306,23 @@ void yuv_groups(ConvertCursor* c, uint32_t units) {
           out[2 * h + 1] = _mm_unpackhi_epi16(a, b);
         }
       }
-      store_chunks(row ? c->dst1 : c->dst0, out, n * 2 * kW);
+      store_chunks<n * 2 * kW>(row ? k.dst1 : k.dst0, out);
     }
-    c->y0 += n;
-    c->y1 += n;
-    c->cb += n / 2;
-    c->cr += n / 2;
-    c->dst0 += n * 2 * kW;
-    c->dst1 += n * 2 * kW;
-    left -= n;
+    k.y0 += n;
+    k.y1 += n;
+    k.cb += n / 2;
+    k.cr += n / 2;
+    k.dst0 += n * 2 * kW;
+    k.dst1 += n * 2 * kW;
+  };
+  uint32_t left = 4 * units;
+  for (; left >= 16; left -= 16) step(std::integral_constant<uint32_t, 16>{});
+  if (left >= 8) {
+    step(std::integral_constant<uint32_t, 8>{});
+    left -= 8;
   }
+  if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
+  *c = k;
 }
 
 template <Layout L, AlphaKind A>

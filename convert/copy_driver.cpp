@@ -142,6 +142,7 @@ void convert_init_families() {
   std::memset(g_families, 0, sizeof g_families);
   convert_init_plain(g_families);
   g_convert.simd_supported = cpu_has_sse2() && convert_init_sse2(g_families) ? 1 : -1;
+  if (g_convert.simd_supported == 1) convert_init_avx2(g_families);
   g_convert.tables_ready = true;
 }
 

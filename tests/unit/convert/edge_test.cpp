@@ -233,6 +233,8 @@ TEST(ConvertEdges, PathChoiceFollowsTheMapAndBit31) {
 TEST(ConvertEdges, TuningWords) {
   Flat pic(64, 32, 100, 128, 128, 0, false);
   std::vector<uint8_t> out(64 * 2 * 64 * 4);
+  convert_init_families();
+  build_color_tables(0xFFFFFFFFu);  // the first build probes the counter
   ConversionFamily* f = &g_families[kFamilyBgr32];
   const int32_t saved = g_convert.has_cycle_counter;
   // Without a counter: nothing is timed, whatever the words hold; Scratch is used.
