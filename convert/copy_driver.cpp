@@ -488,6 +488,9 @@ uint32_t convert_copy_to_surface(CopySource* s, uint8_t* dest, int32_t dest_pitc
     dest += (int64_t(dest_height) - dest_y - 1) * -int64_t(dest_pitch);
     dest_y = 0;
   }
+  // Stored on every copy that gets this far, skipped or not (the blit rectangles read the
+  // doubling mode from it).
+  if (s->last_copy_flags) *s->last_copy_flags = flags;
   bool late = false, skip = false;
   if (s->late_check && s->rate_num) late = late_check(s, flags, &skip);
   if (skip) {
@@ -495,7 +498,6 @@ uint32_t convert_copy_to_surface(CopySource* s, uint8_t* dest, int32_t dest_pitc
     return 1;
   }
   if (s->foreground_fill) s->foreground_fill(s->hook_context);
-  if (s->last_copy_flags) *s->last_copy_flags = flags;
   copy_planes(s->planes, dest, dest_pitch, dest_height, dest_x, dest_y, x, y, w, h, flags);
   if (s->set_busy) s->set_busy(s->hook_context, false);
   return late ? 1 : 0;

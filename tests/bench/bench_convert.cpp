@@ -119,7 +119,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> ns;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.iterations > 0) ns[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.iterations > 0) ns[r.benchmark_name()] = r.GetAdjustedCPUTime();  // the machine is shared
     ConsoleReporter::ReportRuns(runs);
   }
   double get(const char* name) const {
