@@ -170,9 +170,20 @@ void fill_dc(BitReader* r, ValueStream* s, uint32_t n, bool intra) {
 
 }  // namespace
 
-bool read_stream_chunk(BitReader* r, PlaneStreams* ps, uint32_t stream) {
+static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint32_t stream);
+
+bool read_stream_chunk(BitReader* reader, PlaneStreams* ps, uint32_t stream) {
   ValueStream* s = &ps->s[stream];
   if (s->read != s->end) return true;
+  // The reader's fields live in locals for the length of the chunk.
+  BitReader local = *reader;
+  BitReader* r = &local;
+  bool ok = read_chunk_body(r, ps, s, stream);
+  *reader = local;
+  return ok;
+}
+
+static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint32_t stream) {
   uint32_t n = read_bits(r, s->length_bits);
   if (n == 0) {  // finished for the rest of the plane: read and end never meet again
     s->read = s->buffer + 4;

@@ -301,3 +301,24 @@ TEST(ValueStream, RandomChunksRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ValueStream, LastHighStartsAgainAtZeroWithEachPlanesTrees) {
+  StreamCoder c;
+  stream_coder_init(&c, 8, 0);
+  c.colour_context[0].shape = 2;  // context 0 differs from context 7's identity shape 0
+  BitWriter w;
+  ASSERT_TRUE(write_plane_trees(&w, &c));
+  int32_t col[1] = {0x3c};
+  ASSERT_TRUE(write_stream_chunk(&w, &c, kStreamColours, col, 1, kChunkEach));
+  Harness h(8, 0, &w);
+  h.ps.last_high = 7;  // left over from an earlier plane
+  ASSERT_TRUE(plane_streams_read_trees(&h.r, &h.ps));
+  EXPECT_EQ(h.ps.last_high, 0u);
+  ASSERT_TRUE(read_stream_chunk(&h.r, &h.ps, kStreamColours));
+  EXPECT_EQ(h.take(kStreamColours, 1), std::vector<int>{0x3c});
+  EXPECT_EQ(h.ps.last_high, 3u);
+}
+
+}  // namespace
