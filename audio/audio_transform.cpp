@@ -23,6 +23,7 @@
 #include "audio/audio_transform.h"
 
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -381,7 +382,8 @@ void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
 
 // Bit-reversal permutation of m complex points (m ≥ 8), conjugating when asked. The table of
 // reversed half-indices is built in `scratch` (at least round(sqrt(m)) entries).
-void bit_reverse(float* a, int m, int* scratch, bool conj) {
+template <bool Conj>
+void bit_reverse(float* a, int m, int* scratch) {
   int bits = 0;
   while ((1 << bits) < m) ++bits;
   const int q = bits >> 1, r = 1 << q;
@@ -390,21 +392,25 @@ void bit_reverse(float* a, int m, int* scratch, bool conj) {
   rev[0] = 0;
   for (int k = 1; k < r; ++k) rev[k] = (rev[k >> 1] >> 1) | ((k & 1) << (q - 1));
   const int hi = r * mid;  // weight of the high part
+  // A complex value moves as one 8-byte word.
+  uint8_t* base = reinterpret_cast<uint8_t*>(a);
   for (int x = 0; x < r; ++x) {
     for (int c = 0; c < mid; ++c) {
       for (int y = 0; y < r; ++y) {
         const int j = x * hi + c * r + y;
         const int rj = rev[y] * hi + c * r + rev[x];
-        float* p = a + 2 * j;
         if (j < rj) {
-          float* o = a + 2 * rj;
-          const float pr = p[0], pi = p[1];
-          p[0] = o[0];
-          p[1] = conj ? -o[1] : o[1];
-          o[0] = pr;
-          o[1] = conj ? -pi : pi;
-        } else if (j == rj && conj) {
-          p[1] = -p[1];
+          uint64_t u, v;
+          std::memcpy(&u, base + 8 * size_t(j), 8);
+          std::memcpy(&v, base + 8 * size_t(rj), 8);
+          std::memcpy(base + 8 * size_t(j), &v, 8);
+          std::memcpy(base + 8 * size_t(rj), &u, 8);
+          if (Conj) {
+            a[2 * j + 1] = -a[2 * j + 1];
+            a[2 * rj + 1] = -a[2 * rj + 1];
+          }
+        } else if (Conj && j == rj) {
+          a[2 * j + 1] = -a[2 * j + 1];
         }
       }
     }
@@ -463,36 +469,49 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
     sub_transform<Simd>(a + m, m >> 2, wend, k);
     sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
   }
-  bit_reverse(a, m, sizes + 2, !forward);
+  if (forward) bit_reverse<false>(a, m, sizes + 2);
+  else bit_reverse<true>(a, m, sizes + 2);
 }
 
 // ---- real steps --------------------------------------------------------------------------
 
-void real_step_forward(int n, float* a, int nc, const float* c) {
+// Forward: y = w·x; backward: y = conj(w)·x, with w = (0.5 − c[nc − kk], c[kk]) and
+// x = (a[j] − a[k], a[j+1] + a[k+1]); then a[j] −= yr, a[j+1] −= yi, a[k] += yr, a[k+1] −= yi.
+template <bool Forward, bool Simd>
+void real_step(int n, float* a, int nc, const float* c) {
   const int m = n >> 1, ks = 2 * nc / m;
   int kk = 0;
-  for (int j = 2; j < m; j += 2) {
-    const int k = n - j;
-    kk += ks;
-    const float wr = 0.5f - c[nc - kk], wi = c[kk];
-    const float xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
-    const float yr = wr * xr - wi * xi, yi = wr * xi + wi * xr;
-    a[j] -= yr;
-    a[j + 1] -= yi;
-    a[k] += yr;
-    a[k + 1] -= yi;
+  int j = 2;
+#if defined(__SSE2__)
+  if (Simd) {
+    // Positions j, j + 2 with their partners k = n − j, n − j − 2 (loaded as one register
+    // and swapped into the same order).
+    const __m128 neg_re = sign_mask(-0.0f, 0.0f), neg_im = sign_mask(0.0f, -0.0f);
+    for (; j + 2 < m; j += 4) {
+      const int k = n - j;
+      const int k0 = kk + ks, k1 = kk + 2 * ks;
+      kk = k1;
+      const __m128 wr = pair(0.5f - c[nc - k0], 0.5f - c[nc - k1]);
+      const __m128 wi = pair(c[k0], c[k1]);
+      const __m128 va = _mm_loadu_ps(a + j);
+      const __m128 vb = _mm_loadu_ps(a + k - 2);
+      const __m128 b = _mm_shuffle_ps(vb, vb, _MM_SHUFFLE(1, 0, 3, 2));  // (a[k], a[k+1], a[k-2], a[k-1])
+      const __m128 x = _mm_add_ps(va, _mm_xor_ps(b, neg_re));           // (xr, xi)
+      const __m128 xs = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1));    // (xi, xr)
+      const __m128 y = _mm_add_ps(_mm_mul_ps(wr, x), _mm_xor_ps(_mm_mul_ps(wi, xs), Forward ? neg_re : neg_im));
+      _mm_storeu_ps(a + j, _mm_sub_ps(va, y));
+      const __m128 nb = _mm_add_ps(b, _mm_xor_ps(y, neg_im));
+      _mm_storeu_ps(a + k - 2, _mm_shuffle_ps(nb, nb, _MM_SHUFFLE(1, 0, 3, 2)));
+    }
   }
-}
-
-void real_step_backward(int n, float* a, int nc, const float* c) {
-  const int m = n >> 1, ks = 2 * nc / m;
-  int kk = 0;
-  for (int j = 2; j < m; j += 2) {
+#endif
+  for (; j < m; j += 2) {
     const int k = n - j;
     kk += ks;
     const float wr = 0.5f - c[nc - kk], wi = c[kk];
     const float xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
-    const float yr = wr * xr + wi * xi, yi = wr * xi - wi * xr;
+    const float yr = Forward ? wr * xr - wi * xi : wr * xr + wi * xi;
+    const float yi = Forward ? wr * xi + wi * xr : wr * xi - wi * xr;
     a[j] -= yr;
     a[j + 1] -= yi;
     a[k] += yr;
@@ -529,14 +548,14 @@ void rdft(int n, int direction, float* a, int* sizes, float* table) {
   const float* c = table + nw;
   if (direction >= 0) {
     complex_fft<Simd>(n, true, a, sizes, table, nw);
-    if (n > 4) real_step_forward(n, a, nc, c);
+    if (n > 4) real_step<true, Simd>(n, a, nc, c);
     const float x = a[0] - a[1];
     a[0] += a[1];
     a[1] = x;
   } else {
     a[1] = 0.5f * (a[0] - a[1]);
     a[0] -= a[1];
-    if (n > 4) real_step_backward(n, a, nc, c);
+    if (n > 4) real_step<false, Simd>(n, a, nc, c);
     complex_fft<Simd>(n, false, a, sizes, table, nw);
   }
 }
@@ -557,7 +576,7 @@ void dct(int n, int direction, float* a, int* sizes, float* table) {
   if (direction >= 0) {
     cosine_step(n, a, nc, c);
     complex_fft<Simd>(n, true, a, sizes, table, nw);
-    if (n > 4) real_step_forward(n, a, nc, c);
+    if (n > 4) real_step<true, Simd>(n, a, nc, c);
     const float x = a[0] - a[1];
     a[0] += a[1];
     for (int j = 2; j < n; j += 2) {
@@ -573,7 +592,7 @@ void dct(int n, int direction, float* a, int* sizes, float* table) {
     }
     a[1] = a[0] - x;
     a[0] += x;
-    if (n > 4) real_step_backward(n, a, nc, c);
+    if (n > 4) real_step<false, Simd>(n, a, nc, c);
     complex_fft<Simd>(n, false, a, sizes, table, nw);
     cosine_step(n, a, nc, c);
   }
