@@ -308,11 +308,18 @@ void split_stage(float* a, int m, const float* w, float w4) {
 #if defined(__SSE2__)
   if (Simd) {
     for (; k + 1 < e; k += 2) {
-      const float* t = w + 4 * k;  // positions k and k + 1
-      split1x2<false>(a, k, q, pair(t[0], t[4]), pair(t[1], t[5]), pair(t[2], t[6]), pair(t[3], t[7]));
-      // their mirrors q − k − 1 and q − k
-      split1x2<false>(a, q - k - 1, q, pair(t[5], t[1]), pair(t[4], t[0]), pair(-t[7], -t[3]),
-                      pair(-t[6], -t[2]));
+      // Positions k and k + 1: (c, s, c3, s3) of each in one register.
+      const __m128 t0 = _mm_loadu_ps(w + 4 * k), t1 = _mm_loadu_ps(w + 4 * k + 4);
+      const __m128 neg = _mm_set1_ps(-0.0f);
+      split1x2<false>(a, k, q, _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(0, 0, 0, 0)),
+                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 1, 1, 1)),
+                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 2, 2, 2)),
+                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 3, 3, 3)));
+      // their mirrors q − k − 1 and q − k: (s, c, −s3, −c3) of k + 1, then of k
+      split1x2<false>(a, q - k - 1, q, _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(1, 1, 1, 1)),
+                      _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(0, 0, 0, 0)),
+                      _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(3, 3, 3, 3)), neg),
+                      _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(2, 2, 2, 2)), neg));
     }
   }
 #endif
