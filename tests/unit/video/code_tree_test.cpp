@@ -156,24 +156,24 @@ TEST(CodeTree, MergeForm) {
 TEST(CodeTree, WriterRoundTripsEveryFormAndSymbol) {
   std::mt19937 rng(7);
   for (int iter = 0; iter < 300; ++iter) {
-    TreeSpec spec;
-    spec.shape = 1 + rng() % 15;
-    std::shuffle(spec.symbols, spec.symbols + 16, rng);
+    TreeSpec ts;
+    ts.shape = 1 + rng() % 15;
+    std::shuffle(ts.symbols, ts.symbols + 16, rng);
     if (iter % 3 == 1) {  // explicit list: a prefix, then increasing order
       uint8_t k = uint8_t(1 + rng() % 8);
-      std::sort(spec.symbols + k, spec.symbols + 16);
-      spec.form = -2;
+      std::sort(ts.symbols + k, ts.symbols + 16);
+      ts.form = -2;
     } else {
-      spec.form = iter % 3 == 0 ? 3 : -1;
+      ts.form = iter % 3 == 0 ? 3 : -1;
     }
     BitWriter w;
-    ASSERT_TRUE(write_code_tree(&w, spec));
+    ASSERT_TRUE(write_code_tree(&w, ts));
     uint32_t desc = uint32_t(bit_writer_position(&w));
-    EXPECT_EQ(desc, code_tree_bits(spec));
+    EXPECT_EQ(desc, code_tree_bits(ts));
     std::vector<uint32_t> syms;
     for (int i = 0; i < 40; ++i) {
       syms.push_back(rng() % 16);
-      write_tree_symbol(&w, spec, syms.back());
+      write_tree_symbol(&w, ts, syms.back());
     }
     auto b = bit_writer_finish(&w);
     BitReader r = reader(b);
@@ -181,11 +181,11 @@ TEST(CodeTree, WriterRoundTripsEveryFormAndSymbol) {
     ASSERT_TRUE(read_code_tree(&r, &t));
     ASSERT_EQ(consumed(r), desc);
     EXPECT_EQ(std::vector<uint8_t>(t.symbols, t.symbols + 16),
-              std::vector<uint8_t>(spec.symbols, spec.symbols + 16));
+              std::vector<uint8_t>(ts.symbols, ts.symbols + 16));
     for (uint32_t s : syms) {
       uint64_t before = consumed(r);
       ASSERT_EQ(decode_symbol(&r, &t), s);
-      EXPECT_EQ(consumed(r) - before, tree_symbol_bits(spec, s));
+      EXPECT_EQ(consumed(r) - before, tree_symbol_bits(ts, s));
     }
     EXPECT_FALSE(r.overrun);
   }
@@ -193,11 +193,11 @@ TEST(CodeTree, WriterRoundTripsEveryFormAndSymbol) {
 
 TEST(CodeTree, PeekingPastTheLastWordNeitherLoadsNorOverruns) {
   // One word: a 1-bit code of shape 13 at its last bit; the 7-bit peek reaches past the end.
-  TreeSpec spec;
-  spec.shape = 13;
+  TreeSpec ts;
+  ts.shape = 13;
   BitWriter w;
   write_bits(&w, 0, 31);
-  write_tree_symbol(&w, spec, 0);
+  write_tree_symbol(&w, ts, 0);
   auto b = bit_writer_finish(&w);
   ASSERT_EQ(b.size(), 4u);
   BitReader r = reader(b);
