@@ -10,7 +10,7 @@ namespace {
 // and leaves the cursor where it was.
 void convert_block_rows(ConvertCursor* c, uint32_t units, uint32_t P, int32_t row_step,
                         int32_t skip) {
-  const ConvertCursor start = *c;
+  const CursorPositions start = cursor_positions(c);
   for (int pair = 0; pair < 8; ++pair) {
     g_convert.groups_even(c, units);
     c->y0 = c->y1 + (P - 4 * units);
@@ -24,7 +24,7 @@ void convert_block_rows(ConvertCursor* c, uint32_t units, uint32_t P, int32_t ro
     c->dst0 = c->dst1 + skip;
     c->dst1 = c->dst0 + row_step;
   }
-  *c = start;
+  cursor_set_positions(c, start);
 }
 
 void advance(ConvertCursor* c, uint32_t pixels, uint32_t dest_bytes) {
@@ -105,10 +105,10 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
         if (code == 3) {
           convert_block_rows(&c, 8, P, row_step, skip32);
         } else if (code == 2) {
-          const ConvertCursor keep = c;
+          const CursorPositions keep = cursor_positions(&c);
           advance(&c, 16, block_bytes);
           convert_block_rows(&c, 4, P, row_step, skip16);
-          c = keep;
+          cursor_set_positions(&c, keep);
         } else if (code == 1) {
           convert_block_rows(&c, 4, P, row_step, skip16);
         }

@@ -72,7 +72,7 @@ template <uint32_t kFamily, bool kOdd>
 KORVA_AVX2 void groups32(ConvertCursor* c, uint32_t units) {
   constexpr bool kRgbOrder = kFamily == kFamilyRgb32 || kFamily == kFamilyRgba32;
   constexpr bool kAlpha = kFamily == kFamilyBgra32 || kFamily == kFamilyRgba32;
-  ConvertCursor k = *c;  // a local cursor: the stores cannot change it
+  CursorPositions k = cursor_positions(c);  // a local cursor: the stores cannot change it
   uint32_t left = 4 * units;
   for (; left >= 32; left -= 32) {
     __m128i cb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.cb));
@@ -104,7 +104,7 @@ KORVA_AVX2 void groups32(ConvertCursor* c, uint32_t units) {
     k.dst0 += 128;
     k.dst1 += 128;
   }
-  *c = k;
+  cursor_set_positions(c, k);
   if (left) g_sse2_rest[kFamily][kOdd](c, left / 4);
 }
 

@@ -66,6 +66,29 @@ struct ConvertCursor {
   size_t scratch_capacity;    // bytes of the block holding both rows
 };
 
+// The eight positions of a cursor, copied field by field (a block copy of the record would be
+// read back through narrower loads right after, which the processor cannot forward).
+struct CursorPositions {
+  uint8_t* dst0;
+  uint8_t* dst1;
+  const uint8_t* y0;
+  const uint8_t* y1;
+  const uint8_t* cb;
+  const uint8_t* cr;
+  const uint8_t* a0;
+  const uint8_t* a1;
+};
+inline CursorPositions cursor_positions(const ConvertCursor* c) {
+  CursorPositions p;
+  p.dst0 = c->dst0; p.dst1 = c->dst1; p.y0 = c->y0; p.y1 = c->y1;
+  p.cb = c->cb; p.cr = c->cr; p.a0 = c->a0; p.a1 = c->a1;
+  return p;
+}
+inline void cursor_set_positions(ConvertCursor* c, const CursorPositions& p) {
+  c->dst0 = p.dst0; c->dst1 = p.dst1; c->y0 = p.y0; c->y1 = p.y1;
+  c->cb = p.cb; c->cr = p.cr; c->a0 = p.a0; c->a1 = p.a1;
+}
+
 // units × 4 pixels on both rows of a pair.
 using convert_groups_fn = void (*)(ConvertCursor* c, uint32_t units);
 // One lone row of `count` pixels starting at source x.

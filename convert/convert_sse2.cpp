@@ -160,7 +160,7 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
   const __m128i grey_clamp = _mm_set1_epi16(int16_t(g_color.simd_grey_clamp));
   const __m128i grey_unit = _mm_set1_epi16(int16_t(g_color.simd_grey_unit));
   // The cursor in a local: stores through the destination cannot change it.
-  ConvertCursor k = *c;
+  CursorPositions k = cursor_positions(c);
   auto step = [&](auto size) {
     constexpr uint32_t n = decltype(size)::value;
     __m128i tb[2], tg[2], tr[2];
@@ -259,14 +259,14 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
     left -= 8;
   }
   if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
-  *c = k;
+  cursor_set_positions(c, k);
 }
 
 // Packed YUV: a pair (Y0, Y1) takes the chroma sample under its first pixel, in either phase.
 template <bool kUyvy, bool kGrey, int kW, bool kOdd>
 void yuv_groups(ConvertCursor* c, uint32_t units) {
   const __m128i grey = _mm_set1_epi8(int8_t(0x80));
-  ConvertCursor k = *c;
+  CursorPositions k = cursor_positions(c);
   auto step = [&](auto size) {
     constexpr uint32_t n = decltype(size)::value;
     __m128i cb = grey, cr = grey;
@@ -322,7 +322,7 @@ void yuv_groups(ConvertCursor* c, uint32_t units) {
     left -= 8;
   }
   if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
-  *c = k;
+  cursor_set_positions(c, k);
 }
 
 template <Layout L, AlphaKind A>
