@@ -259,6 +259,26 @@ TEST(ConvertEdges, TuningWords) {
   EXPECT_EQ(f->split_tuning[0], 0x1FF1u + 4 * 32);
   copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
   EXPECT_EQ(f->split_tuning[0] & 1, 0u);  // measuring again
+  // The duplicate-row word: a settled word accumulates 4 × rows, Scratch or Reconvert by bit 1,
+  // and measures again (0x82, the timing wrappers) once past 0x2000.
+  int32_t step = 256, skip;
+  f->dup_tuning[0] = 3;
+  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  EXPECT_EQ(f->dup_tuning[0], 3u + 4 * 32);
+  EXPECT_EQ(step, 512);
+  EXPECT_EQ(skip, 512 - 256);
+  EXPECT_FALSE(g_convert.dup_measuring);
+  const convert_groups_fn scratch = g_convert.groups_even;
+  f->dup_tuning[0] = 1;
+  step = 256;
+  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  EXPECT_NE(g_convert.groups_even, scratch);  // Reconvert
+  f->dup_tuning[0] = 0x2001;
+  step = 256;
+  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  EXPECT_EQ(f->dup_tuning[0], 0x82u);
+  EXPECT_TRUE(g_convert.dup_measuring);
+  EXPECT_EQ(g_convert.cursor.pitch, 256);
   g_convert.has_cycle_counter = saved;
 }
 
