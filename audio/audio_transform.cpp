@@ -20,6 +20,10 @@
 //   rule, (w_before + w_after) × w[2] (and × w[3] for the 3θ twiddles);
 //   a later block of M points reads the level M before the end, one stored entry a position;
 //   the sixteen-point kernel derives cos(π/8) and sin(π/8) from the level 8 before the end.
+//
+// Where the build has SSE2, the splitting stages, the kernels and the real steps handle two
+// positions a step in registers, lane for lane the same operations as the plain code (so the
+// same bits); audio_rdft_plain and audio_dct_plain keep the plain code for the tests.
 #include "audio/audio_transform.h"
 
 #include <cmath>
