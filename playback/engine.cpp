@@ -276,34 +276,3 @@ uint32_t movie_pause(Movie* m, uint32_t pause) {
   if (m->frames_decoded && m->played_tracks) sound_pump(m);
   return m->paused;
 }
-
-bool movie_skip_blit(Movie* m, uint32_t copy_flags) {
-  if (!m->played_tracks || !m->rate_num || m->paused) return false;
-  movie_clock_check(m);
-  uint32_t due;
-  int32_t elapsed;
-  clock_position(m, ms_timer(), &due, &elapsed);
-  if (elapsed < int32_t(due)) {
-    m->skip_flag = 0;
-    return false;
-  }
-  if (elapsed - int32_t(due) <= int32_t(m->late_threshold)) {
-    m->consecutive_skips = 0;
-    m->skip_flag = 0;
-    return false;
-  }
-  m->consecutive_skips += 1;
-  if (m->consecutive_skips > 3) {
-    m->consecutive_skips = 0;
-    m->skip_flag = 0;
-    return false;
-  }
-  if ((copy_flags | m->flags) & kOpenNeverSkip) {
-    m->skip_flag = 0;
-    return false;
-  }
-  m->skip_flag = 1;
-  m->skipped_blits += 1;
-  m->reader.engine_busy = 0;
-  return true;
-}

@@ -19,9 +19,16 @@ void movie_goto(Movie* m, uint32_t n);
 uint32_t movie_pause(Movie* m, uint32_t pause);
 // Starts the clock if it is not running.
 void movie_clock_check(Movie* m);
-// The late check of the copy step: true when this frame's copy and blit are to be skipped
-// (at most three in a row; never with 0x80000 in the movie's or the copy's flags).
-bool movie_skip_blit(Movie* m, uint32_t copy_flags);
+// The copy step: converts the current picture into destination memory (a locked surface) in
+// the pixel format of `flags` (CopyFlags, convert/convert.h), whole or by changed blocks. When
+// the movie plays late against its sound the copy is skipped (at most three in a row; never
+// with 0x80000 in the movie's or the copy's flags). Returns 1 when the frame was late.
+uint32_t movie_copy_to_surface(Movie* m, uint8_t* dest, int32_t dest_pitch, uint32_t dest_height, uint32_t dest_x,
+                               uint32_t dest_y, uint32_t src_x, uint32_t src_y, uint32_t src_w, uint32_t src_h,
+                               uint32_t flags);
+struct CopySource;
+// Fills a CopySource from the movie (memory surfaces and tools copy through it).
+void movie_copy_source(Movie* m, CopySource* s);
 // The read-ahead top-up done before decoding and before copying: one chunk when the ring is
 // below 75 % and its lock is free.
 void movie_top_up(Movie* m);

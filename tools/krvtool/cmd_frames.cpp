@@ -13,7 +13,6 @@
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
 #include "platform/platform.h"
-#include "tools/krvtool/play_hooks.h"
 #include "tools/krvtool/tool.h"
 #include "video/video_decoder.h"
 
@@ -79,36 +78,6 @@ bool write_y4m_frame(FILE* out, const FramePlanes& p, uint32_t w, uint32_t h, bo
   return true;
 }
 
-// krvtool play: every frame that is not skipped is copied into a 32-bit memory surface of the
-// movie's display size, the way the player copies into its surface.
-struct PlaySurface {
-  MemorySurface* surface = nullptr;
-  ~PlaySurface() { memory_surface_close(surface); }
-} g_play;
-
-void play_copy_frame(Movie* m) {
-  MemorySurface*& s = g_play.surface;
-  bool fresh = false;
-  if (!s || s->width != m->width || s->height != m->height) {
-    memory_surface_close(s);
-    s = memory_surface_open(kFormatBgr32, m->width, m->height, 0, 0, 0);
-    if (!s) return;
-    fresh = true;
-  }
-  CopySource src{};
-  src.planes = &m->planes;
-  src.width = m->width;
-  src.height = m->height;
-  src.coded_width = m->coded_width;
-  src.coded_height = m->coded_height;
-  src.movie_flags = m->flags;
-  src.last_copy_flags = &m->last_copy_flags;
-  memory_surface_copy(s, &src, fresh ? kCopyWhole : 0);
-}
-
-struct InstallPlayHook {
-  InstallPlayHook() { play_set_frame_hook(play_copy_frame); }
-} g_install_play_hook;
 
 }  // namespace
 

@@ -10,7 +10,8 @@
 #include "playback/engine.h"
 #include "sound/backends/capture.h"
 #include "sound/sound.h"
-#include "tools/krvtool/play_hooks.h"
+#include "convert/convert.h"
+#include "display/backends/memory_surface.h"
 #include "tools/krvtool/tool.h"
 
 namespace {
@@ -18,7 +19,8 @@ namespace {
 const char kUsage[] =
     "usage: krvtool play MOVIE [SWITCHES]\n"
     "  Plays MOVIE headless through the player's engine: frames are decoded at the movie's rate\n"
-    "  and its sound goes to a capture back end that plays it out in real time.\n"
+    "  and copied into a 32-bit memory surface, and the sound goes to a capture back end that\n"
+    "  plays it out in real time.\n"
     "  Switches as the player takes them, where they apply to a headless run:\n"
     "    /F  as fast as possible (sound is then taken at once)   /F#.#  this frame rate\n"
     "    /L# play # times (/L alone: endlessly)   /T# sound track   /P preload   /K no thread\n"
@@ -26,12 +28,7 @@ const char kUsage[] =
     "    /A# display options   /Q statistics line after every frame   /S summary at the end\n"
     "  MOVIE may be FILE|OFFSET for a movie that starts OFFSET bytes into FILE.\n";
 
-// What the copy step does with each decoded frame (set by the pixel conversion when present).
-PlayFrameHook g_frame_hook = nullptr;
-
 }  // namespace
-
-void play_set_frame_hook(PlayFrameHook hook) { g_frame_hook = hook; }
 
 int cmd_play(int argc, char** argv) {
   if (tool_wants_help(argc, argv)) { std::fputs(kUsage, stdout); return 0; }
@@ -99,6 +96,14 @@ int cmd_play(int argc, char** argv) {
       status = tool_fail("%s: %s", name, movie_last_error());
       break;
     }
+    // Every frame is copied into a 32-bit memory surface of the display size, as a window's
+    // surface would take it (late frames are skipped there, as in the player).
+    MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
+    if (!surface) {
+      movie_close(m);
+      status = tool_fail("out of memory for a %u x %u surface", m->width, m->height);
+      break;
+    }
     const bool progress = !o.show_stats && platform_stderr_is_terminal();
     for (uint32_t frame = 1; frame <= m->frame_count; ++frame) {
       while (movie_wait(m)) platform_sleep_ms(1);
@@ -106,7 +111,9 @@ int cmd_play(int argc, char** argv) {
         status = tool_fail("%s: the movie's data ends early (frame %u of %u)", name, m->current_frame, m->frame_count);
         break;
       }
-      if (!movie_skip_blit(m, 0) && g_frame_hook) g_frame_hook(m);
+      CopySource src;
+      movie_copy_source(m, &src);
+      memory_surface_copy(surface, &src, frame == 1 ? kCopyWhole : 0);  // a new surface is copied whole
       movie_changed_rects(0, m);
       if (o.show_stats) {
         RealtimeStats rs;
@@ -137,6 +144,7 @@ int cmd_play(int argc, char** argv) {
       if (done) break;
       platform_sleep_ms(1);
     }
+    memory_surface_close(surface);
     movie_close(m);
   }
   platform_file_close(handle);

@@ -1,0 +1,50 @@
+// The copy step of a frame: the movie's side of the pixel conversion. It hands the converters
+// the current picture, the late-check inputs and counters, and hooks into its reader.
+#include "container/movie.h"
+#include "convert/convert.h"
+#include "playback/engine.h"
+#include "playback/timer.h"
+
+namespace {
+
+void set_busy(void* context, bool busy) { static_cast<Movie*>(context)->reader.engine_busy = busy ? 1 : 0; }
+void foreground_fill(void* context) { movie_top_up(static_cast<Movie*>(context)); }
+
+}  // namespace
+
+void movie_copy_source(Movie* m, CopySource* s) {
+  s->planes = &m->planes;
+  s->width = m->width;
+  s->height = m->height;
+  s->coded_width = m->coded_width;
+  s->coded_height = m->coded_height;
+  s->movie_flags = m->flags;
+  // Blits are skipped only while the movie keeps time with its sound.
+  s->late_check = m->played_tracks && m->rate_num && !m->paused;
+  s->now_ms = ms_timer();
+  s->frames_decoded = m->frames_decoded;
+  s->rate_num = m->rate_num;
+  s->rate_den = m->rate_den;
+  s->time_scale = m->sound[0].time_scale ? m->sound[0].time_scale : 0x10000;
+  s->late_debt = uint32_t(m->late_debt);
+  s->late_threshold = m->late_threshold;
+  s->clock_start = &m->clock_start;
+  s->clock_start_frame = &m->clock_start_frame;
+  s->skip_flag = &m->skip_flag;
+  s->consecutive_skips = &m->consecutive_skips;
+  s->skipped_blits = &m->skipped_blits;
+  s->last_copy_flags = &m->last_copy_flags;
+  s->hook_context = m;
+  s->set_busy = m->has_reader ? set_busy : nullptr;
+  s->foreground_fill = m->in_memory ? nullptr : foreground_fill;
+}
+
+uint32_t movie_copy_to_surface(Movie* m, uint8_t* dest, int32_t dest_pitch, uint32_t dest_height, uint32_t dest_x,
+                               uint32_t dest_y, uint32_t src_x, uint32_t src_y, uint32_t src_w, uint32_t src_h,
+                               uint32_t flags) {
+  if (!m || !dest) return 0;
+  CopySource s;
+  movie_copy_source(m, &s);
+  return convert_copy_to_surface(&s, dest, dest_pitch, dest_height, dest_x, dest_y, src_x, src_y, src_w, src_h,
+                                 flags);
+}
