@@ -403,24 +403,31 @@ bool late_check(CopySource* s, uint32_t flags, bool* skip) {
     *s->clock_start_frame = s->frames_decoded - 1;
   }
   uint64_t frames = uint32_t(s->frames_decoded - *s->clock_start_frame);
-  uint64_t expected = frames * 1000u * s->rate_den / s->rate_num;
-  expected = (expected * s->time_scale) >> 16;
-  uint32_t actual = s->now_ms - s->late_debt - *s->clock_start;
-  if (actual < expected) {
+  uint32_t due = uint32_t(frames * 1000u * s->rate_den / s->rate_num);
+  due = uint32_t((uint64_t(due) * s->time_scale) >> 16);
+  // Signed, as the engine's wait computes it: a debt larger than the time run means early.
+  const int32_t elapsed = int32_t(s->now_ms - s->late_debt - *s->clock_start);
+  if (elapsed < int32_t(due)) {
     *s->skip_flag = 0;
     return false;
   }
-  if (actual - expected <= s->late_threshold) {
+  if (elapsed - int32_t(due) <= int32_t(s->late_threshold)) {
     *s->consecutive_skips = 0;
     *s->skip_flag = 0;
     return false;
   }
   *s->consecutive_skips += 1;
   if (*s->consecutive_skips > 3) {
+    // The fourth late frame in a row is shown: it is copied and blitted, and the next frame's
+    // change map starts afresh.
     *s->consecutive_skips = 0;
+    *s->skip_flag = 0;
     return true;
   }
-  if ((flags | s->movie_flags) & kCopyNeverSkip) return true;
+  if ((flags | s->movie_flags) & kCopyNeverSkip) {
+    *s->skip_flag = 0;
+    return true;
+  }
   *s->skip_flag = 1;
   *s->skipped_blits += 1;
   *skip = true;

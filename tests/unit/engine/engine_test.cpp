@@ -365,13 +365,23 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   for (int k = 0; k < 8; ++k) {
     movie_do_frame(m);
     g_fake_ms += 1000;  // keep falling behind
-    if (copy_skipped(m)) ++skipped;
-    else ++copied;
+    if (copy_skipped(m)) {
+      ++skipped;
+    } else {
+      ++copied;
+      EXPECT_EQ(m->skip_flag, 0u);  // the frame that is copied is blitted too
+    }
     movie_next_frame(m);
   }
   EXPECT_EQ(skipped, 6);  // skip, skip, skip, copy, skip, skip, skip, copy
   EXPECT_EQ(copied, 2);
   EXPECT_EQ(m->skipped_blits, 6u);
+  // A debt larger than the time run is not lateness.
+  m->late_debt = 100000;
+  movie_do_frame(m);
+  EXPECT_FALSE(copy_skipped(m));
+  m->late_debt = 0;
+  movie_next_frame(m);
   // The never-skip bit copies every frame.
   m->consecutive_skips = 0;
   movie_do_frame(m);
