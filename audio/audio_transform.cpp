@@ -391,9 +391,11 @@ void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
   sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
 }
 
-// Bit-reversal permutation of m complex points (m ≥ 8), conjugating when asked. The table of
-// reversed half-indices is built in `scratch` (at least round(sqrt(m)) entries).
-template <bool Conj>
+// Bit-reversal permutation of m complex points (m ≥ 8). An index splits into a high part x,
+// a middle bit c (odd bit counts only) and a low part y of q bits each; its reverse is
+// (rev y, c, rev x), which is larger exactly when x < rev y, so each pair is visited once
+// without a test. The table of reversed parts is built in `scratch` (at least
+// round(sqrt(m)) entries).
 void bit_reverse(float* a, int m, int* scratch) {
   int bits = 0;
   while ((1 << bits) < m) ++bits;
@@ -403,29 +405,33 @@ void bit_reverse(float* a, int m, int* scratch) {
   rev[0] = 0;
   for (int k = 1; k < r; ++k) rev[k] = (rev[k >> 1] >> 1) | ((k & 1) << (q - 1));
   const int hi = r * mid;  // weight of the high part
-  // A complex value moves as one 8-byte word.
-  uint8_t* base = reinterpret_cast<uint8_t*>(a);
-  for (int x = 0; x < r; ++x) {
-    for (int c = 0; c < mid; ++c) {
-      for (int y = 0; y < r; ++y) {
-        const int j = x * hi + c * r + y;
-        const int rj = rev[y] * hi + c * r + rev[x];
-        if (j < rj) {
-          uint64_t u, v;
-          std::memcpy(&u, base + 8 * size_t(j), 8);
-          std::memcpy(&v, base + 8 * size_t(rj), 8);
-          std::memcpy(base + 8 * size_t(j), &v, 8);
-          std::memcpy(base + 8 * size_t(rj), &u, 8);
-          if (Conj) {
-            a[2 * j + 1] = -a[2 * j + 1];
-            a[2 * rj + 1] = -a[2 * rj + 1];
-          }
-        } else if (Conj && j == rj) {
-          a[2 * j + 1] = -a[2 * j + 1];
-        }
+  uint8_t* base = reinterpret_cast<uint8_t*>(a);  // a complex value moves as one 8-byte word
+  for (int y = 0; y < r; ++y) {
+    const int ry = rev[y];
+    for (int x = 0; x < ry; ++x) {
+      for (int c = 0; c < mid; ++c) {
+        const size_t j = size_t(x * hi + c * r + y), rj = size_t(ry * hi + c * r + rev[x]);
+        uint64_t u, v;
+        std::memcpy(&u, base + 8 * j, 8);
+        std::memcpy(&v, base + 8 * rj, 8);
+        std::memcpy(base + 8 * j, &v, 8);
+        std::memcpy(base + 8 * rj, &u, 8);
       }
     }
   }
+}
+
+// Negates every imaginary part of n floats (n a multiple of 4).
+template <bool Simd>
+void conjugate(float* a, int n) {
+#if defined(__SSE2__)
+  if (Simd) {
+    const __m128 neg_im = sign_mask(0.0f, -0.0f);
+    for (int j = 0; j < n; j += 4) _mm_storeu_ps(a + j, _mm_xor_ps(_mm_loadu_ps(a + j), neg_im));
+    return;
+  }
+#endif
+  for (int j = 1; j < n; j += 2) a[j] = -a[j];
 }
 
 KernelConsts kernel_consts(int n, const float* w, int nw) {
@@ -467,8 +473,7 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
   const int m = n >> 1;
   const KernelConsts k = kernel_consts(n, w, nw);
   if (n <= 32) {
-    if (!forward)
-      for (int j = 1; j < n; j += 2) a[j] = -a[j];
+    if (!forward) conjugate<Simd>(a, n);
     if (n == 16) kernel8_any<Simd>(a, k.w4);
     else kernel16_any<Simd>(a, k);
   } else {
@@ -480,8 +485,8 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
     sub_transform<Simd>(a + m, m >> 2, wend, k);
     sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
   }
-  if (forward) bit_reverse<false>(a, m, sizes + 2);
-  else bit_reverse<true>(a, m, sizes + 2);
+  bit_reverse(a, m, sizes + 2);
+  if (!forward) conjugate<Simd>(a, n);
 }
 
 // ---- real steps --------------------------------------------------------------------------
