@@ -47,27 +47,20 @@ constexpr uint32_t kNibbleMask[16] = {
 // Byte pairs 2j, 2j + 1 of kPairMask[n] are 0xffff when bit j of n (0 to 1) is set.
 constexpr uint32_t kPairMask[4] = {0, 0xffffu, 0xffff0000u, 0xffffffffu};
 
+// Rows of 8 samples move as one 8-byte copy (one 64-bit move where the machine has it, two
+// 32-bit ones elsewhere).
 inline void copy8(uint8_t* d, const uint8_t* s, ptrdiff_t stride) {
-  for (int r = 0; r < 8; ++r, d += stride, s += stride) {
-    store32(d, fetch32(s));
-    store32(d + 4, fetch32(s + 4));
-  }
+  for (int r = 0; r < 8; ++r, d += stride, s += stride) std::memcpy(d, s, 8);
 }
 
 // 8 × 8 local array → block.
 inline void put8(uint8_t* d, const uint8_t* blk, ptrdiff_t stride) {
-  for (int r = 0; r < 8; ++r, d += stride, blk += 8) {
-    store32(d, fetch32(blk));
-    store32(d + 4, fetch32(blk + 4));
-  }
+  for (int r = 0; r < 8; ++r, d += stride, blk += 8) std::memcpy(d, blk, 8);
 }
 
 // Block → 8 × 8 local array.
 inline void get8(uint8_t* blk, const uint8_t* s, ptrdiff_t stride) {
-  for (int r = 0; r < 8; ++r, s += stride, blk += 8) {
-    store32(blk, fetch32(s));
-    store32(blk + 4, fetch32(s + 4));
-  }
+  for (int r = 0; r < 8; ++r, s += stride, blk += 8) std::memcpy(blk, s, 8);
 }
 
 inline void fill_rows(uint8_t* d, ptrdiff_t stride, uint32_t v, int rows, int words) {
