@@ -28,11 +28,6 @@ namespace {
 inline uint32_t replicate(uint32_t v) { return (v & 0xff) * 0x01010101u; }
 
 inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline uint32_t fetch32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 // Byte j of kNibbleMask[n] is 0xff when bit j of n is set (little-endian words).
 constexpr uint32_t nibble_mask(uint32_t n) {
