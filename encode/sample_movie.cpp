@@ -8,6 +8,7 @@
 #include "encode/audio_writer.h"
 #include "encode/container_writer.h"
 #include "encode/video_plane_writer.h"
+#include "encode/video_sample_streams.h"
 #include "video/video_decoder.h"
 
 namespace {
@@ -38,6 +39,9 @@ bool write_plane(uint32_t w, uint32_t h, uint32_t scale, uint32_t stride, bool k
 std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
   VideoFrameSizes vs;
   if (!video_frame_sizes(s.width, s.height, &vs) || !s.frames || !s.rate_den) return {};
+  if (s.content > 3 || (s.content && s.version != 'i')) return {};
+  std::mt19937 rng(12345);
+  const VideoSampleKind kinds[4] = {kSampleFlat, kSampleTypical, kSampleIntra, kSampleFlat};
   MovieDescription d;
   d.version = s.version;
   d.width = s.width;
@@ -71,13 +75,19 @@ std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
   for (uint32_t i = 0; i < s.frames; ++i) {
     WriterFrame f;
     f.key = s.key_every <= 1 || i % s.key_every == 0;
+    if (s.content) {
+      f.video = video_sample_packet(rng, kinds[s.content], s.width, s.height, f.key);
+      if (f.video.empty()) return {};
+    }
     const uint8_t value = uint8_t(16 + (i * 37) % 224);
     VideoPacketPlanes p;
-    if (!write_plane(vs.luma_width, vs.luma_rows, 1, vs.luma_stride, f.key, value, i, old_colours, &p.luma)) return {};
-    const uint32_t cw = (vs.luma_width / 2 + 7) / 8 * 8, ch = (vs.luma_rows / 2 + 7) / 8 * 8;
-    if (!write_plane(cw, ch, 2, vs.luma_stride, f.key, uint8_t(128 + i), i, old_colours, &p.chroma1)) return {};
-    if (!write_plane(cw, ch, 2, vs.luma_stride, f.key, uint8_t(128 - i), i, old_colours, &p.chroma2)) return {};
-    f.video = video_write_packet(p, old_colours);
+    if (!s.content) {
+      if (!write_plane(vs.luma_width, vs.luma_rows, 1, vs.luma_stride, f.key, value, i, old_colours, &p.luma)) return {};
+      const uint32_t cw = (vs.luma_width / 2 + 7) / 8 * 8, ch = (vs.luma_rows / 2 + 7) / 8 * 8;
+      if (!write_plane(cw, ch, 2, vs.luma_stride, f.key, uint8_t(128 + i), i, old_colours, &p.chroma1)) return {};
+      if (!write_plane(cw, ch, 2, vs.luma_stride, f.key, uint8_t(128 - i), i, old_colours, &p.chroma2)) return {};
+      f.video = video_write_packet(p, old_colours);
+    }
     if (!blocks.empty()) {
       // This frame's share of the sound: the blocks that end the sound up to its end.
       const uint64_t want = s.rate_num ? uint64_t(i + 1) * s.audio_rate * s.rate_den / s.rate_num : 0;

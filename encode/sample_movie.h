@@ -11,6 +11,9 @@ struct SampleMovieSpec {
   uint32_t rate_num = 10, rate_den = 1;
   uint32_t key_every = 10;   // 1: every frame a key frame
   uint8_t version = 'i';
+  // Picture content: 0 flat colours with a moving block (every version), or a synthetic stream
+  // of encode/video_sample_streams.h (version "i"): 1 typical, 2 intra-heavy, 3 flat blocks.
+  uint32_t content = 0;
   // Sound: rate 0 means no track.
   uint32_t audio_rate = 22050;
   uint32_t audio_channels = 1;
