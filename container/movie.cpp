@@ -6,6 +6,7 @@
 #include "audio/audio_decoder.h"
 #include "container/alloc.h"
 #include "container/bytes.h"
+#include "convert/convert.h"
 #include "playback/engine.h"
 #include "playback/timer.h"
 #include "sound/sound.h"
@@ -417,6 +418,8 @@ void movie_close(Movie* m) {
     ServiceNode* reader_node = m->reader.node.mutex ? &m->reader.node : nullptr;
     service_node_remove(sound_node, service_sound_thread(), reader_node, service_input_thread());
   }
+  // The pixel-copy scratch rows are shared by all movies; the next copy makes them again.
+  convert_release();
   // Without the node mutexes the reader's locks become no-ops for the rest of the close.
   release(m);
 }

@@ -148,6 +148,35 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
   movie_close(m);
 }
 
+TEST_F(Engine, MovieInsideAnotherFileThroughAGivenHandle) {
+  SampleMovieSpec s;
+  s.frames = 40;
+  std::vector<uint8_t> movie = sample_movie_write(s);
+  std::vector<uint8_t> file(5000 + movie.size(), 0xee);
+  std::memcpy(file.data() + 5000, movie.data(), movie.size());
+  std::string path = write_file("bundle.bin", file);
+  PlatformFile* f = platform_file_open(path.c_str());
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(platform_file_seek(f, 5000));
+  Movie* m = movie_open(f, kOpenFromHandle | kOpenNoThread);
+  ASSERT_NE(m, nullptr) << movie_last_error();
+  EXPECT_EQ(m->reader.start_offset, 5000u);
+  for (uint32_t i = 0; i < s.frames; ++i) {
+    ASSERT_EQ(movie_do_frame(m), 0u);
+    if (i % 10 == 0) {
+      ASSERT_EQ(luma0(m), key_value(i));
+    }
+    movie_next_frame(m);
+  }
+  movie_close(m);
+  // The handle was the caller's: still open.
+  EXPECT_TRUE(platform_file_seek(f, 0));
+  uint8_t b = 0;
+  EXPECT_EQ(platform_file_read(f, &b, 1), 1);
+  EXPECT_EQ(b, 0xee);
+  platform_file_close(f);
+}
+
 TEST_F(Engine, ShortFileFailsAtTheMissingFrame) {
   SampleMovieSpec s;
   s.frames = 400;
