@@ -8,6 +8,7 @@
 #include "audio/audio_bits.h"
 #include "audio/audio_convert.h"
 #include "audio/audio_transform.h"
+#include "container/alloc.h"
 
 const uint8_t kAudioRunLengths[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
 
@@ -24,19 +25,6 @@ const double kAudioExponentScale[24] = {
     0.125,                  0.25,                  0.5,                  1.0};
 
 namespace {
-
-// 32-byte aligned blocks with the malloc'd pointer kept just below the aligned one.
-void* aligned_alloc32(size_t bytes) {
-  void* raw = std::malloc(bytes + 32 + sizeof(void*));
-  if (!raw) return nullptr;
-  const uintptr_t p = (uintptr_t(raw) + sizeof(void*) + 31) & ~uintptr_t(31);
-  reinterpret_cast<void**>(p)[-1] = raw;
-  return reinterpret_cast<void*>(p);
-}
-
-void aligned_free32(void* p) {
-  if (p) std::free(static_cast<void**>(p)[-1]);
-}
 
 size_t round32(size_t n) { return (n + 31) & ~size_t(31); }
 
