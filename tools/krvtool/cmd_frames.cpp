@@ -191,22 +191,9 @@ int cmd_frames(int argc, char** argv) {
   const char* error = nullptr;
   for (uint32_t i = 0; i < h.frame_count && !error; ++i) {
     error_frame = i;
-    const uint8_t* frame;
-    uint32_t frame_size;
-    bool key;
-    if (!container_frame(&v, i, &frame, &frame_size, &key)) {
-      error = "a frame lies outside the file";
-      break;
-    }
-    const uint8_t* packet;
-    uint32_t packet_size;
-    if (const char* e = container_video_packet(frame, frame_size, h.track_count, &packet, &packet_size)) {
-      error = e;
-      break;
-    }
-    std::memset(p.change_map, 0, p.map_blocks);
-    if (!video_decode_next(&p, h.width, h.height, packet, packet_size, key, movie_flags, h.flags))
-      if (!damaged++) first_damaged = i;
+    bool bad = false;
+    if ((error = tool_decode_video_frame(&v, i, &p, movie_flags, &bad))) break;
+    if (bad && !damaged++) first_damaged = i;
     if (surface) memory_surface_copy(surface, &src, i == 0 ? kCopyWhole : 0);
     if (y4m && !write_y4m_frame(y4m, p, h.width, h.height, movie_flags & kCopyGrey,
                                 movie_flags & kCopyChromaSwap)) {

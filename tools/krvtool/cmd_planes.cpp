@@ -1,10 +1,10 @@
 // krvtool planes: the decoded planes of every frame of a movie, in order, as raw bytes.
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 #include "container/container.h"
+#include "platform/platform.h"
 #include "tools/krvtool/tool.h"
 #include "video/video_decoder.h"
 
@@ -72,29 +72,14 @@ int cmd_planes(int argc, char** argv) {
   }
   const VideoFrameSizes& z = st.sizes;
   FramePlanes& p = st.planes;
-  bool progress = isatty(2);
+  bool progress = platform_stderr_is_terminal();
   uint32_t damaged = 0, first_damaged = 0, error_frame = 0;
   const char* error = nullptr;
   for (uint32_t i = 0; i < h.frame_count && !error; ++i) {
     error_frame = i;
-    const uint8_t* frame;
-    uint32_t frame_size;
-    bool key;
-    if (!container_frame(&v, i, &frame, &frame_size, &key)) {
-      error = "a frame lies outside the file";
-      break;
-    }
-    const uint8_t* packet;
-    uint32_t packet_size;
-    if (const char* e = container_video_packet(frame, frame_size, h.track_count, &packet, &packet_size)) {
-      error = e;
-      break;
-    }
-    std::memset(p.change_map, 0, p.map_blocks);
-    if (!video_decode_next(&p, h.width, h.height, packet, packet_size, key, movie_flags,
-                           header_flags)) {
-      if (!damaged++) first_damaged = i;
-    }
+    bool bad = false;
+    if ((error = tool_decode_video_frame(&v, i, &p, movie_flags, &bad))) break;
+    if (bad && !damaged++) first_damaged = i;
     const uint8_t* set = p.plane_sets[p.current_set];
     size_t luma = size_t(p.luma_stride) * p.luma_height;
     size_t chroma = size_t(p.chroma_stride) * p.chroma_height;

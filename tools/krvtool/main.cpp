@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "container/container.h"
 #include "platform/platform.h"
+#include "video/video_decoder.h"
 #include "tools/krvtool/tool.h"
 
 namespace {
@@ -62,6 +64,21 @@ bool tool_read_file(const char* name, std::vector<uint8_t>* out, const char** er
   platform_file_close(f);
   if (got != size) { *error = "cannot read the file"; return false; }
   return true;
+}
+
+const char* tool_decode_video_frame(const ContainerView* v, uint32_t i, FramePlanes* planes, uint32_t movie_flags,
+                                    bool* damaged) {
+  const uint8_t* frame;
+  uint32_t frame_size;
+  bool key;
+  if (!container_frame(v, i, &frame, &frame_size, &key)) return "a frame lies outside the file";
+  const uint8_t* packet;
+  uint32_t packet_size;
+  if (const char* e = container_video_packet(frame, frame_size, v->header.track_count, &packet, &packet_size)) return e;
+  std::memset(planes->change_map, 0, planes->map_blocks);
+  *damaged = !video_decode_next(planes, v->header.width, v->header.height, packet, packet_size, key, movie_flags,
+                                v->header.flags);
+  return nullptr;
 }
 
 int main(int argc, char** argv) {

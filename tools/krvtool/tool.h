@@ -26,3 +26,10 @@ struct ContainerView;
 // Reads MOVIE (or FILE|OFFSET) whole and opens a view of it; prints the error and returns
 // false when it cannot. `file` keeps the bytes the view points into.
 bool tool_load_movie(const char* arg, std::vector<uint8_t>* file, ContainerView* view);
+
+struct FramePlanes;
+// Decodes the video packet of frame i of the view into `planes` (its change map cleared first).
+// Returns null or an error text when the frame cannot be reached; *damaged is set when the
+// packet did not decode completely (the planes then hold what the decoder made of it).
+const char* tool_decode_video_frame(const ContainerView* v, uint32_t i, FramePlanes* planes,
+                                    uint32_t movie_flags, bool* damaged);
