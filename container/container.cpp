@@ -117,35 +117,47 @@ bool container_frame(const ContainerView* v, uint32_t i, const uint8_t** bytes, 
   return true;
 }
 
-const char* container_audio_packet(const uint8_t* frame, uint32_t frame_size, uint32_t track_count, uint32_t t,
-                                   const uint8_t** packet, uint32_t* packet_size) {
-  uint32_t pos = 0;
+namespace {
+
+// Walks the sound packets of a frame (a length word, then the packet, for each track) up to
+// track `stop` (all of them when stop ≥ track_count); *pos is where the walk stopped.
+const char* walk_sound_packets(const uint8_t* frame, uint32_t frame_size, uint32_t track_count, uint32_t stop,
+                               uint32_t* pos, uint32_t* len) {
+  uint32_t at = 0;
   for (uint32_t k = 0; k < track_count; ++k) {
-    if (frame_size - pos < 4) return "A frame ends inside its sound packet lengths.";
-    uint32_t len = load_le32(frame + pos);
-    pos += 4;
-    if (len > frame_size - pos) return "A sound packet runs past the end of its frame.";
-    if (k == t) {
-      *packet = frame + pos;
-      *packet_size = len;
+    if (frame_size - at < 4) return "A frame ends inside its sound packet lengths.";
+    uint32_t n = load_le32(frame + at);
+    at += 4;
+    if (n > frame_size - at) return "A sound packet runs past the end of its frame.";
+    if (k == stop) {
+      *pos = at;
+      *len = n;
       return nullptr;
     }
-    pos += len;
+    at += n;
   }
-  return "No such sound track.";
+  *pos = at;
+  *len = frame_size - at;
+  return nullptr;
+}
+
+}  // namespace
+
+const char* container_audio_packet(const uint8_t* frame, uint32_t frame_size, uint32_t track_count, uint32_t t,
+                                   const uint8_t** packet, uint32_t* packet_size) {
+  if (t >= track_count) return "No such sound track.";
+  uint32_t pos, len;
+  if (const char* e = walk_sound_packets(frame, frame_size, track_count, t, &pos, &len)) return e;
+  *packet = frame + pos;
+  *packet_size = len;
+  return nullptr;
 }
 
 const char* container_video_packet(const uint8_t* frame, uint32_t frame_size, uint32_t track_count,
                                    const uint8_t** packet, uint32_t* packet_size) {
-  uint32_t pos = 0;
-  for (uint32_t k = 0; k < track_count; ++k) {
-    if (frame_size - pos < 4) return "A frame ends inside its sound packet lengths.";
-    uint32_t len = load_le32(frame + pos);
-    pos += 4;
-    if (len > frame_size - pos) return "A sound packet runs past the end of its frame.";
-    pos += len;
-  }
+  uint32_t pos, len;
+  if (const char* e = walk_sound_packets(frame, frame_size, track_count, track_count, &pos, &len)) return e;
   *packet = frame + pos;
-  *packet_size = frame_size - pos;
+  *packet_size = len;
   return nullptr;
 }
