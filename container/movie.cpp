@@ -338,7 +338,8 @@ Movie* movie_open(const void* source, uint32_t flags) {
       if (!m->preload) return fail(m, nullptr, false, "Out of memory.");
       m->total_memory += info.preload_bytes;
       m->reader.set_buffer(&m->reader, nullptr, 0, info.movie_bytes, speed);
-      m->reader.read_frame(&m->reader, info.first_frame, m->preload, info.preload_bytes);
+      uint32_t got = m->reader.read_frame(&m->reader, info.first_frame, m->preload, info.preload_bytes);
+      if (got < info.preload_bytes) std::memset(m->preload + got, 0, info.preload_bytes - got);
       m->reader.close(&m->reader);
       m->reader.foreground_ms = 0;
       m->in_memory = true;

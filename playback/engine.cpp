@@ -153,7 +153,7 @@ uint32_t movie_do_frame(Movie* m) {
     sound_pump(m);
   }
   m->slow_start = t0;
-  if (r->at_end && !m->in_memory) m->read_failed = 1;
+  if (m->has_reader && r->at_end) m->read_failed = 1;  // a file cut short, also when preloaded
   if (m->read_failed) {
     r->engine_busy = 0;
     return 1;

@@ -198,6 +198,13 @@ TEST_F(Engine, ShortFileFailsAtTheMissingFrame) {
   EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
   EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
   movie_close(m);
+  // Preloaded, the short read happens at open and the first frame fails.
+  m = movie_open(path.c_str(), kOpenPreload);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(m->preload, nullptr);
+  EXPECT_EQ(movie_do_frame(m), 1u);
+  EXPECT_EQ(m->read_failed, 1u);
+  movie_close(m);
 }
 
 TEST_F(Engine, PreloadByRuleAndBySwitch) {
