@@ -143,7 +143,7 @@ const uint8_t kResidueStart[4] = {
 
 }  // namespace
 
-void read_coefficients(BitReader* r, int16_t block[64]) {
+void read_coefficients_plain(BitReader* r, int16_t block[64]) {
   BitReader br = *r;  // the reader's fields live in locals for the call
   const uint32_t n = read_bits(&br, 4);
   if (n == 0) {
@@ -174,8 +174,8 @@ void read_coefficients(BitReader* r, int16_t block[64]) {
   *r = br;
 }
 
-void read_residue(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
-                  ptrdiff_t stride) {
+void read_residue_plain(BitReader* r, uint32_t limit, const uint8_t prediction[64],
+                        uint8_t* dst, ptrdiff_t stride) {
   BitReader br = *r;
   uint8_t value[64];  // coding order, signed 8-bit values kept modulo 256
   std::memset(value, 0, sizeof(value));
@@ -222,6 +222,304 @@ done:
     for (uint32_t col = 0; col < 8; ++col) d[col] = uint8_t(pr[col] + value[co[col]]);
   }
   *r = br;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The readers' fast forms. They decode exactly what the plain forms above decode; they differ in
+// how they get there:
+// - The reader's state lives in a 64-bit buffer (FastBits) that is refilled with a whole word
+//   whenever fewer than 32 bits are left, so a step of up to 32 bits needs one test. Words may
+//   be loaded ahead of the plain reader; at the end a word still whole in the buffer is given
+//   back, which leaves the BitReader exactly as the plain reader leaves it. A refill loads only
+//   a word lying wholly before the data's end; when it would need one that does not, it shifts
+//   in zeros and marks the decode as spilled, and the block is decoded again by the plain form
+//   from the saved state. The end of the data (padding, `overrun`, `next` staying put) is
+//   therefore always handled by the plain reader.
+// - The deferred singles are kept apart from the sets, packed: a pass visits only the live ones
+//   and writes back, in order, those that stay insignificant.
+// - The pass over the singles has no branch on the data: the significance bit selects the width
+//   consumed, the value stored and whether the single is kept.
+
+namespace {
+
+struct FastBits {
+  uint64_t buf;  // `cnt` valid bits, the next at bit 0; the bits above them are zero
+  uint32_t cnt;  // 0 to 63
+  const uint8_t* next;
+  const uint8_t* end;
+  bool spilled;  // a word at or past `end` was needed
+};
+
+inline FastBits fast_begin(const BitReader* r) {
+  return FastBits{r->bits, r->count, r->next, r->end, false};
+}
+
+// Makes at least 32 bits available.
+inline void fast_refill(FastBits* f) {
+  if (f->cnt >= 32) return;
+  if (f->end - f->next >= 4) {
+    f->buf |= uint64_t(load_le32(f->next)) << f->cnt;
+    f->next += 4;
+  } else {
+    f->spilled = true;  // zeros; the caller redoes the block with the plain reader
+  }
+  f->cnt += 32;
+}
+
+inline void fast_skip(FastBits* f, uint32_t n) {
+  f->buf >>= n;
+  f->cnt -= n;
+}
+
+// n ≤ 31.
+inline uint32_t fast_bits(FastBits* f, uint32_t n) {
+  fast_refill(f);
+  const uint32_t v = uint32_t(f->buf) & ((1u << n) - 1);
+  fast_skip(f, n);
+  return v;
+}
+
+inline uint32_t fast_bit(FastBits* f) {
+  fast_refill(f);
+  const uint32_t v = uint32_t(f->buf) & 1;
+  fast_skip(f, 1);
+  return v;
+}
+
+// Writes the state back as the plain reader has it: at most 31 buffered bits, so a whole word
+// still in the buffer is given back.
+inline void fast_end(const FastBits* f, BitReader* r) {
+  uint32_t cnt = f->cnt;
+  const uint8_t* next = f->next;
+  if (cnt >= 32) {
+    cnt -= 32;
+    next -= 4;
+  }
+  r->bits = uint32_t(f->buf & ((uint64_t(1) << cnt) - 1));
+  r->count = cnt;
+  r->next = next;
+}
+
+// The set list split in two: the deferred singles (coding indices, newest first, live in
+// [front, end), packed after every pass) and the other entries (the starting entries and the
+// split sets, as in SetList; 0 = removed). The rooms and the drop rules are those of SetList:
+// front insertions stop at position 0, and the starting entries plus appends fill at most
+// kStartRoom + kEndRoom places.
+struct FastList {
+  uint8_t single[kFrontRoom];
+  uint32_t front;
+  uint32_t end;
+  uint8_t set[kStartRoom + kEndRoom];
+  uint32_t sets;
+};
+
+inline void fast_list_start(FastList* l, const uint8_t* start, uint32_t n) {
+  l->front = kFrontRoom;
+  l->end = kFrontRoom;
+  l->sets = n;
+  std::memcpy(l->set, start, n);
+}
+
+inline void fast_insert_single(FastList* l, uint32_t j) {
+  if (l->front > 0) l->single[--l->front] = uint8_t(j);
+}
+
+inline void fast_append(FastList* l, uint8_t e) {
+  if (l->sets < kStartRoom + kEndRoom) l->set[l->sets++] = e;
+}
+
+template <class Significant>
+inline bool fast_treat_quad(FastBits* f, FastList* l, uint32_t i, Significant& significant) {
+  for (uint32_t j = i; j < i + 4; ++j) {
+    if (fast_bit(f)) {
+      fast_insert_single(l, j);
+    } else if (!significant(j)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The part of a set pass after the singles: the other entries, as in set_pass.
+template <class Significant>
+inline bool fast_sets_pass(FastBits* f, FastList* l, Significant& significant) {
+  for (uint32_t pos = 0; pos < l->sets; ++pos) {
+    uint32_t e = l->set[pos];
+    while (e != 0) {
+      if (!fast_bit(f)) break;
+      const uint32_t i = e >> 2;
+      switch (e & 3) {
+        case kSingle:
+          l->set[pos] = 0;
+          e = 0;
+          if (!significant(i)) return false;
+          break;
+        case kQuad:
+          l->set[pos] = 0;
+          e = 0;
+          if (!fast_treat_quad(f, l, i, significant)) return false;
+          break;
+        case kSet16:
+          e = list_entry(i, kQuad);
+          l->set[pos] = uint8_t(e);
+          fast_append(l, list_entry(i + 4, kQuad));
+          fast_append(l, list_entry(i + 8, kQuad));
+          fast_append(l, list_entry(i + 12, kQuad));
+          break;
+        default:
+          e = list_entry(i + 4, kSet16);
+          l->set[pos] = uint8_t(e);
+          if (!fast_treat_quad(f, l, i, significant)) return false;
+          break;
+      }
+    }
+  }
+  return true;
+}
+
+// Coefficient value of the (p + 1)-bit field v read at plane p: ±(2^p + low p bits), negative
+// when bit p is set.
+inline int32_t coefficient_value(uint32_t v, uint32_t p) {
+  const uint32_t m = 1u << p;
+  const int32_t mag = int32_t(m | (v & (m - 1)));
+  const int32_t neg = -int32_t(v >> p);
+  return (mag ^ neg) - neg;
+}
+
+// False when the block needs the plain reader (a word at or past the end); nothing is written
+// then.
+bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
+  FastBits f = fast_begin(r);
+  const uint32_t n = fast_bits(&f, 4);
+  if (f.spilled) return false;
+  if (n == 0) {
+    std::memset(block + 1, 0, 63 * sizeof(int16_t));
+    fast_end(&f, r);
+    return true;
+  }
+
+  int16_t value[64];
+  std::memset(value, 0, sizeof(value));
+  FastList list;
+  fast_list_start(&list, kCoefficientStart, 6);
+
+  for (uint32_t p = n; p-- > 0;) {
+    const uint32_t width = p + 1;
+    const uint32_t field = (2u << p) - 1;
+    // The deferred singles: 1 bit, and if it is 1 the value's field; kept when it is 0. An
+    // insignificant single's value is 0, so the store is unconditional.
+    uint32_t kept = list.front;
+    for (uint32_t s = list.front; s < list.end; ++s) {
+      fast_refill(&f);
+      const uint32_t j = list.single[s];
+      const uint32_t x = uint32_t(f.buf);
+      const uint32_t b = x & 1;
+      value[j] = int16_t(coefficient_value((x >> 1) & field, p) & -int32_t(b));
+      fast_skip(&f, 1 + (width & (0u - b)));
+      list.single[kept] = uint8_t(j);
+      kept += 1 - b;
+    }
+    list.end = kept;
+
+    auto significant = [&](uint32_t j) {
+      value[j] = int16_t(coefficient_value(fast_bits(&f, width), p));
+      return true;
+    };
+    fast_sets_pass(&f, &list, significant);
+  }
+  if (f.spilled) return false;
+
+  for (uint32_t k = 1; k < 64; ++k) block[k] = value[kCoefficientOrder[k]];
+  fast_end(&f, r);
+  return true;
+}
+
+bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
+                       ptrdiff_t stride) {
+  FastBits f = fast_begin(r);
+  uint8_t value[64];  // coding order, signed 8-bit values kept modulo 256
+  std::memset(value, 0, sizeof(value));
+  uint8_t order[65];  // as in the plain form; slot 64 takes the stores of a full list
+  uint32_t significant_count = 0;
+  uint32_t events = 0;
+
+  auto event = [&]() {
+    if (events == limit) return false;
+    ++events;
+    return true;
+  };
+
+  const uint32_t t = fast_bits(&f, 3);
+  FastList list;
+  fast_list_start(&list, kResidueStart, 4);
+
+  for (uint32_t p = t + 1; p-- > 0;) {
+    const uint32_t m = 1u << p;
+    // Refinement: 1 bit per value significant before this plane; 1 moves it away from zero by
+    // 2^p. The event that reaches the limit is applied, then the decode stops.
+    const uint32_t refine = significant_count;
+    for (uint32_t s = 0; s < refine; ++s) {
+      fast_refill(&f);
+      const uint32_t b = uint32_t(f.buf) & 1;
+      fast_skip(&f, 1);
+      uint8_t& v = value[order[s]];
+      const uint32_t step = int8_t(v) >= 0 ? m : 0u - m;
+      v = uint8_t(v + (step & (0u - b)));
+      if (b & uint32_t(events == limit)) goto done;
+      events += b;
+    }
+    {
+      // The deferred singles: 1 bit, and if it is 1 the sign bit.
+      uint32_t kept = list.front;
+      for (uint32_t s = list.front; s < list.end; ++s) {
+        fast_refill(&f);
+        const uint32_t j = list.single[s];
+        const uint32_t x = uint32_t(f.buf);
+        const uint32_t b = x & 1;
+        const uint32_t v = (x & 2) ? 0u - m : m;
+        fast_skip(&f, 1 + b);
+        value[j] = uint8_t(v & (0u - b));
+        order[significant_count] = uint8_t(j);
+        significant_count += b & uint32_t(significant_count < 64);
+        list.single[kept] = uint8_t(j);
+        kept += 1 - b;
+        if (b & uint32_t(events == limit)) goto done;
+        events += b;
+      }
+      list.end = kept;
+
+      auto significant = [&](uint32_t j) {
+        value[j] = fast_bit(&f) ? uint8_t(0u - m) : uint8_t(m);
+        if (significant_count < 64) order[significant_count++] = uint8_t(j);
+        return event();
+      };
+      if (!fast_sets_pass(&f, &list, significant)) goto done;
+    }
+  }
+
+done:
+  if (f.spilled) return false;
+  for (uint32_t row = 0; row < 8; ++row) {
+    uint8_t* d = dst + ptrdiff_t(row) * stride;
+    const uint8_t* pr = prediction + 8 * row;
+    const uint8_t* co = kCoefficientOrder + 8 * row;
+    for (uint32_t col = 0; col < 8; ++col) d[col] = uint8_t(pr[col] + value[co[col]]);
+  }
+  fast_end(&f, r);
+  return true;
+}
+
+}  // namespace
+
+void read_coefficients(BitReader* r, int16_t block[64]) {
+  if (!read_coefficients_fast(r, block)) read_coefficients_plain(r, block);
+}
+
+void read_residue(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
+                  ptrdiff_t stride) {
+  if (!read_residue_fast(r, limit, prediction, dst, stride)) {
+    read_residue_plain(r, limit, prediction, dst, stride);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

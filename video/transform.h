@@ -27,6 +27,12 @@ void read_coefficients(BitReader* r, int16_t block[64]);
 void read_residue(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
                   ptrdiff_t stride);
 
+// The plain forms of the two readers, one bit at a time. read_coefficients and read_residue
+// give exactly their results, bits consumed and reader state; the tests compare the two.
+void read_coefficients_plain(BitReader* r, int16_t block[64]);
+void read_residue_plain(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
+                        ptrdiff_t stride);
+
 // Dequantise with `quant` (one row of IntraQuant / InterQuant), inverse-transform, and store
 // 8 × 8 samples (low 8 bits, no clamping).
 void idct_put(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
