@@ -300,23 +300,26 @@ inline void fast_end(const FastBits* f, BitReader* r) {
   r->next = next;
 }
 
-// The set list split in two: the deferred singles (coding indices, newest first, live in
-// [front, end), packed after every pass) and the other entries (the starting entries and the
-// split sets, as in SetList; 0 = removed). The rooms and the drop rules are those of SetList:
-// front insertions stop at position 0, and the starting entries plus appends fill at most
-// kStartRoom + kEndRoom places.
+// The set list split in two, both parts packed: the deferred singles (coding indices, newest
+// first, live in [front, end)) and the other entries (the starting entries and the split sets,
+// as in SetList, live in [0, sets); a removed one is taken out). The rooms and the drop rules
+// are those of SetList: front insertions stop at position 0, and appends stop once the starting
+// entries and the appends made so far (`used`, removed ones included) fill kStartRoom +
+// kEndRoom places.
 struct FastList {
-  uint8_t single[kFrontRoom];
+  uint8_t single[kFrontRoom + 1];  // the last place takes the stores of a full front
   uint32_t front;
   uint32_t end;
   uint8_t set[kStartRoom + kEndRoom];
   uint32_t sets;
+  uint32_t used;
 };
 
 inline void fast_list_start(FastList* l, const uint8_t* start, uint32_t n) {
   l->front = kFrontRoom;
   l->end = kFrontRoom;
   l->sets = n;
+  l->used = n;
   std::memcpy(l->set, start, n);
 }
 
@@ -325,7 +328,21 @@ inline void fast_insert_single(FastList* l, uint32_t j) {
 }
 
 inline void fast_append(FastList* l, uint8_t e) {
-  if (l->sets < kStartRoom + kEndRoom) l->set[l->sets++] = e;
+  if (l->used < kStartRoom + kEndRoom) {
+    l->set[l->sets++] = e;
+    ++l->used;
+  }
+}
+
+inline void fast_remove_set(FastList* l, uint32_t pos) {
+  for (uint32_t q = pos + 1; q < l->sets; ++q) l->set[q - 1] = l->set[q];
+  --l->sets;
+}
+
+// Leading zeros of the stream: the number of 0 bits before the next 1, at most 32 (at least 32
+// bits are buffered when it is called, and the bits above `cnt` are zero).
+inline uint32_t fast_zeros(const FastBits* f) {
+  return uint32_t(__builtin_ctzll(f->buf | (uint64_t(1) << 32)));
 }
 
 template <class Significant>
@@ -340,41 +357,45 @@ inline bool fast_treat_quad(FastBits* f, FastList* l, uint32_t i, Significant& s
   return true;
 }
 
-// The part of a set pass after the singles: the other entries, as in set_pass.
-template <class Significant>
-inline bool fast_sets_pass(FastBits* f, FastList* l, Significant& significant) {
-  for (uint32_t pos = 0; pos < l->sets; ++pos) {
-    uint32_t e = l->set[pos];
-    while (e != 0) {
-      if (!fast_bit(f)) break;
-      const uint32_t i = e >> 2;
-      switch (e & 3) {
-        case kSingle:
-          l->set[pos] = 0;
-          e = 0;
-          if (!significant(i)) return false;
-          break;
-        case kQuad:
-          l->set[pos] = 0;
-          e = 0;
-          if (!fast_treat_quad(f, l, i, significant)) return false;
-          break;
-        case kSet16:
-          e = list_entry(i, kQuad);
-          l->set[pos] = uint8_t(e);
-          fast_append(l, list_entry(i + 4, kQuad));
-          fast_append(l, list_entry(i + 8, kQuad));
-          fast_append(l, list_entry(i + 12, kQuad));
-          break;
-        default:
-          e = list_entry(i + 4, kSet16);
-          l->set[pos] = uint8_t(e);
-          if (!fast_treat_quad(f, l, i, significant)) return false;
-          break;
-      }
+// The part of a set pass after the singles: the other entries, as in set_pass. An entry that is
+// not split reads a single 0 bit, so a run of them is skipped at once by counting zeros.
+// `quad(i)` treats the quad at i as fast_treat_quad does.
+template <class Significant, class Quad>
+inline bool fast_sets_pass(FastBits* f, FastList* l, Significant& significant, Quad& quad) {
+  uint32_t pos = 0;
+  for (;;) {
+    fast_refill(f);
+    const uint32_t left = l->sets - pos;
+    const uint32_t zeros = fast_zeros(f);
+    const uint32_t skip = zeros < left ? zeros : left;
+    fast_skip(f, skip);
+    pos += skip;
+    if (pos >= l->sets) return true;
+    fast_skip(f, 1);  // the entry at pos is split (its bit is 1)
+    const uint32_t e = l->set[pos];
+    const uint32_t i = e >> 2;
+    switch (e & 3) {
+      case kSingle:
+        fast_remove_set(l, pos);
+        if (!significant(i)) return false;
+        break;
+      case kQuad:
+        fast_remove_set(l, pos);
+        if (!quad(i)) return false;
+        break;
+      case kSet16:
+        // Becomes the quad at i; the other three quads go to the end. Visited again at once.
+        l->set[pos] = list_entry(i, kQuad);
+        fast_append(l, list_entry(i + 4, kQuad));
+        fast_append(l, list_entry(i + 8, kQuad));
+        fast_append(l, list_entry(i + 12, kQuad));
+        break;
+      default:  // kSet20
+        l->set[pos] = list_entry(i + 4, kSet16);
+        if (!quad(i)) return false;
+        break;
     }
   }
-  return true;
 }
 
 // Coefficient value of the (p + 1)-bit field v read at plane p: ±(2^p + low p bits), negative
@@ -425,7 +446,23 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
       value[j] = int16_t(coefficient_value(fast_bits(&f, width), p));
       return true;
     };
-    fast_sets_pass(&f, &list, significant);
+    // A quad without branches on the data: per index 1 bit, 1 defers it (the store goes to the
+    // place below the front, or to the spare last place when the front is full and the single
+    // is dropped), 0 reads its value field (an index still in a quad has the value 0).
+    auto quad = [&](uint32_t i) {
+      for (uint32_t j = i; j < i + 4; ++j) {
+        fast_refill(&f);
+        const uint32_t x = uint32_t(f.buf);
+        const uint32_t b = x & 1;
+        value[j] = int16_t(coefficient_value((x >> 1) & field, p) & (int32_t(b) - 1));
+        fast_skip(&f, 1 + (width & (b - 1)));
+        const uint32_t room = uint32_t(list.front > 0);
+        list.single[room ? list.front - 1 : kFrontRoom] = uint8_t(j);
+        list.front -= b & room;
+      }
+      return true;
+    };
+    fast_sets_pass(&f, &list, significant, quad);
   }
   if (f.spilled) return false;
 
@@ -493,7 +530,8 @@ bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64
         if (significant_count < 64) order[significant_count++] = uint8_t(j);
         return event();
       };
-      if (!fast_sets_pass(&f, &list, significant)) goto done;
+      auto quad = [&](uint32_t i) { return fast_treat_quad(&f, &list, i, significant); };
+      if (!fast_sets_pass(&f, &list, significant, quad)) goto done;
     }
   }
 
