@@ -235,10 +235,11 @@ done:
 //   in zeros and marks the decode as spilled, and the block is decoded again by the plain form
 //   from the saved state. The end of the data (padding, `overrun`, `next` staying put) is
 //   therefore always handled by the plain reader.
-// - The deferred singles are kept apart from the sets, packed: a pass visits only the live ones
-//   and writes back, in order, those that stay insignificant.
-// - The pass over the singles has no branch on the data: the significance bit selects the width
-//   consumed, the value stored and whether the single is kept.
+// - The deferred singles are kept apart from the other entries, and both parts stay packed.
+//   Every entry that stays as it is reads one 0 bit, so a run of them is passed over at once by
+//   counting the zero bits ahead in the buffer.
+// - A coefficient quad is treated without branches on the data: the bit selects the width
+//   consumed, the value stored and whether the index is deferred.
 
 namespace {
 
@@ -306,8 +307,16 @@ inline void fast_end(const FastBits* f, BitReader* r) {
 // are those of SetList: front insertions stop at position 0, and appends stop once the starting
 // entries and the appends made so far (`used`, removed ones included) fill kStartRoom +
 // kEndRoom places.
+//
+// The singles live in one of two arrays (`single`); a pass that skips runs copies the kept ones
+// to the other (`spare`) in whole 32-byte pieces and swaps the two. Each array has a spare place
+// after kFrontRoom for the stores of a full front, and room for a piece started at any place.
+constexpr uint32_t kSingleRoom = kFrontRoom + 1 + 32;
+
 struct FastList {
-  uint8_t single[kFrontRoom + 1];  // the last place takes the stores of a full front
+  uint8_t room[2][kSingleRoom];
+  uint8_t* single;
+  uint8_t* spare;
   uint32_t front;
   uint32_t end;
   uint8_t set[kStartRoom + kEndRoom];
@@ -316,6 +325,9 @@ struct FastList {
 };
 
 inline void fast_list_start(FastList* l, const uint8_t* start, uint32_t n) {
+  std::memset(l->room, 0, sizeof(l->room));
+  l->single = l->room[0];
+  l->spare = l->room[1];
   l->front = kFrontRoom;
   l->end = kFrontRoom;
   l->sets = n;
@@ -343,6 +355,41 @@ inline void fast_remove_set(FastList* l, uint32_t pos) {
 // bits are buffered when it is called, and the bits above `cnt` are zero).
 inline uint32_t fast_zeros(const FastBits* f) {
   return uint32_t(__builtin_ctzll(f->buf | (uint64_t(1) << 32)));
+}
+
+// The singles part of a set pass: a run of singles reading 0 bits is skipped (and kept) at once
+// by counting zeros; `significant(j)` reads the fields of a single whose bit is 1 and returns
+// false to stop the decode.
+template <class Significant>
+inline bool fast_singles_runs(FastBits* f, FastList* l, Significant& significant) {
+  const uint8_t* src = l->single;
+  uint8_t* dst = l->spare;
+  const uint32_t end = l->end;
+  uint32_t s = l->front;
+  uint32_t kept = l->front;
+  bool go = true;
+  while (s < end) {
+    fast_refill(f);
+    const uint32_t left = end - s;
+    const uint32_t zeros = fast_zeros(f);
+    const uint32_t run = zeros < left ? zeros : left;
+    std::memcpy(dst + kept, src + s, 32);  // s, kept < kFrontRoom: inside the room
+    fast_skip(f, run);
+    kept += run;
+    s += run;
+    if (s >= end) break;
+    if (zeros == 32) continue;  // 32 zeros and more singles: no 1 bit seen yet
+    fast_skip(f, 1);
+    if (!significant(src[s])) {
+      go = false;
+      break;
+    }
+    ++s;
+  }
+  l->spare = l->single;
+  l->single = dst;
+  l->end = kept;
+  return go;
 }
 
 template <class Significant>
@@ -427,25 +474,11 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
   for (uint32_t p = n; p-- > 0;) {
     const uint32_t width = p + 1;
     const uint32_t field = (2u << p) - 1;
-    // The deferred singles: 1 bit, and if it is 1 the value's field; kept when it is 0. An
-    // insignificant single's value is 0, so the store is unconditional.
-    uint32_t kept = list.front;
-    for (uint32_t s = list.front; s < list.end; ++s) {
-      fast_refill(&f);
-      const uint32_t j = list.single[s];
-      const uint32_t x = uint32_t(f.buf);
-      const uint32_t b = x & 1;
-      value[j] = int16_t(coefficient_value((x >> 1) & field, p) & -int32_t(b));
-      fast_skip(&f, 1 + (width & (0u - b)));
-      list.single[kept] = uint8_t(j);
-      kept += 1 - b;
-    }
-    list.end = kept;
-
     auto significant = [&](uint32_t j) {
       value[j] = int16_t(coefficient_value(fast_bits(&f, width), p));
       return true;
     };
+    fast_singles_runs(&f, &list, significant);
     // A quad without branches on the data: per index 1 bit, 1 defers it (the store goes to the
     // place below the front, or to the spare last place when the front is full and the single
     // is dropped), 0 reads its value field (an index still in a quad has the value 0).
@@ -476,7 +509,7 @@ bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64
   FastBits f = fast_begin(r);
   uint8_t value[64];  // coding order, signed 8-bit values kept modulo 256
   std::memset(value, 0, sizeof(value));
-  uint8_t order[65];  // as in the plain form; slot 64 takes the stores of a full list
+  uint8_t order[64];  // coding indices in the order they became significant
   uint32_t significant_count = 0;
   uint32_t events = 0;
 
@@ -506,30 +539,12 @@ bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64
       events += b;
     }
     {
-      // The deferred singles: 1 bit, and if it is 1 the sign bit.
-      uint32_t kept = list.front;
-      for (uint32_t s = list.front; s < list.end; ++s) {
-        fast_refill(&f);
-        const uint32_t j = list.single[s];
-        const uint32_t x = uint32_t(f.buf);
-        const uint32_t b = x & 1;
-        const uint32_t v = (x & 2) ? 0u - m : m;
-        fast_skip(&f, 1 + b);
-        value[j] = uint8_t(v & (0u - b));
-        order[significant_count] = uint8_t(j);
-        significant_count += b & uint32_t(significant_count < 64);
-        list.single[kept] = uint8_t(j);
-        kept += 1 - b;
-        if (b & uint32_t(events == limit)) goto done;
-        events += b;
-      }
-      list.end = kept;
-
       auto significant = [&](uint32_t j) {
         value[j] = fast_bit(&f) ? uint8_t(0u - m) : uint8_t(m);
         if (significant_count < 64) order[significant_count++] = uint8_t(j);
         return event();
       };
+      if (!fast_singles_runs(&f, &list, significant)) goto done;
       auto quad = [&](uint32_t i) { return fast_treat_quad(&f, &list, i, significant); };
       if (!fast_sets_pass(&f, &list, significant, quad)) goto done;
     }
