@@ -325,14 +325,13 @@ struct FastList {
 };
 
 inline void fast_list_start(FastList* l, const uint8_t* start, uint32_t n) {
-  std::memset(l->room, 0, sizeof(l->room));
   l->single = l->room[0];
   l->spare = l->room[1];
   l->front = kFrontRoom;
   l->end = kFrontRoom;
   l->sets = n;
   l->used = n;
-  std::memcpy(l->set, start, n);
+  for (uint32_t i = 0; i < n; ++i) l->set[i] = start[i];
 }
 
 inline void fast_insert_single(FastList* l, uint32_t j) {
@@ -445,6 +444,28 @@ inline bool fast_sets_pass(FastBits* f, FastList* l, Significant& significant, Q
   }
 }
 
+// Coding index → block position (the inverse of kCoefficientOrder).
+struct PositionTable {
+  uint8_t at[64];
+};
+// kCoefficientOrder again, for the constant expression below.
+constexpr uint8_t kOrderValues[64] = {
+    0,  1,  4,  5,  8,  9,  12, 13,  //
+    2,  3,  6,  7,  10, 11, 14, 15,  //
+    24, 25, 44, 45, 16, 17, 20, 21,  //
+    26, 27, 46, 47, 18, 19, 22, 23,  //
+    28, 29, 32, 33, 48, 49, 52, 53,  //
+    30, 31, 34, 35, 50, 51, 54, 55,  //
+    36, 37, 40, 41, 56, 57, 60, 61,  //
+    38, 39, 42, 43, 58, 59, 62, 63,  //
+};
+constexpr PositionTable position_table() {
+  PositionTable t{};
+  for (uint32_t k = 0; k < 64; ++k) t.at[kOrderValues[k]] = uint8_t(k);
+  return t;
+}
+constexpr PositionTable kPositionOf = position_table();
+
 // Coefficient value of the (p + 1)-bit field v read at plane p: ±(2^p + low p bits), negative
 // when bit p is set.
 inline int32_t coefficient_value(uint32_t v, uint32_t p) {
@@ -466,8 +487,10 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
     return true;
   }
 
-  int16_t value[64];
-  std::memset(value, 0, sizeof(value));
+  // The values go straight to their block positions: the block is all written here, and when
+  // the plain form takes over it writes the whole block again.
+  std::memset(block + 1, 0, 63 * sizeof(int16_t));
+  const uint8_t* at = kPositionOf.at;
   FastList list;
   fast_list_start(&list, kCoefficientStart, 6);
 
@@ -475,7 +498,7 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
     const uint32_t width = p + 1;
     const uint32_t field = (2u << p) - 1;
     auto significant = [&](uint32_t j) {
-      value[j] = int16_t(coefficient_value(fast_bits(&f, width), p));
+      block[at[j]] = int16_t(coefficient_value(fast_bits(&f, width), p));
       return true;
     };
     fast_singles_runs(&f, &list, significant);
@@ -487,7 +510,7 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
         fast_refill(&f);
         const uint32_t x = uint32_t(f.buf);
         const uint32_t b = x & 1;
-        value[j] = int16_t(coefficient_value((x >> 1) & field, p) & (int32_t(b) - 1));
+        block[at[j]] = int16_t(coefficient_value((x >> 1) & field, p) & (int32_t(b) - 1));
         fast_skip(&f, 1 + (width & (b - 1)));
         const uint32_t room = uint32_t(list.front > 0);
         list.single[room ? list.front - 1 : kFrontRoom] = uint8_t(j);
@@ -499,7 +522,6 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
   }
   if (f.spilled) return false;
 
-  for (uint32_t k = 1; k < 64; ++k) block[k] = value[kCoefficientOrder[k]];
   fast_end(&f, r);
   return true;
 }
