@@ -42,3 +42,12 @@ void idct_put_scaled(const int16_t block[64], const int32_t quant[64], uint8_t* 
 // The same, added (modulo 256) to the 8 × 8 `prediction` array.
 void idct_add(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64],
               uint8_t* dst, ptrdiff_t stride);
+
+// The plain forms of the three, one column and row at a time; the functions above give exactly
+// their results (the tests compare them).
+void idct_put_plain(const int16_t block[64], const int32_t quant[64], uint8_t* dst,
+                    ptrdiff_t stride);
+void idct_put_scaled_plain(const int16_t block[64], const int32_t quant[64], uint8_t* dst,
+                           ptrdiff_t stride);
+void idct_add_plain(const int16_t block[64], const int32_t quant[64],
+                    const uint8_t prediction[64], uint8_t* dst, ptrdiff_t stride);

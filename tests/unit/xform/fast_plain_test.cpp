@@ -140,3 +140,40 @@ TEST(FastPlain, WrittenResiduesCutShort) {
 }
 
 }  // namespace
+
+namespace {
+
+// The three transforms against their plain forms on random blocks: small values, values of any
+// 16-bit size with random factors (products wrap), and blocks with only some rows or columns
+// set (where the plain form takes its shortcuts).
+TEST(FastPlain, TransformsOnRandomBlocks) {
+  std::mt19937 rng(505);
+  for (int iter = 0; iter < 20000; ++iter) {
+    int16_t block[64] = {};
+    int32_t quant[64];
+    const int kind = iter % 5;
+    for (int k = 0; k < 64; ++k) {
+      const bool on = kind == 0 || (kind == 1 && k % 8 == 0) || (kind == 2 && k < 8) ||
+                      (kind == 3 && rng() % 8 == 0) || (kind == 4 && k == 0);
+      if (on) block[k] = int16_t(iter % 2 ? rng() : int(rng() % 512) - 256);
+      quant[k] = iter % 3 == 0 ? int32_t(rng()) : int32_t(rng() % 200000);
+    }
+    if (iter % 7 == 0) quant[0] = int32_t(IntraQuant[iter % 16][0]);
+    uint8_t pred[64];
+    for (uint8_t& v : pred) v = uint8_t(rng());
+    const ptrdiff_t stride = 24;
+    std::vector<uint8_t> a(16 * 24, 0x11), b(16 * 24, 0x11);
+    idct_put(block, quant, a.data(), stride);
+    idct_put_plain(block, quant, b.data(), stride);
+    ASSERT_EQ(a, b) << "put, iteration " << iter;
+    idct_add(block, quant, pred, a.data() + 8, stride);
+    idct_add_plain(block, quant, pred, b.data() + 8, stride);
+    ASSERT_EQ(a, b) << "add, iteration " << iter;
+    std::vector<uint8_t> c(16 * 24, 0x22), d(16 * 24, 0x22);
+    idct_put_scaled(block, quant, c.data(), stride);
+    idct_put_scaled_plain(block, quant, d.data(), stride);
+    ASSERT_EQ(c, d) << "scaled, iteration " << iter;
+  }
+}
+
+}  // namespace
