@@ -533,9 +533,12 @@ bool read_coefficients_fast(BitReader* r, int16_t block[64]) {
 bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64], uint8_t* dst,
                        ptrdiff_t stride) {
   FastBits f = fast_begin(r);
-  uint8_t value[64];  // coding order, signed 8-bit values kept modulo 256
+  // Signed 8-bit values kept modulo 256, at their block positions (not in coding order as in
+  // the plain form), and the positions in the order they became significant.
+  const uint8_t* at = kPositionOf.at;
+  uint8_t value[64];
   std::memset(value, 0, sizeof(value));
-  uint8_t order[64];  // coding indices in the order they became significant
+  uint8_t order[64];
   uint32_t significant_count = 0;
   uint32_t events = 0;
 
@@ -566,8 +569,8 @@ bool read_residue_fast(BitReader* r, uint32_t limit, const uint8_t prediction[64
     }
     {
       auto significant = [&](uint32_t j) {
-        value[j] = fast_bit(&f) ? uint8_t(0u - m) : uint8_t(m);
-        if (significant_count < 64) order[significant_count++] = uint8_t(j);
+        value[at[j]] = fast_bit(&f) ? uint8_t(0u - m) : uint8_t(m);
+        if (significant_count < 64) order[significant_count++] = at[j];
         return event();
       };
       if (!fast_singles_runs(&f, &list, significant)) goto done;
@@ -581,8 +584,8 @@ done:
   for (uint32_t row = 0; row < 8; ++row) {
     uint8_t* d = dst + ptrdiff_t(row) * stride;
     const uint8_t* pr = prediction + 8 * row;
-    const uint8_t* co = kCoefficientOrder + 8 * row;
-    for (uint32_t col = 0; col < 8; ++col) d[col] = uint8_t(pr[col] + value[co[col]]);
+    const uint8_t* va = value + 8 * row;
+    for (uint32_t col = 0; col < 8; ++col) d[col] = uint8_t(pr[col] + va[col]);
   }
   fast_end(&f, r);
   return true;
