@@ -6,6 +6,11 @@
 // local arrays. Bits past the plane's data read as zero through the BitReader, and every loop is
 // bounded by the block structure (at most 15 planes, a list of at most kListSize entries), so
 // any bit sequence, however corrupt, ends after a bounded number of reads.
+//
+// The two readers and the transform each come in two forms: the plain one (one bit, column or
+// row at a time, the reference) and the fast one that the decoder calls. They give the same
+// results bit for bit, including the bits consumed and the reader's state; the tests compare
+// them on arbitrary input.
 #include "video/transform.h"
 
 #include <cstring>
