@@ -604,6 +604,12 @@ done:
 }  // namespace
 
 void read_coefficients(BitReader* r, int16_t block[64]) {
+  if (r->count >= 4 && (r->bits & 15) == 0) {
+    // No planes, with the 4 bits already buffered: the AC values are all zero.
+    read_bits(r, 4);
+    std::memset(block + 1, 0, 63 * sizeof(int16_t));
+    return;
+  }
   if (!read_coefficients_fast(r, block)) read_coefficients_plain(r, block);
 }
 
