@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // BitReader: the video decoder's bit reader. A plane's data is a sequence of 32-bit
 // little-endian words; bits are consumed from the least significant end of each word and a
 // multi-bit field is assembled least significant bit first.

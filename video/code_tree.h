@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // Code trees: sixteen fixed prefix-code shapes of sixteen leaves each, and a per-stream map
 // from leaf to symbol. A tree description in the bit stream names the shape and the map.
 #pragma once

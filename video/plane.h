@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // Plane decoding: one plane's bit stream → 8-bit samples, block by block, marking the change
 // map. The same routine serves the luma, alpha and both chroma planes.
 #pragma once

@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // Transform and residue blocks: coefficient and residue readers (bit-plane set partitioning),
 // the dequantisation tables and the fixed-point 8 × 8 inverse transform.
 #pragma once

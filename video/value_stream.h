@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // Value streams: the nine streams that carry the parameters of a plane's 8 × 8 blocks. Each is
 // read in chunks, interleaved with the block data, at the start of every row of blocks.
 #pragma once

@@ -1,4 +1,3 @@
-// Working in this folder: read CONTRIBUTING.md at the top of the tree first.
 // The video decoder's public entry: one video packet → the planes of one frame.
 //
 // A movie keeps its decoded pictures in FramePlanes: two plane sets (the current frame and the
