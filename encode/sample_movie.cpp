@@ -89,8 +89,10 @@ std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
       f.video = video_write_packet(p, old_colours);
     }
     if (!blocks.empty()) {
-      // This frame's share of the sound: the blocks that end the sound up to its end.
-      const uint64_t want = s.rate_num ? uint64_t(i + 1) * s.audio_rate * s.rate_den / s.rate_num : 0;
+      // This frame's share of the sound: the blocks that end the sound up to its end, plus a
+      // lead of three quarters of a second, so that the sound output has a start on the picture.
+      const uint64_t lead = uint64_t(s.audio_rate) * 3 / 4;
+      const uint64_t want = (s.rate_num ? uint64_t(i + 1) * s.audio_rate * s.rate_den / s.rate_num : 0) + lead;
       const uint64_t hop = pcm_bytes / (2 * s.audio_channels);
       std::vector<std::vector<uint8_t>> mine;
       while (next_block < blocks.size() && (next_block + 1) * hop <= want + hop / 2) mine.push_back(blocks[next_block++]);
