@@ -340,6 +340,7 @@ Movie* movie_open(const void* source, uint32_t flags) {
       m->reader.set_buffer(&m->reader, nullptr, 0, info.movie_bytes, speed);
       uint32_t got = m->reader.read_frame(&m->reader, info.first_frame, m->preload, info.preload_bytes);
       if (got < info.preload_bytes) std::memset(m->preload + got, 0, info.preload_bytes - got);
+      m->preload_read = got;
       m->reader.close(&m->reader);
       m->reader.foreground_ms = 0;
       m->in_memory = true;

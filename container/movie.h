@@ -53,6 +53,7 @@ struct Movie {
   const uint8_t* frame;      // the current frame's bytes
   uint32_t frame_size;
   uint8_t* preload;          // the whole movie's frames, when preloaded from a file
+  uint32_t preload_read;     // how many of them the file really held
   const uint8_t* index;      // frame_count + 1 little-endian words
   // 11.
   InputReader reader;
@@ -87,6 +88,14 @@ struct Movie {
   uint32_t stats_window;     // frames per second, rounded, at least 1
   uint32_t history_shift;    // bytes moved when the history arrays shift
   uint32_t* history[7];      // frame start, audio, video, blit, foreground, idle, background
+  // Which of the times above hold a reading. A reading of the ms timer may be 0 (its first
+  // millisecond), so "not set" is kept apart from the value and never enters a difference.
+  bool playback_started;     // playback_start
+  bool slow_pending;         // slow_start: a decode's time still to be measured
+  bool blit_pending;         // decode_end: blit time still to be accounted
+  bool clock_running;        // clock_start, clock_start_frame
+  bool frame1_seen;          // frame1_visit
+  bool frame_incomplete;     // the current frame's bytes could not all be read
   uint32_t last_decoded;
   uint32_t frame1_visit;
   uint32_t resync;

@@ -89,8 +89,9 @@ uint32_t take_from_ring(InputReader* r, uint8_t* dst, uint32_t size) {
   return n;
 }
 
+// Once the file has come back short (at_end) it is not read again, but what the ring already
+// holds is still delivered: the read-ahead meets the end of a cut file well before playback does.
 uint32_t op_read_frame(InputReader* r, uint32_t offset, void* dst_void, uint32_t size) {
-  if (r->at_end) return 0;
   uint8_t* dst = static_cast<uint8_t*>(dst_void);
   const uint32_t t0 = ms_timer();
   bool held = false;
@@ -120,6 +121,7 @@ uint32_t op_read_frame(InputReader* r, uint32_t offset, void* dst_void, uint32_t
     if (delivered == size) break;
     if (held) {
       // The ring is dry and the file is ours: read the rest straight into the destination.
+      if (r->at_end) break;
       uint32_t t = ms_timer();
       uint32_t n = file_read(r, dst + delivered, size - delivered);
       r->file_pos += n;

@@ -32,7 +32,7 @@ struct InputReader {
   reader_close_fn close;
 
   void* movie;
-  uint32_t at_end;       // a read came back short; later reads deliver nothing
+  uint32_t at_end;       // a read came back short; the file is not read again (the ring still delivers)
   uint32_t reading_now;  // inside background_fill's file read
   uint32_t total_bytes;
   uint32_t engine_busy;  // the engine decodes or copies a frame

@@ -78,8 +78,8 @@ struct CopySource {
   uint32_t rate_num, rate_den;
   uint32_t time_scale;              // 16.16 of the first sound output; 0x10000 = 1.0
   uint32_t late_debt, late_threshold;
-  uint32_t* clock_start;            // 0: the clock starts now (clock_start_frame is set too)
-  uint32_t* clock_start_frame;
+  uint32_t clock_start;             // the running clock's origin (the movie starts it first)
+  uint32_t clock_start_frame;
   uint32_t* skip_flag;
   uint32_t* consecutive_skips;
   uint32_t* skipped_blits;

@@ -398,15 +398,11 @@ namespace {
 // The late check: true when the frame is late; *skip when its copy is to be skipped.
 bool late_check(CopySource* s, uint32_t flags, bool* skip) {
   *skip = false;
-  if (!*s->clock_start) {
-    *s->clock_start = s->now_ms;
-    *s->clock_start_frame = s->frames_decoded - 1;
-  }
-  uint64_t frames = uint32_t(s->frames_decoded - *s->clock_start_frame);
+  uint64_t frames = uint32_t(s->frames_decoded - s->clock_start_frame);
   uint32_t due = uint32_t(frames * 1000u * s->rate_den / s->rate_num);
   due = uint32_t((uint64_t(due) * s->time_scale) >> 16);
   // Signed, as the engine's wait computes it: a debt larger than the time run means early.
-  const int32_t elapsed = int32_t(s->now_ms - s->late_debt - *s->clock_start);
+  const int32_t elapsed = int32_t(s->now_ms - s->late_debt - s->clock_start);
   if (elapsed < int32_t(due)) {
     *s->skip_flag = 0;
     return false;

@@ -21,6 +21,7 @@ void movie_copy_source(Movie* m, CopySource* s) {
   s->movie_flags = m->flags;
   // Blits are skipped only while the movie keeps time with its sound.
   s->late_check = m->played_tracks && m->rate_num && !m->paused;
+  if (s->late_check) movie_clock_check(m);
   s->now_ms = ms_timer();
   s->frames_decoded = m->frames_decoded;
   s->rate_num = m->rate_num;
@@ -28,8 +29,8 @@ void movie_copy_source(Movie* m, CopySource* s) {
   s->time_scale = m->sound[0].time_scale ? m->sound[0].time_scale : 0x10000;
   s->late_debt = uint32_t(m->late_debt);
   s->late_threshold = m->late_threshold;
-  s->clock_start = &m->clock_start;
-  s->clock_start_frame = &m->clock_start_frame;
+  s->clock_start = m->clock_start;
+  s->clock_start_frame = m->clock_start_frame;
   s->skip_flag = &m->skip_flag;
   s->consecutive_skips = &m->consecutive_skips;
   s->skipped_blits = &m->skipped_blits;

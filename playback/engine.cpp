@@ -11,15 +11,10 @@
 
 namespace {
 
-// Times of 0 mean "not set" in several fields; the timer's very first reading is 0.
-uint32_t now_nonzero() {
-  uint32_t t = ms_timer();
-  return t ? t : 1;
-}
-
 void start_clock(Movie* m, uint32_t now) {
-  m->clock_start = now ? now : 1;
+  m->clock_start = now;
   m->clock_start_frame = m->frames_decoded - 1;
+  m->clock_running = true;
 }
 
 void lock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->lock(); }
@@ -83,13 +78,13 @@ void movie_top_up(Movie* m) {
 }
 
 void movie_clock_check(Movie* m) {
-  if (!m->clock_start) start_clock(m, ms_timer());
+  if (!m->clock_running) start_clock(m, ms_timer());
 }
 
 void movie_account_blit(Movie* m, uint32_t now) {
-  if (m->decode_end) {
+  if (m->blit_pending) {
     m->blit_ms += now - m->decode_end;
-    m->decode_end = 0;
+    m->blit_pending = false;
   }
 }
 
@@ -99,8 +94,11 @@ void movie_goto(Movie* m, uint32_t n) {
   if (m->played_tracks) sound_pump(m);
   m->previous_frame = m->current_frame;
   if (i == 0) {
-    uint32_t t = now_nonzero();
-    if (!m->frame1_visit) m->frame1_visit = t;
+    const uint32_t t = ms_timer();
+    if (!m->frame1_seen) {
+      m->frame1_visit = t;
+      m->frame1_seen = true;
+    }
     if (t - m->frame1_visit > 300000) {
       m->frame1_visit = t;
       m->resync = 1;
@@ -108,14 +106,19 @@ void movie_goto(Movie* m, uint32_t n) {
   }
   const uint32_t offset = movie_index_entry(m, i) & ~1u;
   const uint32_t size = (movie_index_entry(m, i + 1) & ~1u) - offset;
+  // A frame plays only when all of its bytes are there: a file cut short plays every frame that
+  // lies whole in it, wherever the read-ahead has got to.
+  m->frame_incomplete = false;
   if (m->image_data) {
     m->frame = m->image_data + offset;
   } else if (m->preload) {
     m->frame = m->preload + (offset - m->first_frame);
+    m->frame_incomplete = uint64_t(offset - m->first_frame) + size > m->preload_read;
   } else {
     uint32_t got = m->reader.read_frame(&m->reader, offset, m->frame_buffer, size);
     if (got < size) std::memset(m->frame_buffer + got, 0, size - got);  // never stale bytes
     m->frame = m->frame_buffer;
+    m->frame_incomplete = got < size;
   }
   m->frame_size = size;
   if (m->played_tracks) sound_pump(m);
@@ -130,12 +133,12 @@ uint32_t movie_do_frame(Movie* m) {
       sound_switch(m, 0);
       sound_switch(m, 1);
     }
-    m->clock_start = 0;
+    m->clock_running = false;
     m->late_debt = 0;
   }
   InputReader* r = &m->reader;
   r->engine_busy = 1;
-  const uint32_t t0 = now_nonzero();
+  const uint32_t t0 = ms_timer();
   m->frame_start = t0;
 
   const uint32_t totals[7] = {t0, m->audio_ms, m->video_ms, m->blit_ms, r->foreground_ms, r->idle_ms, r->background_ms};
@@ -143,17 +146,19 @@ uint32_t movie_do_frame(Movie* m) {
     if (m->history_shift) std::memmove(m->history[k] + 1, m->history[k], m->history_shift);
     m->history[k][0] = totals[k];
   }
-  if (!m->playback_start) {
+  if (!m->playback_started) {
     if (m->stats_window > 1 && m->header_rate_num)
       m->history[0][1] = t0 - uint32_t(1000ull * m->header_rate_den / m->header_rate_num);
     r->idle_ms = 0;
     r->background_ms = 0;
     m->playback_start = t0;
+    m->playback_started = true;
   } else if (m->played_tracks) {
     sound_pump(m);
   }
   m->slow_start = t0;
-  if (m->has_reader && r->at_end) m->read_failed = 1;  // a file cut short, also when preloaded
+  m->slow_pending = true;
+  if (m->frame_incomplete) m->read_failed = 1;  // a file cut short before this frame's end
   if (m->read_failed) {
     r->engine_busy = 0;
     return 1;
@@ -178,9 +183,10 @@ uint32_t movie_do_frame(Movie* m) {
 
   m->rect_count = -1;
   m->frames_decoded += 1;
-  if (!m->clock_start) start_clock(m, ms_timer());
-  const uint32_t t2 = now_nonzero();
+  if (!m->clock_running) start_clock(m, ms_timer());
+  const uint32_t t2 = ms_timer();
   m->decode_end = t2;
+  m->blit_pending = true;
   m->audio_ms += t1 - t0;
   m->video_ms += t2 - t1;
   m->last_decoded = m->previous_frame = m->current_frame;
@@ -190,7 +196,7 @@ uint32_t movie_do_frame(Movie* m) {
 
 uint32_t movie_wait(Movie* m) {
   if (!m || (!m->frames_decoded && !m->paused) || m->read_failed) return 0;
-  if (!m->clock_start) {
+  if (!m->clock_running) {
     start_clock(m, ms_timer());
     if (m->played_tracks) sound_pump(m);
   }
@@ -249,7 +255,7 @@ void movie_next_frame(Movie* m) {
     if (!m->in_memory && m->has_reader)
       while (reader_fill_percent(r) < 90 && r->background_fill(r) != 0) {
       }
-    m->clock_start = 0;
+    m->clock_running = false;
     m->late_debt = 0;
     sound_switch(m, 1);
     if (b) b->unlock();
@@ -267,7 +273,7 @@ uint32_t movie_pause(Movie* m, uint32_t pause) {
   movie_account_blit(m, ms_timer());
   movie_update_slowest(m);
   if (m->paused && !pause) {
-    m->clock_start = 0;
+    m->clock_running = false;
     m->late_debt = 0;
   }
   m->paused = pause ? 1 : 0;

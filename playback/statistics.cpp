@@ -14,9 +14,9 @@ uint32_t div_or_zero(uint64_t a, uint64_t b) { return b ? uint32_t(a / b) : 0; }
 }  // namespace
 
 void movie_update_slowest(Movie* m) {
-  if (!m->slow_start) return;
-  uint32_t e = ms_timer() - m->slow_start;
-  m->slow_start = 0;
+  if (!m->slow_pending) return;
+  const uint32_t e = ms_timer() - m->slow_start;
+  m->slow_pending = false;
   if (e > m->slowest_ms) {
     m->second_ms = m->slowest_ms;
     m->second_frame = m->slowest_frame;
@@ -69,7 +69,8 @@ void movie_summary(PlaybackSummary* out, Movie* m) {
   const InputReader* r = &m->reader;
   out->width = m->width;
   out->height = m->height;
-  out->playback_ms = now - m->playback_start;
+  // Before the first decode the time counts from the timer's start.
+  out->playback_ms = m->playback_started ? now - m->playback_start : now;
   out->header_rate_num = m->header_rate_num;
   out->header_rate_den = m->header_rate_den;
   out->rate_num = m->rate_num;

@@ -136,7 +136,7 @@ uint32_t sound_switch(Movie* m, uint32_t on) {
       result = 1;
       if (!m->sound_clock) {
         m->sound_clock = 1;
-        m->clock_start = 0;
+        m->clock_running = false;
         m->late_debt = 0;
       }
     } else if (m->sound_clock) {

@@ -124,16 +124,13 @@ TEST(ConvertEdges, Yuy2LoneRowOfThreeWritesOnePair) {
 
 // The driver: scaling, bottom-up memory, the 2 mod 4 base, late skipping, the path choice.
 struct Timing {
-  uint32_t clock_start = 0, clock_start_frame = 0, skip_flag = 0, consecutive = 0, skipped = 0,
-           last_flags = 0;
+  uint32_t skip_flag = 0, consecutive = 0, skipped = 0, last_flags = 0;
 };
 CopySource source_for(Flat& pic, Timing& t, uint32_t w, uint32_t h) {
   CopySource s{};
   s.planes = &pic.store.planes;
   s.width = s.coded_width = w;
   s.height = s.coded_height = h;
-  s.clock_start = &t.clock_start;
-  s.clock_start_frame = &t.clock_start_frame;
   s.skip_flag = &t.skip_flag;
   s.consecutive_skips = &t.consecutive;
   s.skipped_blits = &t.skipped;
@@ -180,8 +177,8 @@ TEST(ConvertEdges, LateFramesSkipAtMostThreeInARow) {
   CopySource s = source_for(pic, t, 16, 2);
   s.late_check = true;
   s.now_ms = 5000;
-  t.clock_start = 1000;  // 4 s of clock, frame 2 was due at 80 ms
-  t.clock_start_frame = 0;
+  s.clock_start = 1000;  // 4 s of clock, frame 2 was due at 80 ms
+  s.clock_start_frame = 0;
   s.frames_decoded = 2;
   std::vector<uint8_t> out(16 * 2 * 4);
   struct Step { uint32_t flags; uint32_t result; bool copied; uint32_t skipped; };

@@ -2,13 +2,17 @@
 // with an injected clock, their sound fed to the capture back end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/stats_text.h"
 #include "audio/audio_decoder.h"
 #include "container/bytes.h"
+#include "container/container.h"
 #include "container/movie.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
@@ -177,34 +181,49 @@ TEST_F(Engine, MovieInsideAnotherFileThroughAGivenHandle) {
   platform_file_close(f);
 }
 
-TEST_F(Engine, ShortFileFailsAtTheMissingFrame) {
+// A file cut short plays every frame that lies whole in it, however it is read, and fails at
+// the first frame whose bytes are not all there.
+TEST_F(Engine, CutFilePlaysEveryWholeFrame) {
   SampleMovieSpec s;
   s.frames = 400;
   s.audio_rate = 0;
-  std::vector<uint8_t> b = sample_movie_write(s);
-  b.resize(b.size() / 2);  // the read-ahead hits the end about half way
-  std::string path = write_file("short.krv", b);
-  Movie* m = movie_open(path.c_str(), kOpenNoThread | kOpenNoInitialFill);
-  ASSERT_NE(m, nullptr) << movie_last_error();
-  uint32_t decoded = 0;
-  while (movie_do_frame(m) == 0 && decoded < 200) {
-    ++decoded;
-    movie_next_frame(m);
+  const std::vector<uint8_t> full = sample_movie_write(s);
+  ContainerView v;
+  ASSERT_EQ(container_open_view(full.data(), full.size(), &v), nullptr);
+  std::vector<uint32_t> ends;  // end offset of every frame
+  for (uint32_t i = 0; i < s.frames; ++i) {
+    const uint8_t* f;
+    uint32_t size;
+    bool key;
+    ASSERT_TRUE(container_frame(&v, i, &f, &size, &key));
+    ends.push_back(uint32_t(f - full.data()) + size);
   }
-  EXPECT_GT(decoded, 50u);
-  EXPECT_LT(decoded, 300u);
-  EXPECT_EQ(m->read_failed, 1u);
-  EXPECT_EQ(m->reader.at_end, 1u);
-  EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
-  EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
-  movie_close(m);
-  // Preloaded, the short read happens at open and the first frame fails.
-  m = movie_open(path.c_str(), kOpenPreload);
-  ASSERT_NE(m, nullptr);
-  EXPECT_NE(m->preload, nullptr);
-  EXPECT_EQ(movie_do_frame(m), 1u);
-  EXPECT_EQ(m->read_failed, 1u);
-  movie_close(m);
+  const size_t cuts[] = {ends[0] - 1, ends[0], full.size() / 2, ends[s.frames - 2] + 3, full.size() - 1};
+  const uint32_t kModes[] = {kOpenNoThread | kOpenNoInitialFill, kOpenNoThread, 0, kOpenPreload};
+  for (size_t cut : cuts) {
+    const uint32_t whole = uint32_t(std::upper_bound(ends.begin(), ends.end(), uint32_t(cut)) - ends.begin());
+    std::vector<uint8_t> b(full.begin(), full.begin() + cut);
+    std::string path = write_file("cut.krv", b);
+    for (uint32_t mode : kModes) {
+      SCOPED_TRACE(testing::Message() << "cut at " << cut << ", flags " << std::hex << mode);
+      Movie* m = movie_open(path.c_str(), mode);
+      ASSERT_NE(m, nullptr) << movie_last_error();
+      uint32_t decoded = 0;
+      while (decoded < s.frames && movie_do_frame(m) == 0) {
+        if (decoded % 10 == 0) {
+          EXPECT_EQ(luma0(m), key_value(decoded));
+        }
+        ++decoded;
+        movie_next_frame(m);
+        if (mode == 0 && decoded % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      }
+      EXPECT_EQ(decoded, whole);
+      EXPECT_EQ(m->read_failed, 1u);
+      EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
+      EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
+      movie_close(m);
+    }
+  }
 }
 
 TEST_F(Engine, PreloadByRuleAndBySwitch) {
@@ -358,7 +377,7 @@ TEST_F(Engine, ClockWithoutSound) {
   g_fake_ms = 9000;
   EXPECT_EQ(movie_wait(m), 1u);  // paused
   movie_pause(m, 0);
-  EXPECT_EQ(m->clock_start, 0u);
+  EXPECT_FALSE(m->clock_running);
   EXPECT_EQ(movie_wait(m), 1u);  // the clock starts again now
   EXPECT_EQ(m->clock_start, 9000u);
   movie_close(m);
@@ -445,7 +464,7 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   movie_next_frame(m);
   EXPECT_EQ(m->sound_underruns, 1u);
   EXPECT_EQ(m->sound[0].underrun, 0u);
-  EXPECT_EQ(m->clock_start, 0u);  // restarted after the refill
+  EXPECT_FALSE(m->clock_running);  // restarted after the refill
   while (m->current_frame < 25) {
     movie_do_frame(m);
     movie_next_frame(m);
@@ -525,6 +544,86 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   EXPECT_EQ(sum.peak_frame, m->peak_second_frame + 1);
   EXPECT_EQ(sum.skipped_frames, 0u);
   movie_close(m);
+}
+
+}  // namespace
+
+namespace {
+
+// A clock that moves by `g_tick` at every reading (0: it stands still).
+uint64_t g_tick = 0;
+uint64_t ticking_counter() {
+  const uint64_t t = g_fake_ms;
+  g_fake_ms += g_tick;
+  return t;
+}
+uint32_t ticking_coarse() { return uint32_t(g_fake_ms); }
+const TimerSources kTickingClock = {fake_frequency, ticking_counter, ticking_coarse};
+
+// Every time of the summary is a difference of two readings of one clock: a clock that reads 0
+// for its first frames, or one that moves at every reading, never makes a share wrap or exceed
+// the playback time.
+TEST_F(Engine, PlaybackTimesNeverWrap) {
+  SampleMovieSpec s;
+  s.frames = 24;
+  s.width = 64;
+  s.height = 48;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  struct Case { uint64_t tick; uint32_t still_frames; };
+  const Case kCases[] = {{0, 24}, {0, 6}, {1, 0}, {3, 2}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "tick " << c.tick << ", still for " << c.still_frames);
+    g_fake_ms = 0;
+    g_tick = 0;
+    timer_install_sources(&kTickingClock);
+    ms_timer();  // time 0
+    MovieImage img{bytes.data(), bytes.size()};
+    movie_set_rate_override(0, 0);  // as fast as possible
+    Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+    ASSERT_NE(m, nullptr);
+    MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
+    for (uint32_t f = 1; f <= s.frames; ++f) {
+      if (f > c.still_frames) g_tick = c.tick ? c.tick : 1;
+      while (movie_wait(m)) {
+      }
+      ASSERT_EQ(movie_do_frame(m), 0u);
+      CopySource src;
+      movie_copy_source(m, &src);
+      memory_surface_copy(surface, &src, f == 1 ? kCopyWhole : 0);
+      movie_changed_rects(0, m);
+      RealtimeStats rs;
+      movie_realtime_stats(0, m, &rs);
+      EXPECT_LE(uint64_t(rs.video_ms) + rs.audio_ms + rs.blit_ms, rs.window_ms + 1000ull);
+      if (f < s.frames) movie_next_frame(m);
+    }
+    PlaybackSummary sum;
+    movie_summary(&sum, m);
+    EXPECT_EQ(sum.frames_played, s.frames);
+    EXPECT_GE(uint64_t(sum.playback_ms), uint64_t(sum.video_ms) + sum.audio_ms + sum.blit_ms);
+    EXPECT_LE(sum.slowest_ms, sum.playback_ms);
+    EXPECT_LE(sum.second_ms, sum.slowest_ms);
+    EXPECT_LE(sum.read_ms, sum.playback_ms);
+    if (c.still_frames >= s.frames) {
+      EXPECT_EQ(sum.playback_ms, 0u);
+      EXPECT_EQ(sum.video_ms + sum.audio_ms + sum.blit_ms + sum.slowest_ms, 0u);
+    }
+    char text[kSummaryTextCap];
+    ASSERT_TRUE(summary_text(&sum, "memory", 0, 0, 32, text, sizeof text));
+    // Every percentage of the text lies within 0.0 .. 100.0.
+    int shares = 0;
+    for (const char* p = std::strstr(text, "Percentage"); p; p = std::strstr(p + 1, "Percentage")) {
+      const char* colon = std::strchr(p, ':');
+      ASSERT_NE(colon, nullptr);
+      const double v = std::strtod(colon + 1, nullptr);
+      EXPECT_GE(v, 0.0) << p;
+      EXPECT_LE(v, 100.0) << p;
+      ++shares;
+    }
+    EXPECT_EQ(shares, 6);
+    memory_surface_close(surface);
+    movie_close(m);
+  }
+  g_tick = 0;
 }
 
 }  // namespace
