@@ -1,4 +1,5 @@
 // krvtool play: headless playback through the real engine, with the capture sound back end.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,7 +27,14 @@ const char kUsage[] =
     "    /L# play # times (/L alone: endlessly)   /T# sound track   /P preload   /K no thread\n"
     "    /E# read-ahead bytes   /M# simulated read speed   /G no initial fill   /N never skip\n"
     "    /A# display options   /Q statistics line after every frame   /S summary at the end\n"
+    "  The movie loops inside one open, as in the player; Ctrl-C ends the play (the summary is\n"
+    "  still printed with /S).\n"
+    "  --cpu plain|sse2|avx2  limit the SIMD code used (as KORVA_CPU does)\n"
     "  MOVIE may be FILE|OFFSET for a movie that starts OFFSET bytes into FILE.\n";
+
+// Ctrl-C ends the play cleanly: the loop stops, the summary is still printed.
+volatile std::sig_atomic_t g_interrupted = 0;
+void on_interrupt(int) { g_interrupted = 1; }
 
 }  // namespace
 
@@ -82,71 +90,75 @@ int cmd_play(int argc, char** argv) {
     source = handle;
   }
 
-  const uint32_t loops = o.loops < 0 ? 1 : uint32_t(o.loops);
-  int status = 0;
-  for (uint32_t pass = 0; status == 0 && (loops == 0 || pass < loops); ++pass) {
-    if (o.open_flags & kOpenRateOverride) movie_set_rate_override(o.rate_num, o.rate_den);
-    if (o.open_flags & kOpenBufferSize) movie_set_buffer_size(o.read_buffer);
-    if (o.open_flags & kOpenReadSpeed) movie_set_read_speed(o.read_speed);
-    uint32_t id = uint32_t(o.track_id);
-    movie_set_tracks(1, &id);
-    if (handle) platform_file_seek(handle, r.offset);
-    Movie* m = movie_open(source, flags);
-    if (!m) {
-      status = tool_fail("%s: %s", name, movie_last_error());
-      break;
-    }
-    // Every frame is copied into a 32-bit memory surface of the display size, as a window's
-    // surface would take it (late frames are skipped there, as in the player).
-    MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
-    if (!surface) {
-      movie_close(m);
-      status = tool_fail("out of memory for a %u x %u surface", m->width, m->height);
-      break;
-    }
-    const bool progress = !o.show_stats && platform_stderr_is_terminal();
-    for (uint32_t frame = 1; frame <= m->frame_count; ++frame) {
-      while (movie_wait(m)) platform_sleep_ms(1);
-      if (movie_do_frame(m)) {
-        status = tool_fail("%s: the movie's data ends early (frame %u of %u)", name, m->current_frame, m->frame_count);
-        break;
-      }
-      CopySource src;
-      movie_copy_source(m, &src);
-      memory_surface_copy(surface, &src, frame == 1 ? kCopyWhole : 0);  // a new surface is copied whole
-      movie_changed_rects(0, m);
-      if (o.show_stats) {
-        RealtimeStats rs;
-        movie_realtime_stats(0, m, &rs);
-        char line[kStatsLineCap];
-        stats_line_text(&rs, line, sizeof line);
-        std::printf("%s\n", line);
-      } else if (progress && (frame % 10 == 0 || frame == m->frame_count)) {
-        std::fprintf(stderr, "\rframe %u of %u", frame, m->frame_count);
-      }
-      if (frame < m->frame_count) movie_next_frame(m);
-    }
-    if (progress) std::fputc('\n', stderr);
-    if (o.show_summary && status == 0 && (loops != 0 && pass + 1 == loops)) {
-      PlaybackSummary sum;
-      movie_summary(&sum, m);
-      char text[kSummaryTextCap];
-      if (summary_text(&sum, "Memory surface (headless)", 0, 0, 32, text, sizeof text)) std::printf("%s", text);
-    }
-    // Let the last of the sound play out.
-    for (int k = 0; k < 2000 && m->played_tracks; ++k) {
-      sound_pump(m);
-      bool done = true;
-      for (uint32_t t = 0; t < m->played_tracks; ++t) {
-        CaptureCounts c;
-        if (capture_counts(&m->sound[t], &c) && (m->sound[t].fill || c.queued)) done = false;
-      }
-      if (done) break;
-      platform_sleep_ms(1);
-    }
-    memory_surface_close(surface);
-    movie_close(m);
+  // The one-shot parameters, handed over once: the movie loops inside this one open, as in
+  // the player (at its last frame `loops` counts down; 0 never ends).
+  if (o.open_flags & kOpenRateOverride) movie_set_rate_override(o.rate_num, o.rate_den);
+  if (o.open_flags & kOpenBufferSize) movie_set_buffer_size(o.read_buffer);
+  if (o.open_flags & kOpenReadSpeed) movie_set_read_speed(o.read_speed);
+  uint32_t id = uint32_t(o.track_id);
+  movie_set_tracks(1, &id);
+  Movie* m = movie_open(source, flags);
+  if (!m) {
+    platform_file_close(handle);
+    return tool_fail("%s: %s", name, movie_last_error());
   }
+  // Every frame is copied into a 32-bit memory surface of the display size, as a window's
+  // surface would take it (late frames are skipped there, as in the player).
+  MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
+  if (!surface) {
+    movie_close(m);
+    platform_file_close(handle);
+    return tool_fail("out of memory for a %u x %u surface", m->width, m->height);
+  }
+  int32_t loops = o.loops < 0 ? 1 : o.loops;
+  g_interrupted = 0;
+  void (*previous_handler)(int) = std::signal(SIGINT, on_interrupt);
+  const bool progress = !o.show_stats && platform_stderr_is_terminal();
+  int status = 0;
+  for (uint32_t played = 0; !g_interrupted; ++played) {
+    while (movie_wait(m) && !g_interrupted) platform_sleep_ms(1);
+    if (g_interrupted) break;
+    if (movie_do_frame(m)) {
+      status = tool_fail("%s: the movie's data ends early (frame %u of %u)", name, m->current_frame, m->frame_count);
+      break;
+    }
+    CopySource src;
+    movie_copy_source(m, &src);
+    memory_surface_copy(surface, &src, played == 0 ? kCopyWhole : 0);  // a new surface is copied whole
+    movie_changed_rects(0, m);
+    if (o.show_stats) {
+      RealtimeStats rs;
+      movie_realtime_stats(0, m, &rs);
+      char line[kStatsLineCap];
+      stats_line_text(&rs, line, sizeof line);
+      std::printf("%s\n", line);
+    } else if (progress && (m->current_frame % 10 == 0 || m->current_frame == m->frame_count)) {
+      std::fprintf(stderr, "\rframe %u of %u", m->current_frame, m->frame_count);
+    }
+    if (m->current_frame >= m->frame_count && loops-- == 1) break;  // the last loop has ended
+    movie_next_frame(m);
+  }
+  std::signal(SIGINT, previous_handler ? previous_handler : SIG_DFL);
+  if (progress) std::fputc('\n', stderr);
+  if (o.show_summary && status == 0) {
+    PlaybackSummary sum;
+    movie_summary(&sum, m);
+    char text[kSummaryTextCap];
+    if (summary_text(&sum, "Memory surface (headless)", 0, 0, 32, text, sizeof text)) std::printf("%s", text);
+  }
+  // Let the last of the sound play out (not after an interruption).
+  for (int k = 0; k < 2000 && m->played_tracks && !g_interrupted; ++k) {
+    sound_pump(m);
+    bool done = true;
+    for (uint32_t t = 0; t < m->played_tracks; ++t) {
+      CaptureCounts c;
+      if (capture_counts(&m->sound[t], &c) && (m->sound[t].fill || c.queued)) done = false;
+    }
+    if (done) break;
+    platform_sleep_ms(1);
+  }
+  memory_surface_close(surface);
+  movie_close(m);
   platform_file_close(handle);
   return status;
 }

@@ -1,0 +1,81 @@
+// krvtool play as a user runs it: loops inside one open, a summary whose shares stay within the
+// playback time, and Ctrl-C ending the play cleanly.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+std::string tmp(const char* name) { return std::string(KORVA_TEST_TMP) + "/" + name; }
+std::string tool() { return tmp("../krvtool"); }
+
+// Runs a shell command; its exit code (-1 when it did not exit normally).
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string read_text(const std::string& name) {
+  std::ifstream f(name);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// The number after `label` in a summary text (-1 when the line is missing).
+double value_after(const std::string& text, const char* label) {
+  const size_t at = text.find(label);
+  return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + std::strlen(label), nullptr);
+}
+
+void expect_sane_summary(const std::string& text) {
+  const char* kShares[] = {"decompressing video: ", "decompressing audio: ", "blitting: ", "spent reading: ",
+                           "reading while idle: ", "reading in background: "};
+  for (const char* share : kShares) {
+    const double v = value_after(text, share);
+    EXPECT_GE(v, 0.0) << share;
+    EXPECT_LE(v, 100.0) << share;
+  }
+  EXPECT_LE(value_after(text, "decompressing video: ") + value_after(text, "decompressing audio: ") +
+                value_after(text, "blitting: "),
+            100.5);
+}
+
+class PlayTool : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_EQ(run(tool() + " sample " + tmp("play24.krv") + " --frames 24 --size 64x48 > /dev/null"), 0);
+  }
+};
+
+TEST_F(PlayTool, LoopsCountEveryPassInOneSummary) {
+  const std::string out = tmp("play_l2.txt");
+  for (const char* fast : {"/F", ""}) {
+    SCOPED_TRACE(fast);
+    ASSERT_EQ(run(tool() + " play " + tmp("play24.krv") + " " + fast + " /L2 /S > " + out), 0);
+    const std::string text = read_text(out);
+    EXPECT_EQ(value_after(text, "Total frames played: "), 48);
+    expect_sane_summary(text);
+    if (*fast == 0) {
+      EXPECT_GE(value_after(text, "Total playback time: "), 4.0);  // 48 frames at 10 a second
+    }
+  }
+}
+
+TEST_F(PlayTool, InterruptEndsAnEndlessPlayWithItsSummary) {
+  const std::string out = tmp("play_int.txt");
+  // /L alone plays until stopped; SIGINT after a second stops it with exit code 0.
+  ASSERT_EQ(run("timeout --preserve-status -s INT 1 " + tool() + " play " + tmp("play24.krv") + " /F /L /S > " + out),
+            0);
+  const std::string text = read_text(out);
+  EXPECT_GT(value_after(text, "Total frames played: "), 48);
+  expect_sane_summary(text);
+}
+
+}  // namespace
