@@ -342,7 +342,7 @@ Movie* movie_open(const void* source, uint32_t flags) {
       if (got < info.preload_bytes) std::memset(m->preload + got, 0, info.preload_bytes - got);
       m->preload_read = got;
       m->reader.close(&m->reader);
-      m->reader.foreground_ms = 0;
+      shared_put(m->reader.foreground_ms, 0);
       m->in_memory = true;
     } else {
       PendingList fb;

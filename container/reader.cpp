@@ -24,23 +24,23 @@ void recompute_wanted(InputReader* r) {
   uint32_t w = r->buffer_size < left ? r->buffer_size : left;
   uint32_t b = atomic_get(&r->buffered);
   if (uint64_t(w) < uint64_t(b) + kReaderChunk) w = b;
-  r->wanted = w;
+  shared_put(r->wanted, w);
 }
 
 // Reads from the file at file_pos; a short read sets at_end.
 uint32_t file_read(InputReader* r, void* dst, uint32_t size) {
   if (!r->file || size == 0) {
-    if (size) r->at_end = 1;
+    if (size) shared_put(r->at_end, 1);
     return 0;
   }
   int64_t n = platform_file_read(r->file, dst, size);
   if (n < 0) n = 0;
-  if (uint32_t(n) < size) r->at_end = 1;
+  if (uint32_t(n) < size) shared_put(r->at_end, 1);
   return uint32_t(n);
 }
 
 void file_seek(InputReader* r, uint32_t offset) {
-  if (r->file && !platform_file_seek(r->file, r->start_offset + offset)) r->at_end = 1;
+  if (r->file && !platform_file_seek(r->file, r->start_offset + offset)) shared_put(r->at_end, 1);
   r->file_pos = offset;
 }
 
@@ -62,7 +62,7 @@ uint32_t op_read_at(InputReader* r, uint32_t offset, void* dst, uint32_t size) {
   if (offset != kReaderNoOffset && offset != r->file_pos) file_seek(r, offset);
   uint32_t t0 = ms_timer();
   uint32_t n = file_read(r, dst, size);
-  r->read_ms += ms_timer() - t0;
+  shared_add(r->read_ms, ms_timer() - t0);
   r->file_pos += n;
   r->consumer_pos = r->file_pos;
   recompute_wanted(r);
@@ -121,21 +121,21 @@ uint32_t op_read_frame(InputReader* r, uint32_t offset, void* dst_void, uint32_t
     if (delivered == size) break;
     if (held) {
       // The ring is dry and the file is ours: read the rest straight into the destination.
-      if (r->at_end) break;
+      if (shared_get(r->at_end)) break;
       uint32_t t = ms_timer();
       uint32_t n = file_read(r, dst + delivered, size - delivered);
       r->file_pos += n;
       r->consumer_pos += n;
-      r->total_bytes += n;
+      shared_add(r->total_bytes, n);
       delivered += n;
       throttle(r, n, t);
-      r->read_ms += ms_timer() - t;
+      shared_add(r->read_ms, ms_timer() - t);
       break;
     }
     r->lock(r);  // the background fill may have added data meanwhile
     held = true;
   }
-  r->foreground_ms += ms_timer() - t0;
+  shared_add(r->foreground_ms, ms_timer() - t0);
   recompute_wanted(r);
   if (held) r->unlock(r);
   return delivered;
@@ -161,8 +161,8 @@ void op_set_buffer(InputReader* r, uint8_t* buffer, uint32_t size, uint32_t movi
 }
 
 int32_t op_background_fill(InputReader* r) {
-  const uint32_t busy_before = r->engine_busy;
-  if (r->at_end) return 0;
+  const uint32_t busy_before = shared_get(r->engine_busy);
+  if (shared_get(r->at_end)) return 0;
   if (!r->try_lock(r)) {
     r->idle(r);
     return -1;
@@ -170,27 +170,27 @@ int32_t op_background_fill(InputReader* r) {
   uint32_t left = r->movie_size > r->file_pos ? r->movie_size - r->file_pos : 0;
   if (atomic_get(&r->free_bytes) < kReaderChunk || left < kReaderChunk || !r->ring_base) {
     // Nothing worth reading ahead; the last partial chunk is read by read_frame directly.
-    r->wanted = atomic_get(&r->buffered);
+    shared_put(r->wanted, atomic_get(&r->buffered));
     r->unlock(r);
     return 0;
   }
   const uint32_t t0 = ms_timer();
-  r->reading_now = 1;
+  shared_put(r->reading_now, 1);
   uint32_t n = file_read(r, r->write_ptr, kReaderChunk);
-  r->reading_now = 0;
-  r->total_bytes += n;
+  shared_put(r->reading_now, 0);
+  shared_add(r->total_bytes, n);
   r->file_pos += n;
   r->write_ptr += n;
   if (r->write_ptr >= r->ring_end) r->write_ptr = r->ring_base;
   atomic_sub(&r->free_bytes, n);
   atomic_add(&r->buffered, n);
   uint32_t b = atomic_get(&r->buffered);
-  if (b > r->max_buffered) r->max_buffered = b;
+  if (b > shared_get(r->max_buffered)) shared_put(r->max_buffered, b);
   throttle(r, n, t0);
   uint32_t dt = ms_timer() - t0;
-  r->read_ms += dt;
-  if (!busy_before && !r->engine_busy) r->idle_ms += dt;
-  else r->background_ms += dt;
+  shared_add(r->read_ms, dt);
+  if (!busy_before && !shared_get(r->engine_busy)) shared_add(r->idle_ms, dt);
+  else shared_add(r->background_ms, dt);
   r->unlock(r);
   return int32_t(n);
 }
@@ -236,12 +236,12 @@ bool reader_open(InputReader* r, const void* source, uint32_t flags) {
 }
 
 uint32_t reader_fill_percent(const InputReader* r) {
-  return uint32_t((uint64_t(atomic_get(&r->buffered)) + 1) * 100 / (uint64_t(r->wanted) + 1));
+  return uint32_t((uint64_t(atomic_get(&r->buffered)) + 1) * 100 / (uint64_t(shared_get(r->wanted)) + 1));
 }
 
 uint32_t reader_service_due(ServiceNode* node, uint32_t pass) {
   InputReader* r = static_cast<InputReader*>(node->owner);
-  if (r->at_end) return 0;  // nothing more will come: never urgent again
+  if (shared_get(r->at_end)) return 0;  // nothing more will come: never urgent again
   uint32_t p = reader_fill_percent(r);
   if (p < 50) return 0xffffffffu - p;
   if (node->last_pass == pass) return 0;

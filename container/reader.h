@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "container/shared_field.h"
+
 #include "container/service.h"
 
 struct PlatformFile;

@@ -93,11 +93,12 @@ void service_thread_start(ServiceThread* t) {
     std::lock_guard<std::mutex> hold(t->event_lock);
     t->resumed = true;
     t->event.notify_all();
-  } else if (s == kServiceHeld) {
-    t->lock.unlock();
   }
 }
 
+// A held thread keeps waking but runs no pass (passes run only in the running state). Holding
+// waits, with the thread's lock, for a pass under way to end; the lock is not kept, so that
+// whichever thread starts or destroys the held thread later need not own it.
 void service_thread_hold(ServiceThread* a, ServiceThread* b) {
   if (a) store_state(a, kServiceHolding);
   if (b) store_state(b, kServiceHolding);
@@ -106,18 +107,18 @@ void service_thread_hold(ServiceThread* a, ServiceThread* b) {
   else if (b) b->lock.lock();
   if (a) store_state(a, kServiceHeld);
   if (b) store_state(b, kServiceHeld);
+  if (a) a->lock.unlock();
+  if (b) b->lock.unlock();
 }
 
 void service_thread_destroy(ServiceThread* t) {
   if (!t) return;
-  uint32_t s = load_state(t);
   {
     std::lock_guard<std::mutex> hold(t->event_lock);
     t->stop_event = true;
     t->event.notify_all();
   }
   store_state(t, kServiceStopping);
-  if (s == kServiceHeld) t->lock.unlock();
   if (t->thread.joinable()) t->thread.join();
   delete t;
 }

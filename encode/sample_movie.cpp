@@ -50,10 +50,14 @@ std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
   d.rate_den = s.rate_den;
   const uint32_t old_colours = s.version == 'i' ? 0 : 0x8000;
 
-  // Sound: a tone over the whole movie, cut into blocks, the blocks shared out over the frames.
-  std::vector<std::vector<uint8_t>> blocks;
+  // Sound: a tone over the whole movie per track, cut into blocks, the blocks shared out over
+  // the frames.
+  if (s.tracks < 1 || s.tracks > 2) return {};
+  std::vector<std::vector<uint8_t>> track_blocks[2];
   uint32_t pcm_bytes = 0;
-  if (s.audio_rate) {
+  for (uint32_t t = 0; s.audio_rate && t < s.tracks; ++t) {
+    std::vector<std::vector<uint8_t>>& blocks = track_blocks[t];
+    const double tone = t ? s.tone_hz * 1.5 : s.tone_hz;
     AudioDecoder* layout = audio_decoder_open(s.audio_rate, s.audio_channels, s.audio_dct);
     if (!layout) return {};
     const uint64_t total = s.rate_num ? uint64_t(s.frames) * s.audio_rate * s.rate_den / s.rate_num : s.audio_rate;
@@ -61,17 +65,17 @@ std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
     for (size_t i = 0; i < total; ++i)
       for (uint32_t c = 0; c < s.audio_channels; ++c)
         pcm[i * s.audio_channels + c] =
-            int16_t(8000 * std::sin(2 * 3.14159265358979 * s.tone_hz * double(i) / s.audio_rate + c));
+            int16_t(8000 * std::sin(2 * 3.14159265358979 * tone * double(i) / s.audio_rate + c));
     blocks = audio_encode_signal(layout, pcm.data(), uint32_t(total), 2000);
     pcm_bytes = layout->block_bytes - layout->overlap_bytes;
     audio_decoder_close(layout);
     uint32_t word = s.audio_rate | (s.audio_dct ? kAudioWordDct : kAudioWordRdft) |
                     (s.audio_channels == 2 ? kAudioWordStereo : 0) | (s.audio_16bit ? kAudioWordSixteenBit : 0);
     // A ring of about a second: room for the sound queued ahead of the picture.
-    d.tracks.push_back({s.audio_rate * s.audio_channels * 2, word, s.track_id});
+    d.tracks.push_back({s.audio_rate * s.audio_channels * 2, word, s.track_id + t});
   }
 
-  size_t next_block = 0;
+  size_t next_block[2] = {0, 0};
   for (uint32_t i = 0; i < s.frames; ++i) {
     WriterFrame f;
     f.key = s.key_every <= 1 || i % s.key_every == 0;
@@ -88,16 +92,18 @@ std::vector<uint8_t> sample_movie_write(const SampleMovieSpec& s) {
       if (!write_plane(cw, ch, 2, vs.luma_stride, f.key, uint8_t(128 - i), i, old_colours, &p.chroma2)) return {};
       f.video = video_write_packet(p, old_colours);
     }
-    if (!blocks.empty()) {
+    for (uint32_t t = 0; t < 2 && !track_blocks[t].empty(); ++t) {
       // This frame's share of the sound: the blocks that end the sound up to its end, plus a
       // lead of three quarters of a second, so that the sound output has a start on the picture.
+      const std::vector<std::vector<uint8_t>>& blocks = track_blocks[t];
+      size_t& next = next_block[t];
       const uint64_t lead = uint64_t(s.audio_rate) * 3 / 4;
       const uint64_t want = (s.rate_num ? uint64_t(i + 1) * s.audio_rate * s.rate_den / s.rate_num : 0) + lead;
       const uint64_t hop = pcm_bytes / (2 * s.audio_channels);
       std::vector<std::vector<uint8_t>> mine;
-      while (next_block < blocks.size() && (next_block + 1) * hop <= want + hop / 2) mine.push_back(blocks[next_block++]);
+      while (next < blocks.size() && (next + 1) * hop <= want + hop / 2) mine.push_back(blocks[next++]);
       if (i + 1 == s.frames)
-        while (next_block < blocks.size()) mine.push_back(blocks[next_block++]);
+        while (next < blocks.size()) mine.push_back(blocks[next++]);
       f.audio.push_back(mine.empty() ? std::vector<uint8_t>() : audio_write_packet(uint32_t(mine.size() * pcm_bytes), mine));
     }
     d.frames.push_back(f);

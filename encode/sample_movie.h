@@ -21,6 +21,8 @@ struct SampleMovieSpec {
   bool audio_16bit = true;
   uint32_t tone_hz = 440;
   uint32_t track_id = 0;
+  // Sound tracks (1 or 2); the second has the next identifier and a tone a fifth higher.
+  uint32_t tracks = 1;
 };
 
 // The movie's bytes; empty when the description cannot be coded.

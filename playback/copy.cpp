@@ -7,7 +7,7 @@
 
 namespace {
 
-void set_busy(void* context, bool busy) { static_cast<Movie*>(context)->reader.engine_busy = busy ? 1 : 0; }
+void set_busy(void* context, bool busy) { shared_put(static_cast<Movie*>(context)->reader.engine_busy, busy ? 1 : 0); }
 void foreground_fill(void* context) { movie_top_up(static_cast<Movie*>(context)); }
 
 }  // namespace

@@ -17,8 +17,6 @@ void start_clock(Movie* m, uint32_t now) {
   m->clock_running = true;
 }
 
-void lock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->lock(); }
-void unlock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->unlock(); }
 
 int32_t played_slot(const Movie* m, uint32_t track) {
   for (uint32_t k = 0; k < m->played_tracks; ++k)
@@ -48,7 +46,7 @@ uint32_t decode_sound(Movie* m) {
     if (len > size - pos) { pos = size; break; }
     int32_t slot = played_slot(m, t);
     if (slot >= 0 && len) {
-      if (!locked) { lock_sound(m); locked = true; }
+      if (!locked) { sound_lock(m); locked = true; }
       SoundOutput* o = &m->sound[slot];
       AudioPacketCursor c;
       audio_packet_begin(&c, f + pos, len);
@@ -59,7 +57,7 @@ uint32_t decode_sound(Movie* m) {
     }
     pos += len;
   }
-  if (locked) unlock_sound(m);
+  if (locked) sound_unlock(m);
   return pos;
 }
 
@@ -68,7 +66,7 @@ uint32_t decode_sound(Movie* m) {
 void movie_top_up(Movie* m) {
   if (m->in_memory || !m->has_reader) return;
   InputReader* r = &m->reader;
-  if (r->reading_now || reader_fill_percent(r) >= 75) return;
+  if (shared_get(r->reading_now) || reader_fill_percent(r) >= 75) return;
   if (r->try_lock(r)) {
     r->background_fill(r);
     r->unlock(r);
@@ -122,7 +120,7 @@ void movie_goto(Movie* m, uint32_t n) {
   }
   m->frame_size = size;
   if (m->played_tracks) sound_pump(m);
-  m->current_frame = i + 1;
+  shared_put(m->current_frame, i + 1);  // the sound thread's pump reads it
 }
 
 uint32_t movie_do_frame(Movie* m) {
@@ -137,11 +135,12 @@ uint32_t movie_do_frame(Movie* m) {
     m->late_debt = 0;
   }
   InputReader* r = &m->reader;
-  r->engine_busy = 1;
+  shared_put(r->engine_busy, 1);
   const uint32_t t0 = ms_timer();
   m->frame_start = t0;
 
-  const uint32_t totals[7] = {t0, m->audio_ms, m->video_ms, m->blit_ms, r->foreground_ms, r->idle_ms, r->background_ms};
+  const uint32_t totals[7] = {t0, m->audio_ms, m->video_ms, m->blit_ms, shared_get(r->foreground_ms),
+                               shared_get(r->idle_ms), shared_get(r->background_ms)};
   for (int k = 0; k < 7; ++k) {
     if (m->history_shift) std::memmove(m->history[k] + 1, m->history[k], m->history_shift);
     m->history[k][0] = totals[k];
@@ -149,8 +148,8 @@ uint32_t movie_do_frame(Movie* m) {
   if (!m->playback_started) {
     if (m->stats_window > 1 && m->header_rate_num)
       m->history[0][1] = t0 - uint32_t(1000ull * m->header_rate_den / m->header_rate_num);
-    r->idle_ms = 0;
-    r->background_ms = 0;
+    shared_put(r->idle_ms, 0);
+    shared_put(r->background_ms, 0);
     m->playback_start = t0;
     m->playback_started = true;
   } else if (m->played_tracks) {
@@ -160,7 +159,7 @@ uint32_t movie_do_frame(Movie* m) {
   m->slow_pending = true;
   if (m->frame_incomplete) m->read_failed = 1;  // a file cut short before this frame's end
   if (m->read_failed) {
-    r->engine_busy = 0;
+    shared_put(r->engine_busy, 0);
     return 1;
   }
 
@@ -190,7 +189,7 @@ uint32_t movie_do_frame(Movie* m) {
   m->audio_ms += t1 - t0;
   m->video_ms += t2 - t1;
   m->last_decoded = m->previous_frame = m->current_frame;
-  r->engine_busy = 0;
+  shared_put(r->engine_busy, 0);
   return 0;
 }
 
@@ -236,12 +235,16 @@ uint32_t movie_wait(Movie* m) {
 void movie_next_frame(Movie* m) {
   if (!m) return;
   bool underrun = false;
-  for (uint32_t k = 0; k < m->played_tracks; ++k) {
-    SoundOutput* o = &m->sound[k];
-    if (o->underrun) {
-      o->underrun = 0;
-      if (m->current_frame > 1 && o->flush_frame >= m->current_frame) underrun = true;
+  if (m->played_tracks) {
+    sound_lock(m);  // the back ends set the flag with the lock held
+    for (uint32_t k = 0; k < m->played_tracks; ++k) {
+      SoundOutput* o = &m->sound[k];
+      if (o->underrun) {
+        o->underrun = 0;
+        if (m->current_frame > 1 && o->flush_frame >= m->current_frame) underrun = true;
+      }
     }
+    sound_unlock(m);
   }
   InputReader* r = &m->reader;
   if (underrun) {
@@ -261,11 +264,11 @@ void movie_next_frame(Movie* m) {
     if (b) b->unlock();
     if (a) a->unlock();
   }
-  r->engine_busy = 1;
+  shared_put(r->engine_busy, 1);
   if (m->played_tracks) sound_pump(m);
   movie_account_blit(m, ms_timer());
   movie_goto(m, m->current_frame >= m->frame_count ? 1 : m->current_frame + 1);
-  r->engine_busy = 0;
+  shared_put(r->engine_busy, 0);
 }
 
 uint32_t movie_pause(Movie* m, uint32_t pause) {
@@ -277,8 +280,12 @@ uint32_t movie_pause(Movie* m, uint32_t pause) {
     m->late_debt = 0;
   }
   m->paused = pause ? 1 : 0;
-  for (uint32_t k = 0; k < m->played_tracks; ++k)
-    if (m->sound[k].sound_pause) m->sound[k].sound_pause(&m->sound[k], m->paused);
+  if (m->played_tracks) {
+    sound_lock(m);  // every call into a back end holds the sound lock
+    for (uint32_t k = 0; k < m->played_tracks; ++k)
+      if (m->sound[k].sound_pause) m->sound[k].sound_pause(&m->sound[k], m->paused);
+    sound_unlock(m);
+  }
   if (m->frames_decoded && m->played_tracks) sound_pump(m);
   return m->paused;
 }

@@ -51,7 +51,7 @@ void movie_realtime_stats(uint32_t frames, Movie* m, RealtimeStats* out) {
   out->read_ms = h[4][0] - h[4][at];
   out->idle_read_ms = h[5][0] - h[5][at];
   out->back_read_ms = h[6][0] - h[6][at];
-  out->wanted = m->reader.wanted;
+  out->wanted = shared_get(m->reader.wanted);
   out->buffered = m->reader.buffered;
   // The bytes of the a frames up to the current one, from the raw index entries.
   const uint32_t cur = m->current_frame <= m->frame_count ? m->current_frame : m->frame_count;
@@ -82,12 +82,13 @@ void movie_summary(PlaybackSummary* out, Movie* m) {
   out->skipped_blits = m->skipped_blits;
   out->sound_skips = m->sound_underruns;
   out->blit_ms = m->blit_ms;
-  out->read_ms = r->foreground_ms;
+  out->read_ms = shared_get(r->foreground_ms);
   out->video_ms = m->video_ms;
   out->audio_ms = m->audio_ms;
-  out->idle_read_ms = r->idle_ms;
-  out->back_read_ms = r->background_ms;
-  out->device_speed = uint32_t(uint64_t(r->total_bytes) * 1000 / (uint64_t(r->read_ms) + 1));
+  out->idle_read_ms = shared_get(r->idle_ms);
+  out->back_read_ms = shared_get(r->background_ms);
+  out->device_speed =
+      uint32_t(uint64_t(shared_get(r->total_bytes)) * 1000 / (uint64_t(shared_get(r->read_ms)) + 1));
   out->slowest_ms = m->slowest_ms;
   out->second_ms = m->second_ms;
   out->slowest_frame = m->slowest_frame;
@@ -97,7 +98,7 @@ void movie_summary(PlaybackSummary* out, Movie* m) {
   out->avg_frame_size = div_or_zero(data, m->frame_count);
   out->total_memory = m->total_memory;
   out->input_memory = r->buffer_size;
-  out->peak_input_memory = r->max_buffered;
+  out->peak_input_memory = shared_get(r->max_buffered);
   out->peak_rate = m->peak_second_bytes;
   out->peak_frame = m->peak_second_frame + 1;
 }

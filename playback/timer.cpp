@@ -16,6 +16,7 @@ struct TimerState {
   uint32_t correction = 0;  // added modulo 2^32
   uint32_t last = 0;
   uint32_t last_coarse = 0;
+  uint32_t first_coarse = 0;  // without a counter: the coarse clock at the first call
 };
 
 std::mutex g_timer_lock;
@@ -43,8 +44,17 @@ uint32_t ms_timer() {
       return 0;
     }
     s.frequency = 0;
+    s.first_coarse = s.sources.coarse_ms();
+    s.last = 0;
+    return 0;
   }
-  if (!s.frequency) return s.sources.coarse_ms();
+  if (!s.frequency) {
+    // The coarse clock alone, counted from the first call; it too never runs backwards.
+    const uint32_t t = s.sources.coarse_ms() - s.first_coarse;
+    if (t - s.last > 0xC0000000u) return s.last;
+    s.last = t;
+    return t;
+  }
 
   const uint64_t ticks = s.sources.counter() - s.first_counter;
   // ticks × 1000 / frequency without overflowing 64 bits.

@@ -13,8 +13,6 @@ uint32_t g_tracks_opened = 0;
 
 // The movie's sound lock: the sound node's mutex (none before the node is added).
 bool try_lock_sound(Movie* m) { return m->sound_node.mutex ? m->sound_node.mutex->try_lock() : true; }
-void lock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->lock(); }
-void unlock_sound(Movie* m) { if (m->sound_node.mutex) m->sound_node.mutex->unlock(); }
 
 // Copies n ring bytes from read_pos (wrapping) to dst, converting to 8-bit when asked.
 void take(SoundOutput* o, uint8_t* dst, uint32_t n) {
@@ -103,7 +101,7 @@ void sound_pump(Movie* m) {
   if (!try_lock_sound(m)) return;
   for (uint32_t k = 0; k < m->played_tracks; ++k) {
     SoundOutput* o = &m->sound[k];
-    const bool before_end = m->current_frame <= o->flush_frame;
+    const bool before_end = shared_get(m->current_frame) <= o->flush_frame;
     while (o->sound_ready && o->sound_ready(o)) {
       if (o->fill <= o->backend_bytes && (before_end || o->fill == 0)) break;
       uint8_t* buffer = nullptr;
@@ -119,7 +117,14 @@ void sound_pump(Movie* m) {
       o->sound_commit(o, amount >> o->to_8bit);
     }
   }
-  unlock_sound(m);
+  sound_unlock(m);
+}
+
+void sound_lock(Movie* m) {
+  if (m && m->sound_node.mutex) m->sound_node.mutex->lock();
+}
+void sound_unlock(Movie* m) {
+  if (m && m->sound_node.mutex) m->sound_node.mutex->unlock();
 }
 
 uint32_t sound_switch(Movie* m, uint32_t on) {
@@ -127,7 +132,7 @@ uint32_t sound_switch(Movie* m, uint32_t on) {
   bool any = false;
   for (uint32_t k = 0; k < m->played_tracks; ++k) any = any || m->sound[k].sound_on_off;
   if (!any) return 0;
-  lock_sound(m);
+  sound_lock(m);
   uint32_t result = 0;
   for (uint32_t k = 0; k < m->played_tracks; ++k) {
     SoundOutput* o = &m->sound[k];
@@ -147,7 +152,7 @@ uint32_t sound_switch(Movie* m, uint32_t on) {
   }
   // The sound clock stops once every output is off (after each has been emptied).
   if (!result && m->sound_clock) m->sound_clock = 0;
-  unlock_sound(m);
+  sound_unlock(m);
   return result;
 }
 

@@ -25,6 +25,10 @@ void sound_ring_write(SoundOutput* o, const uint8_t* pcm, uint32_t n);
 void sound_fill_silence(SoundOutput* o);
 
 void sound_pump(Movie* m);
+// The movie's sound lock (re-entrant): it guards the rings and every call into a back end, so a
+// caller that reads or drives a back end itself (a tool, the player) holds it meanwhile.
+void sound_lock(Movie* m);
+void sound_unlock(Movie* m);
 uint32_t sound_switch(Movie* m, uint32_t on);
 
 // The sound node's operations (the sound service thread calls them).

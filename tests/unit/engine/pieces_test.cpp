@@ -120,6 +120,18 @@ TEST(Timer, FollowsTheCounterAndNeverRunsBackwards) {
   g_counter += 200000;
   g_coarse += 100;
   EXPECT_EQ(ms_timer(), 300u);
+
+  // Without a counter the coarse clock is used, also counted from 0 and never backwards.
+  const TimerSources coarse_only = {[](uint64_t*) { return false; }, counter, coarse};
+  g_coarse = 0xFFFFFF00u;  // it wraps soon after the start
+  timer_install_sources(&coarse_only);
+  EXPECT_EQ(ms_timer(), 0u);
+  g_coarse += 0x180;
+  EXPECT_EQ(ms_timer(), 0x180u);
+  g_coarse -= 0x80;  // the coarse clock steps back
+  EXPECT_EQ(ms_timer(), 0x180u);
+  g_coarse += 0x100;
+  EXPECT_EQ(ms_timer(), 0x200u);
   timer_install_sources(nullptr);
 }
 
