@@ -1,6 +1,7 @@
 // krvtool play: headless playback through the real engine, with the capture sound back end.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -29,6 +30,7 @@ const char kUsage[] =
     "    /A# display options   /Q statistics line after every frame   /S summary at the end\n"
     "  The movie loops inside one open, as in the player; Ctrl-C ends the play (the summary is\n"
     "  still printed with /S).\n"
+    "  --tracks ID,ID  play several sound tracks at once\n"
     "  --cpu plain|sse2|avx2  limit the SIMD code used (as KORVA_CPU does)\n"
     "  MOVIE may be FILE|OFFSET for a movie that starts OFFSET bytes into FILE.\n";
 
@@ -42,9 +44,21 @@ int cmd_play(int argc, char** argv) {
   if (tool_wants_help(argc, argv)) { std::fputs(kUsage, stdout); return 0; }
   const char* name = nullptr;
   std::string switches;
+  uint32_t track_ids[kMaxRequestedTracks];
+  uint32_t track_count = 0;
   // The first argument is the movie (a path may well begin with '/'); the rest are switches.
   for (int i = 1; i < argc; ++i) {
-    if (!name) {
+    if (!std::strcmp(argv[i], "--tracks") && i + 1 < argc) {
+      // Several tracks played at once (the player's /T plays one).
+      for (const char* p = argv[++i]; *p;) {
+        char* end;
+        const unsigned long id = std::strtoul(p, &end, 10);
+        if (end == p || (*end && *end != ',') || track_count == kMaxRequestedTracks)
+          return tool_fail("--tracks wants track identifiers separated by commas");
+        track_ids[track_count++] = uint32_t(id);
+        p = *end ? end + 1 : end;
+      }
+    } else if (!name) {
       name = argv[i];
     } else if (argv[i][0] == '/') {
       switches += ' ';
@@ -96,7 +110,8 @@ int cmd_play(int argc, char** argv) {
   if (o.open_flags & kOpenBufferSize) movie_set_buffer_size(o.read_buffer);
   if (o.open_flags & kOpenReadSpeed) movie_set_read_speed(o.read_speed);
   uint32_t id = uint32_t(o.track_id);
-  movie_set_tracks(1, &id);
+  if (track_count) movie_set_tracks(track_count, track_ids);
+  else movie_set_tracks(1, &id);
   Movie* m = movie_open(source, flags);
   if (!m) {
     platform_file_close(handle);
@@ -150,10 +165,12 @@ int cmd_play(int argc, char** argv) {
   for (int k = 0; k < 2000 && m->played_tracks && !g_interrupted; ++k) {
     sound_pump(m);
     bool done = true;
+    sound_lock(m);
     for (uint32_t t = 0; t < m->played_tracks; ++t) {
       CaptureCounts c;
       if (capture_counts(&m->sound[t], &c) && (m->sound[t].fill || c.queued)) done = false;
     }
+    sound_unlock(m);
     if (done) break;
     platform_sleep_ms(1);
   }
