@@ -9,6 +9,7 @@
 #include "audio/audio_convert.h"
 #include "audio/audio_transform.h"
 #include "container/alloc.h"
+#include "container/cpu.h"
 
 const uint8_t kAudioRunLengths[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
 
@@ -158,6 +159,12 @@ AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool u
   dec->transform_table = reinterpret_cast<float*>(base + at_table);
   dec->overlap = reinterpret_cast<int16_t*>(base + at_overlap);
   dec->flags = use_dct ? kAudioFlagDct : 0;
+  const bool simd = cpu_level() >= kCpuSse2;
+  dec->transform = use_dct ? (simd ? audio_dct : audio_dct_plain) : (simd ? audio_rdft : audio_rdft_plain);
+  dec->to_pcm = audio_to_pcm_plain;
+#if defined(AUDIO_HAVE_SSE2)
+  if (simd) dec->to_pcm = audio_to_pcm_sse2;
+#endif
   dec->channels = channels;
   dec->sample_rate = sample_rate;
   for (uint32_t b = 0; b < band_count; ++b) {
@@ -188,12 +195,11 @@ bool audio_decode_block(AudioDecoder* d, const uint8_t* block, size_t size, cons
     float quant[kAudioMaxBands];
     for (uint32_t b = 0; b < d->band_count; ++b) quant[b] = quant_table[audio_read_bits(&r, 8)];
     decode_coefficients(&r, x, n, d->band_edges, quant);
-    if (dct) audio_dct(int(n), 1, x, d->transform_sizes, d->transform_table);
-    else audio_rdft(int(n), -1, x, d->transform_sizes, d->transform_table);
+    d->transform(int(n), dct ? 1 : -1, x, d->transform_sizes, d->transform_table);
   }
 
   int16_t* out = d->pcm;
-  audio_to_pcm(work, d->coded_channels == 2 ? work + n : nullptr, n, d->output_scale, out);
+  d->to_pcm(work, d->coded_channels == 2 ? work + n : nullptr, n, d->output_scale, out);
 
   // Cross-fade the start with the previous tail: floor((old × (L − i) + new × i) / L), L a
   // power of two (32 to 256), so the floor division is an arithmetic shift.

@@ -50,6 +50,10 @@ struct AudioDecoder {
   uint32_t flags;             // kAudioFlagDct
   uint32_t channels;          // 1 or 2
   uint32_t sample_rate;
+  // The inverse transform and the PCM conversion, chosen at open from the instruction sets
+  // the processor has and KORVA_CPU allows (the plain and SSE2 forms give the same bits).
+  void (*transform)(int n, int direction, float* a, int* sizes, float* table);
+  void (*to_pcm)(const float* ch0, const float* ch1, uint32_t n, double scale, int16_t* out);
 };
 
 // Opens a decoder for a track: one 32-byte aligned allocation holds the record and its arrays.

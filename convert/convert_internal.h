@@ -150,6 +150,7 @@ void convert_reference_simd_groups(uint32_t family, GroupConverter out[6]);
 struct ConvertState {
   ConvertCursor cursor;
   bool tables_ready;          // the families are filled
+  uint32_t cpu_generation;    // for this generation of the instruction-set limit
   int32_t simd_supported;     // 0 not asked, 1 yes, -1 no
   bool has_simd;              // the SIMD converters are in use for this copy
   int32_t has_cycle_counter;  // 0 not probed, 1 usable, -1 not

@@ -3,14 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "container/cpu.h"
 #include "convert/convert.h"
 #include "convert/convert_internal.h"
 #include "video/video_decoder.h"
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#define KORVA_X86 1
-#endif
 
 ConversionFamily g_families[kFamilyCount];
 ConvertState g_convert;
@@ -18,15 +15,6 @@ ConvertState g_convert;
 namespace {
 
 void* g_scratch_block;  // from std::malloc; the rows are 32-byte aligned inside it
-
-bool cpu_has_sse2() {
-#if KORVA_X86
-  unsigned a, b, c, d;
-  return __get_cpuid(1, &a, &b, &c, &d) && (d & (1u << 26));
-#else
-  return false;
-#endif
-}
 
 // ---- Duplicate-row methods ------------------------------------------------------------------
 
@@ -137,12 +125,17 @@ inline const uint8_t* offset_or_null(const uint8_t* p, size_t n) { return p ? p 
 
 // ---- Families and converter selection ------------------------------------------------------
 
+// The families, filled from the instruction sets the processor has and KORVA_CPU allows; filled
+// again when that limit changes.
 void convert_init_families() {
-  if (g_convert.tables_ready) return;
+  const uint32_t generation = cpu_generation();
+  if (g_convert.tables_ready && g_convert.cpu_generation == generation) return;
   std::memset(g_families, 0, sizeof g_families);
   convert_init_plain(g_families);
-  g_convert.simd_supported = cpu_has_sse2() && convert_init_sse2(g_families) ? 1 : -1;
-  if (g_convert.simd_supported == 1) convert_init_avx2(g_families);
+  const uint32_t level = cpu_level();
+  g_convert.simd_supported = level >= kCpuSse2 && convert_init_sse2(g_families) ? 1 : -1;
+  if (g_convert.simd_supported == 1 && level >= kCpuAvx2) convert_init_avx2(g_families);
+  g_convert.cpu_generation = generation;
   g_convert.tables_ready = true;
 }
 

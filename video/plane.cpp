@@ -82,6 +82,7 @@ struct PlaneState {
   const uint8_t* ref;
   uint32_t stride;
   uint32_t height;
+  const IdctFunctions* idct;
 };
 
 // A motion-compensated source block, clamped into the reference plane.
@@ -151,9 +152,9 @@ void decode_intra(PlaneState* st, uint8_t* d, ptrdiff_t stride, bool scaled) {
   read_coefficients(&st->r, block);
   uint32_t q = read_bits(&st->r, 4);
   if (scaled)
-    idct_put_scaled(block, IntraQuant[q], d, stride);
+    st->idct->put_scaled(block, IntraQuant[q], d, stride);
   else
-    idct_put(block, IntraQuant[q], d, stride);
+    st->idct->put(block, IntraQuant[q], d, stride);
 }
 
 // The scaled block's sub-kind into the 16 × 16 area at d.
@@ -194,6 +195,7 @@ PlaneResult decode_plane(const PlaneArgs& in) {
   st.ref = a.ref;
   st.stride = a.stride;
   st.height = a.height;
+  st.idct = idct_functions();
   const ptrdiff_t stride = a.stride;
   plane_streams_read_trees(&st.r, &st.ps);
   uint8_t* map_row = a.change_map;
@@ -247,7 +249,7 @@ PlaneResult decode_plane(const PlaneArgs& in) {
           block[0] = int16_t(stream_take16(&st.ps, kStreamInterDc));
           read_coefficients(&st.r, block);
           uint32_t q = read_bits(&st.r, 4);
-          idct_add(block, InterQuant[q], blk, d, stride);
+          st.idct->add(block, InterQuant[q], blk, d, stride);
           break;
         }
         case kBlockPattern:

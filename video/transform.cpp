@@ -13,7 +13,10 @@
 // them on arbitrary input.
 #include "video/transform.h"
 
+#include <atomic>
 #include <cstring>
+
+#include "container/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -865,6 +868,24 @@ void idct_add(const int16_t block[64], const int32_t quant[64], const uint8_t pr
     for (uint32_t u = 0; u < 8; ++u) out[u] = uint8_t(p[u] + s[u]);
     std::memcpy(dst + ptrdiff_t(v) * stride, out, 8);
   });
+}
+
+const IdctFunctions* idct_functions() {
+  static const IdctFunctions kPlain = {idct_put_plain, idct_put_scaled_plain, idct_add_plain};
+  static const IdctFunctions kFast = {idct_put, idct_put_scaled, idct_add};
+#if defined(__SSE2__)
+  static std::atomic<uint32_t> generation{0};
+  static std::atomic<const IdctFunctions*> chosen{&kPlain};
+  const uint32_t g = cpu_generation();
+  if (generation.load(std::memory_order_acquire) != g) {
+    chosen.store(cpu_level() >= kCpuSse2 ? &kFast : &kPlain, std::memory_order_relaxed);
+    generation.store(g, std::memory_order_release);
+  }
+  return chosen.load(std::memory_order_relaxed);
+#else
+  (void)kFast;
+  return &kPlain;
+#endif
 }
 
 // The plain forms.

@@ -50,3 +50,14 @@ void idct_put_scaled_plain(const int16_t block[64], const int32_t quant[64], uin
                            ptrdiff_t stride);
 void idct_add_plain(const int16_t block[64], const int32_t quant[64],
                     const uint8_t prediction[64], uint8_t* dst, ptrdiff_t stride);
+
+// The three as the decoder calls them: the SSE2 forms where the build has them and the
+// instruction-set limit (KORVA_CPU) allows, else the plain ones. Chosen once per generation of
+// the limit; the plane decoder takes the table once per plane.
+struct IdctFunctions {
+  void (*put)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
+  void (*put_scaled)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
+  void (*add)(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64], uint8_t* dst,
+              ptrdiff_t stride);
+};
+const IdctFunctions* idct_functions();

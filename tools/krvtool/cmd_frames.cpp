@@ -28,7 +28,13 @@ const char kUsage[] =
     "  shows, turned back into RGB. --raw writes the surface bytes instead (.raw, top row\n"
     "  first). --double MODE (0..7) overrides the movie's doubling mode, --grey adds grey scale,\n"
     "  --every N writes every Nth frame only. --y4m FILE also writes the decoded pictures as a\n"
-    "  Y4M stream (4:2:0). MOVIE may be FILE|OFFSET.\n";
+    "  Y4M stream (4:2:0). MOVIE may be FILE|OFFSET.\n"
+    "  Rows or columns that a doubling mode never writes hold black for the surface's format, as a\n"
+    "  new surface does: zero bytes for RGB, luma 0 and chroma 128 for YUY2 and UYVY, luma 0 and\n"
+    "  chroma 128 for YV12.\n"
+    "  --cpu plain|sse2|avx2 limits the SIMD code used (as KORVA_CPU does): plain gives the\n"
+    "  integer converters' surfaces; the SIMD converters differ from them only where luma is\n"
+    "  above 235.\n";
 
 bool parse_number(const char* s, uint32_t low, uint32_t high, uint32_t* out) {
   if (!s || !*s) return false;

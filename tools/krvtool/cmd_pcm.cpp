@@ -21,7 +21,9 @@ const char kUsage[] =
     "usage: krvtool pcm MOVIE TRACK OUT.raw\n"
     "  Writes the decoded sound of track TRACK (0-based, in header order) as interleaved\n"
     "  16-bit little-endian samples: every frame's packet in order, from each block the bytes\n"
-    "  the packet's count still asks for. MOVIE may be FILE|OFFSET.\n";
+    "  the packet's count still asks for. MOVIE may be FILE|OFFSET.\n"
+    "  --cpu plain|sse2|avx2 limits the SIMD code used (as KORVA_CPU does); plain gives the\n"
+    "  reference arithmetic.\n";
 
 }  // namespace
 

@@ -15,7 +15,9 @@ const char kUsage[] =
     "  Writes the decoded planes of every frame, in order: luma (width and height rounded up\n"
     "  to 8), first chroma, second chroma (chroma stride x chroma height each), then alpha when\n"
     "  --alpha is given and the movie has it. Planes start zero-filled. --maps prints each\n"
-    "  frame's change map in hex, one map row per group. MOVIE may be FILE|OFFSET.\n";
+    "  frame's change map in hex, one map row per group. MOVIE may be FILE|OFFSET.\n"
+    "  --cpu plain|sse2|avx2 limits the SIMD code used (as KORVA_CPU does); plain gives the\n"
+    "  reference arithmetic.\n";
 
 bool write_rows(FILE* out, const uint8_t* p, uint32_t stride, uint32_t width, uint32_t rows) {
   for (uint32_t y = 0; y < rows; ++y)

@@ -16,7 +16,8 @@ const char kUsage[] =
     "usage: krvtool wav MOVIE TRACK OUT.wav\n"
     "  Writes the decoded sound of track TRACK (0-based, in header order) as a 16-bit PCM WAV\n"
     "  file at the track's sample rate and channel count; the samples are those of\n"
-    "  krvtool pcm. MOVIE may be FILE|OFFSET.\n";
+    "  krvtool pcm. MOVIE may be FILE|OFFSET.\n"
+    "  --cpu plain|sse2|avx2 limits the SIMD code used (as KORVA_CPU does).\n";
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "container/container.h"
+#include "container/cpu.h"
 #include "platform/platform.h"
 #include "video/video_decoder.h"
 #include "tools/krvtool/tool.h"
@@ -85,6 +86,25 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;
+  }
+  // --cpu LEVEL, wherever it stands, limits the SIMD code of every command (as KORVA_CPU does).
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--cpu")) {
+      uint32_t level;
+      if (i + 1 >= argc || !cpu_parse_level(argv[i + 1], &level))
+        return tool_fail("--cpu wants plain, sse2 or avx2");
+      cpu_set_limit(level);
+      ++i;
+      continue;
+    }
+    argv[kept++] = argv[i];
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  if (argc < 2) {
+    usage(stderr);
+    return 1;
   }
   for (const ToolCommand& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);

@@ -3,6 +3,9 @@
 // plain twins of the SIMD converters against the SIMD set.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "container/cpu.h"
 #include "tests/unit/convert/convert_model.h"
 
 namespace {
@@ -68,17 +71,22 @@ void expect_cursor(const ConvertCursor& c, const ConvertCursor& start, uint32_t 
   }
 }
 
-class ConvertersTest : public ::testing::Test {
+class ConvertersTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
+    // Every instruction-set level the processor has, so that each converter set is tested
+    // whole and not only as the tail of a wider one.
+    if (GetParam() > cpu_detected_level()) GTEST_SKIP() << "the processor lacks " << cpu_level_name(GetParam());
+    cpu_set_limit(GetParam());
     convert_init_families();
     build_color_tables(0xFFFFFFFFu);
   }
+  void TearDown() override { cpu_set_limit(kCpuAvx2); }
 };
 
 // Group converters of both sets: units as their group size allows, both phases through the
 // even and odd converters, every destination alignment.
-TEST_F(ConvertersTest, GroupConvertersMatchModel) {
+TEST_P(ConvertersTest, GroupConvertersMatchModel) {
   std::mt19937 rng(7);
   const bool simd = g_convert.simd_supported == 1;
   for (const FamilyCase& fc : kFamilies) {
@@ -123,7 +131,7 @@ TEST_F(ConvertersTest, GroupConvertersMatchModel) {
 // Lone-row and run converters of the eight variants, every width from 1 to 67, both source x
 // parities, every destination alignment, and both answers to whether an odd packed-YUV run
 // may write its whole last pair.
-TEST_F(ConvertersTest, RowAndRunConvertersMatchModel) {
+TEST_P(ConvertersTest, RowAndRunConvertersMatchModel) {
   std::mt19937 rng(11);
   for (const FamilyCase& fc : kFamilies) {
     build_color_tables(fc.code);
@@ -168,7 +176,7 @@ TEST_F(ConvertersTest, RowAndRunConvertersMatchModel) {
 
 // The chroma terms that the SIMD converters compute equal the table entries for every sample,
 // and the tables hold their documented ranges.
-TEST_F(ConvertersTest, TablesFollowTheirRules) {
+TEST_P(ConvertersTest, TablesFollowTheirRules) {
   for (int i = 0; i < 256; ++i) {
     EXPECT_EQ(g_color.luma[i], model::luma(i, false));
     EXPECT_EQ(g_color.blue_cb[i], model::term(66101, i));
@@ -187,5 +195,8 @@ TEST_F(ConvertersTest, TablesFollowTheirRules) {
   EXPECT_EQ(color_field(0, g_color.luma[0] + g_color.blue_cb[0]), 0);
   EXPECT_EQ(color_field(2, 510), 0xF800);
 }
+
+INSTANTIATE_TEST_SUITE_P(Levels, ConvertersTest, ::testing::Values(kCpuPlain, kCpuSse2, kCpuAvx2),
+                         [](const ::testing::TestParamInfo<uint32_t>& i) { return std::string(cpu_level_name(i.param)); });
 
 }  // namespace

@@ -2,6 +2,9 @@
 // destination offsets, alignments and pitches; the changed-block path against the whole one.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "container/cpu.h"
 #include "tests/unit/convert/convert_model.h"
 #include "video/video_decoder.h"
 
@@ -88,21 +91,26 @@ uint32_t flags_for(uint32_t code, uint32_t mode, bool grey, bool swap, bool simd
          (simd ? 0 : kCopyNoSimd);
 }
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
+    // Every instruction-set level the processor has, so that each converter set is tested
+    // whole and not only as the tail of a wider one.
+    if (GetParam() > cpu_detected_level()) GTEST_SKIP() << "the processor lacks " << cpu_level_name(GetParam());
+    cpu_set_limit(GetParam());
     convert_init_families();
     build_color_tables(0xFFFFFFFFu);
   }
   void TearDown() override {
     g_convert.force_split = g_convert.force_dup = 0;
+    cpu_set_limit(kCpuAvx2);
   }
 };
 
 // The whole-rectangle path in every mode with random rectangles, destinations and tuning
 // choices: integer converters on any sample, SIMD converters on samples up to 235 (where the
 // two arithmetics agree) in colour.
-TEST_F(DriverTest, WholeRectangleMatchesModel) {
+TEST_P(DriverTest, WholeRectangleMatchesModel) {
   std::mt19937 rng(3);
   Picture pic(80, 24);
   const bool simd_ok = g_convert.simd_supported == 1;
@@ -147,7 +155,7 @@ TEST_F(DriverTest, WholeRectangleMatchesModel) {
 
 // A frame copied whole and by changed blocks (random maps, some marked blocks unchanged) gives
 // the same surface, over the same previous picture.
-TEST_F(DriverTest, ChangedBlocksMatchWholeCopy) {
+TEST_P(DriverTest, ChangedBlocksMatchWholeCopy) {
   std::mt19937 rng(5);
   Picture pic(96, 64);
   FramePlanes& fp = pic.store.planes;
@@ -193,5 +201,8 @@ TEST_F(DriverTest, ChangedBlocksMatchWholeCopy) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Levels, DriverTest, ::testing::Values(kCpuPlain, kCpuSse2, kCpuAvx2),
+                         [](const ::testing::TestParamInfo<uint32_t>& i) { return std::string(cpu_level_name(i.param)); });
 
 }  // namespace
