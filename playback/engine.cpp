@@ -267,7 +267,12 @@ void movie_next_frame(Movie* m) {
   shared_put(r->engine_busy, 1);
   if (m->played_tracks) sound_pump(m);
   movie_account_blit(m, ms_timer());
-  movie_goto(m, m->current_frame >= m->frame_count ? 1 : m->current_frame + 1);
+  const bool wraps = m->current_frame >= m->frame_count;
+  // Back at frame 1 the movie shows its first frame anew: it is decoded (and timed) again even
+  // when it was the last one decoded, as in a one-frame movie, which would otherwise always be
+  // due and keep the player busy.
+  if (wraps) m->last_decoded = 0;
+  movie_goto(m, wraps ? 1 : m->current_frame + 1);
   shared_put(r->engine_busy, 0);
 }
 

@@ -627,3 +627,29 @@ TEST_F(Engine, PlaybackTimesNeverWrap) {
 }
 
 }  // namespace
+
+namespace {
+
+// A one-frame movie that loops shows its frame anew at its rate: after each step the next one
+// is not due at once.
+TEST_F(Engine, OneFrameMovieLoopsAtItsRate) {
+  SampleMovieSpec s;
+  s.frames = 1;
+  s.audio_rate = 0;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  MovieImage img{bytes.data(), bytes.size()};
+  Movie* m = movie_open(&img, kOpenFromMemory);
+  ASSERT_NE(m, nullptr);
+  for (uint32_t k = 1; k <= 3; ++k) {
+    ASSERT_EQ(movie_do_frame(m), 0u);
+    EXPECT_EQ(m->frames_decoded, k);
+    movie_next_frame(m);
+    EXPECT_EQ(m->current_frame, 1u);
+    EXPECT_EQ(movie_wait(m), 1u);  // the next showing is a frame duration away
+    g_fake_ms += 100;
+    EXPECT_EQ(movie_wait(m), 0u);
+  }
+  movie_close(m);
+}
+
+}  // namespace
