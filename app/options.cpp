@@ -23,11 +23,19 @@ void erase(char* text, size_t at, size_t n) {
   std::memmove(text + at, text + at + n, len - at - n + 1);
 }
 
-// Position of the first "/X" (letter compared case-insensitively), or -1.
+// A name in double quotes is never read as switches: paths with forward slashes (every path
+// on Linux) keep their '/' there.
+inline bool toggles_quote(char c, bool* quoted) {
+  if (c == '"') *quoted = !*quoted;
+  return *quoted;
+}
+
+// Position of the first "/X" (letter compared case-insensitively) outside quotes, or -1.
 ptrdiff_t find_switch(const char* text, char letter) {
   char want = lower(letter);
+  bool quoted = false;
   for (const char* p = text; *p; ++p)
-    if (p[0] == '/' && p[1] && lower(p[1]) == want) return p - text;
+    if (!toggles_quote(*p, &quoted) && p[0] == '/' && p[1] && lower(p[1]) == want) return p - text;
   return -1;
 }
 
@@ -170,14 +178,16 @@ bool options_build_text(OptionsText* t, const char* stored_defaults, const char*
 
 void cancel_switches(char* text) {
   size_t i = 0;
+  bool quoted = false;
   while (text[i]) {
-    if (text[i] != '/' || text[i + 1] != '-') { ++i; continue; }
+    if (toggles_quote(text[i], &quoted) || text[i] != '/' || text[i + 1] != '-') { ++i; continue; }
     if (text[i + 2] == 0) { text[i] = 0; return; }
     const char x = lower(text[i + 2]);
     // Remove every earlier "/X" with its argument.
     size_t j = 0;
+    bool quoted_j = false;
     while (j < i) {
-      if (text[j] == '/' && text[j + 1] && lower(text[j + 1]) == x) {
+      if (!toggles_quote(text[j], &quoted_j) && text[j] == '/' && text[j + 1] && lower(text[j + 1]) == x) {
         size_t k = j + 2;
         if (text[k] == '"') {
           ++k;
@@ -335,7 +345,9 @@ void parse_options(OptionsText* t, const OptionsEnv* env, PlayerOptions* o) {
 
 bool options_wants_help(const OptionsText* t, const PlayerOptions* o) {
   if (o && o->bad_value) return true;
-  if (std::strchr(t->text, '/')) return true;
+  bool quoted = false;
+  for (const char* p = t->text; *p; ++p)
+    if (!toggles_quote(*p, &quoted) && *p == '/') return true;
   for (const char* p = t->text; *p; ++p)
     if (*p != ' ') return false;
   return true;

@@ -171,6 +171,18 @@ TEST(Options, MovieNames) {
   EXPECT_EQ(names("\"my movie.krv\" next"), (std::vector<std::string>{"my movie.krv", "next"}));
   EXPECT_EQ(names("a , b ,c"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(names(""), (std::vector<std::string>{}));
+  // A quoted name keeps its forward slashes: they are not switches, and they leave no '/' for
+  // the help decision; switches around it still count.
+  {
+    OptionsText t;
+    ASSERT_TRUE(options_set_text(&t, "\"/work/lib/m.krv\" /L2 \"/s/x|40\""));
+    PlayerOptions o;
+    parse_options(&t, nullptr, &o);
+    EXPECT_EQ(o.loops, 2);  // the /l inside the first name is no switch
+    EXPECT_FALSE(o.show_summary);
+    EXPECT_FALSE(options_wants_help(&t, &o));
+    EXPECT_EQ(names(t.text), (std::vector<std::string>{"/work/lib/m.krv", "/s/x|40"}));
+  }
 
   struct Case {
     const char* name;
