@@ -1,0 +1,436 @@
+// The player driven through a fake window host, memory surfaces, the capture sound back end and
+// a clock that moves only when the player sleeps: lists, loops and passes, keys, focus, the
+// closing picture, the summary, the error boxes with their exit codes, the update reminder.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/player.h"
+#include "app/player_state.h"
+#include "container/movie.h"
+#include "display/backends/memory_display.h"
+#include "encode/sample_movie.h"
+#include "platform/platform.h"
+#include "playback/timer.h"
+#include "sound/backends/capture.h"
+#include "sound/sound.h"
+
+namespace {
+
+uint64_t g_now = 0;
+bool fake_frequency(uint64_t* f) { *f = 1000; return true; }
+uint64_t fake_counter() { return g_now; }
+uint32_t fake_coarse() { return uint32_t(g_now); }
+const TimerSources kFakeClock = {fake_frequency, fake_counter, fake_coarse};
+
+struct Box {
+  std::string title, text;
+  uint32_t kind;
+  bool owned;
+};
+
+// A window host that records what the player asks of it. Events are scripted: each is tried at
+// every poll and fires once when its condition holds.
+struct FakeHost {
+  PlayerHost host{};
+  MemoryDisplay display{};
+  bool window_open = false, window_shown = false, create_fails = false;
+  int32_t win_x = 0, win_y = 0, win_w = 0, win_h = 0;
+  std::vector<Box> boxes;
+  int32_t answer = kAnswerNo;
+  std::vector<std::string> pages;
+  std::vector<std::string> stats_lines;
+  std::string profile_date = "";  // LastVersionCheckDate ("" = absent)
+  int32_t year = 2002, month = 12, day = 1;
+  uint32_t fills = 0;
+  struct Event {
+    std::function<bool(Player*)> when;
+    std::function<void(Player*)> action;
+    bool done;
+  };
+  std::vector<Event> events;
+  // Frames shown: the movie's current frame number at each copy (recorded by the step hook).
+  uint32_t polls = 0;
+
+  FakeHost() {
+    memory_display_default(&display);
+    host.ctx = this;
+    host.create_window = [](void* c, const PlayerWindowRequest*) -> void* {
+      FakeHost* h = self(c);
+      if (h->create_fails) return nullptr;
+      h->window_open = true;
+      return h;
+    };
+    host.destroy_window = [](void* c) { self(c)->window_open = false; };
+    host.show_window = [](void* c, bool show) { self(c)->window_shown = show; };
+    host.set_window_rect = [](void* c, int32_t x, int32_t y, int32_t w, int32_t h) {
+      FakeHost* f = self(c);
+      f->win_x = x;
+      f->win_y = y;
+      f->win_w = w;
+      f->win_h = h;
+      f->display.window_x = x;
+      f->display.window_y = y;
+    };
+    host.window_position = [](void* c, int32_t* x, int32_t* y) {
+      *x = self(c)->win_x;
+      *y = self(c)->win_y;
+    };
+    host.invalidate = [](void*) {};
+    host.fill_black = [](void* c) { self(c)->fills += 1; };
+    host.measure_text = [](void*, const char*, size_t n, int32_t* w, int32_t* h) {
+      *w = int32_t(6 * n);
+      *h = 14;
+    };
+    host.draw_stats_text = [](void* c, const char* text, int32_t, int32_t, int32_t, int32_t) {
+      self(c)->stats_lines.push_back(text);
+    };
+    host.message_box = [](void* c, const char* title, const char* text, uint32_t kind, bool owned) -> int32_t {
+      FakeHost* h = self(c);
+      h->boxes.push_back({title, text, kind, owned});
+      return kind == kBoxQuestion ? h->answer : kAnswerOk;
+    };
+    host.open_web_page = [](void* c, const char* address) { self(c)->pages.push_back(address); };
+    host.poll = [](void* c, Player* p) -> int32_t {
+      FakeHost* h = self(c);
+      h->polls += 1;
+      if (!h->window_open) return kPollQuit;
+      for (Event& e : h->events) {
+        if (!e.done && e.when(p)) {
+          e.done = true;
+          e.action(p);
+          return kPollHandled;
+        }
+      }
+      return kPollIdle;
+    };
+    host.sleep_ms = [](void*, uint32_t ms) { g_now += ms ? ms : 1; };
+    host.screen_size = [](void* c, int32_t* w, int32_t* h) {
+      *w = self(c)->display.screen_width;
+      *h = self(c)->display.screen_height;
+      return true;
+    };
+    host.local_date = [](void* c, int32_t* y, int32_t* m, int32_t* d) {
+      *y = self(c)->year;
+      *m = self(c)->month;
+      *d = self(c)->day;
+    };
+    host.profile_read = [](void* c, const char* key, const char* fallback, char* out, size_t cap) -> size_t {
+      FakeHost* h = self(c);
+      std::string v = (!std::strcmp(key, "LastVersionCheckDate") && !h->profile_date.empty()) ? h->profile_date
+                                                                                               : fallback;
+      std::snprintf(out, cap, "%s", v.c_str());
+      return std::strlen(out);
+    };
+    host.profile_write = [](void* c, const char* key, const char* value) {
+      if (!std::strcmp(key, "LastVersionCheckDate")) self(c)->profile_date = value;
+    };
+    host.sound_provider = [](void*, bool) -> sound_provider_fn { return capture_provider; };
+    host.display = &kMemoryDisplay;
+    host.display_context = &display;
+  }
+  static FakeHost* self(void* c) { return static_cast<FakeHost*>(c); }
+
+  void on(std::function<bool(Player*)> when, std::function<void(Player*)> action) {
+    events.push_back({std::move(when), std::move(action), false});
+  }
+  int run(const std::string& command_line) {
+    return player_main(&host, nullptr, command_line.c_str());
+  }
+  bool has_box(const char* title) const {
+    for (const Box& b : boxes)
+      if (b.title == title) return true;
+    return false;
+  }
+  const Box* box(const char* title) const {
+    for (const Box& b : boxes)
+      if (b.title == title) return &b;
+    return nullptr;
+  }
+};
+
+// Names are quoted as the Linux front end quotes them: their slashes are no switches.
+std::string quote(const std::string& name) { return "\"" + name + "\""; }
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_now = 0;
+    timer_install_sources(&kFakeClock);
+    ms_timer();
+    sound_reset_system();
+    CaptureConfig c;
+    capture_default_config(&c);
+    c.realtime = 0;
+    capture_configure(&c);
+  }
+  void TearDown() override {
+    timer_install_sources(nullptr);
+    sound_reset_system();
+  }
+  static std::string movie(const char* name, uint32_t frames, bool sound = false) {
+    SampleMovieSpec s;
+    s.frames = frames;
+    s.width = 64;
+    s.height = 48;
+    if (!sound) s.audio_rate = 0;
+    std::vector<uint8_t> bytes = sample_movie_write(s);
+    std::string path = std::string(KORVA_TEST_TMP) + "/" + name;
+    EXPECT_TRUE(platform_file_write_all(path.c_str(), bytes.data(), bytes.size()));
+    return quote(path);
+  }
+};
+
+// Counts the frames decoded per movie through the summary of each and the loops.
+uint32_t frames_played(const FakeHost& h) {
+  const Box* b = h.box("Korva Playback Summary");
+  if (!b) return 0;
+  const size_t at = b->text.find("Total frames played: ");
+  return at == std::string::npos ? 0 : uint32_t(std::stoul(b->text.substr(at + 21)));
+}
+
+TEST_F(PlayerTest, PlaysToTheEndThroughTheClosingPicture) {
+  const std::string m = movie("p1.krv", 12);
+  FakeHost h;
+  const uint32_t t0 = ms_timer();
+  EXPECT_EQ(h.run(m + " /S"), 0);
+  EXPECT_FALSE(h.window_open);
+  // 12 frames at 10 a second, then 2250 ms of closing picture.
+  EXPECT_GE(ms_timer() - t0, 1100u + 2250u);
+  EXPECT_LE(ms_timer() - t0, 1300u + 2400u);
+  EXPECT_EQ(frames_played(h), 12u);
+  const Box* b = h.box("Korva Playback Summary");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->kind, uint32_t(kBoxInformation));
+  EXPECT_NE(b->text.find("Blitting style: DirectDraw primary surface"), std::string::npos);
+  EXPECT_EQ(h.boxes.size(), 1u);  // no update question: the date is within two months of the build
+}
+
+TEST_F(PlayerTest, ListsLoopsAndPasses) {
+  const std::string a = movie("la.krv", 5), b = movie("lb.krv", 7);
+  struct Case {
+    std::string line;
+    uint32_t frames, opens;
+  };
+  const Case kCases[] = {
+      {a + " /S /L2", 10, 1},          // one movie twice, in one open
+      {a + " " + b + " /S /L2", 7, 4},  // a list twice: the summary is of the last movie played
+      {a + " " + b + " /S", 7, 2},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    FakeHost h;
+    // Every open decodes its frame 1 once (a loop inside one open goes on counting).
+    uint32_t opens = 0;
+    bool counted = false;
+    h.on([&](Player* p) {
+      const bool first = p->movie && !p->closing_shown && p->movie->frames_decoded == 1;
+      if (first && !counted) ++opens;
+      counted = first;
+      return false;
+    }, [](Player*) {});
+    EXPECT_EQ(h.run(c.line), 0);
+    EXPECT_EQ(frames_played(h), c.frames);
+    EXPECT_EQ(opens, c.opens);
+  }
+}
+
+TEST_F(PlayerTest, SpaceHoldsThePictureAndEnterStepsOneFrame) {
+  const std::string m = movie("keys.krv", 30);
+  FakeHost h;
+  uint32_t held_at = 0, after_enter = 0, later = 0;
+  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 5; }, [](Player* p) { player_on_char(p, 32); });
+  // While paused the clock runs on, the frame does not.
+  h.on([&](Player*) { return g_now > 3000; }, [&](Player* p) {
+    held_at = p->movie->frames_decoded;
+    player_on_char(p, 13);
+  });
+  h.on([&](Player*) { return g_now > 4000; }, [&](Player* p) {
+    after_enter = p->movie->frames_decoded;
+    player_on_char(p, 32);  // resume
+  });
+  h.on([&](Player* p) { return g_now > 4500 && !p->closing_shown; }, [&](Player* p) {
+    later = p->movie->frames_decoded;
+    player_on_char(p, 27);
+  });
+  EXPECT_EQ(h.run(m + " /J"), 0);
+  EXPECT_EQ(held_at, 5u);
+  EXPECT_EQ(after_enter, 6u);
+  EXPECT_GT(later, 8u);
+  EXPECT_LT(later, 30u);
+}
+
+TEST_F(PlayerTest, FocusLossPausesUnlessKeepPlaying) {
+  const std::string m = movie("focus.krv", 40);
+  for (bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    FakeHost h;
+    const uint64_t start = g_now;
+    uint32_t at_loss = 0, at_check = 0;
+    h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 3; }, [&](Player* p) {
+      at_loss = p->movie->frames_decoded;
+      player_on_focus(p, false);
+    });
+    h.on([&](Player*) { return g_now > start + 2000; }, [&](Player* p) {
+      at_check = p->movie->frames_decoded;
+      player_on_focus(p, true);
+      player_on_char(p, 27);
+    });
+    EXPECT_EQ(h.run(m + (keep ? " /J" : "")), 0);
+    if (keep) {
+      EXPECT_GT(at_check, at_loss + 10);
+    } else {
+      EXPECT_LE(at_check, at_loss + 1);
+    }
+  }
+}
+
+TEST_F(PlayerTest, EscapeEndsThroughTheClosingPictureWithASummaryOfThatMoment) {
+  const std::string m = movie("esc.krv", 50);
+  FakeHost h;
+  uint32_t closing_from = 0;
+  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 8; }, [](Player* p) { player_on_char(p, 27); });
+  h.on([](Player* p) { return p->closing_shown; }, [&](Player*) { closing_from = uint32_t(g_now); });
+  h.on([](Player* p) { return p->closing_shown; }, [&](Player* p) { player_on_mouse_up(p); });
+  EXPECT_EQ(h.run(m + " /S"), 0);
+  EXPECT_EQ(frames_played(h), 8u);
+  EXPECT_GE(uint32_t(g_now) - closing_from, 2250u);
+  ASSERT_EQ(h.pages.size(), 1u);
+  EXPECT_EQ(h.pages[0], kClosingWebAddress);
+
+  // Escape during the closing picture ends at once.
+  FakeHost h2;
+  h2.on([](Player* p) { return p->closing_shown; }, [&](Player* p) {
+    closing_from = uint32_t(g_now);
+    player_on_char(p, 27);
+  });
+  EXPECT_EQ(h2.run(movie("esc2.krv", 2)), 0);
+  EXPECT_LT(uint32_t(g_now) - closing_from, 100u);
+}
+
+TEST_F(PlayerTest, ErrorsShowABoxAndExitWithOne) {
+  const std::string m = movie("err.krv", 3);
+  std::vector<uint8_t> wrapped(100, 'x');
+  {
+    std::vector<uint8_t> bytes;
+    SampleMovieSpec s;
+    s.frames = 3;
+    s.audio_rate = 0;
+    bytes = sample_movie_write(s);
+    wrapped.insert(wrapped.end(), bytes.begin(), bytes.end());
+  }
+  const std::string inside = std::string(KORVA_TEST_TMP) + "/inside.bin";
+  ASSERT_TRUE(platform_file_write_all(inside.c_str(), wrapped.data(), wrapped.size()));
+  struct Case {
+    std::string line;
+    const char* title;
+    const char* text;
+    int code;
+  };
+  const Case kCases[] = {
+      {quote("/nonexistent/movie.krv"), "Korva Error", "Error opening file.", 1},
+      {quote("/nonexistent/x|100"), "Korva Error", "Error opening file.", 1},
+      {quote(inside + "|100"), nullptr, nullptr, 0},  // a movie inside another file plays
+      {m + " /Y", "Korva Video Player Help", nullptr, 1},
+      {"", "Korva Video Player Help", nullptr, 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    FakeHost h;
+    EXPECT_EQ(h.run(c.line), c.code);
+    EXPECT_FALSE(h.window_open);
+    if (!c.title) {
+      EXPECT_TRUE(h.boxes.empty());
+      continue;
+    }
+    const Box* b = h.box(c.title);
+    ASSERT_NE(b, nullptr);
+    EXPECT_FALSE(b->owned);
+    if (c.text) {
+      EXPECT_EQ(b->text, c.text);
+    }
+  }
+  FakeHost no_window;
+  no_window.create_fails = true;
+  EXPECT_EQ(no_window.run(m), 1);
+  ASSERT_TRUE(no_window.has_box("Windows"));
+  EXPECT_EQ(no_window.box("Windows")->text, "Error creating window.");
+  FakeHost no_surface;
+  no_surface.display.styles = 0;
+  EXPECT_EQ(no_surface.run(m), 1);
+  ASSERT_TRUE(no_surface.has_box("Korva Error"));
+  EXPECT_EQ(no_surface.box("Korva Error")->text, "No capable blitting style available.");
+}
+
+TEST_F(PlayerTest, StatisticsLineAboveThePicture) {
+  const std::string m = movie("stats.krv", 4);
+  FakeHost h;
+  EXPECT_EQ(h.run(m + " /Q /X100 /Y50"), 0);
+  // The line is 6 × 100 + 8 wide, the window 64 wide: the picture moves right by half the
+  // difference in steps of 4, and down by the line.
+  ASSERT_EQ(h.stats_lines.size(), 4u);
+  EXPECT_EQ(h.stats_lines[0].rfind("Fr: 1, FPS: ", 0), 0u);
+  EXPECT_EQ(h.stats_lines[3].rfind("Fr: 4, ", 0), 0u);
+}
+
+struct DateCase {
+  int32_t y, m, d;
+  const char* last;  // "" = absent
+  bool asks;
+};
+
+TEST_F(PlayerTest, UpdateReminder) {
+  const DateCase kCases[] = {
+      {2003, 1, 17, "", false},           // less than two months after the build
+      {2003, 1, 19, "", true},            // two months and a day: a fresh profile asks
+      {2010, 6, 10, "2010-06-09", false},  // asked yesterday
+      {2010, 6, 10, "2010-06-02", true},   // eight days ago
+      {2010, 3, 5, "2010-02-28", false},   // a week ago is 28 February (day 5 + 23)
+      {2010, 3, 5, "2010-02-27", true},
+      {2010, 1, 5, "2009-12-28", false},   // and on 5 January, 28 December
+      {2010, 1, 5, "2009-12-27", true},
+  };
+  const std::string m = movie("upd.krv", 2);
+  for (const DateCase& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.y << "-" << c.m << "-" << c.d << " last " << c.last);
+    FakeHost h;
+    h.year = c.y;
+    h.month = c.m;
+    h.day = c.d;
+    h.profile_date = c.last;
+    EXPECT_EQ(h.run(m), 0);
+    EXPECT_EQ(h.has_box("New version check..."), c.asks);
+    if (c.asks) {
+      EXPECT_TRUE(h.box("New version check...")->owned);
+      char today[16];
+      std::snprintf(today, sizeof today, "%04d-%02d-%02d", c.y, c.m, c.d);
+      EXPECT_EQ(h.profile_date, today);  // stored whatever the answer
+      // The next start within the week asks nothing.
+      FakeHost again;
+      again.year = c.y;
+      again.month = c.m;
+      again.day = c.d;
+      again.profile_date = h.profile_date;
+      EXPECT_EQ(again.run(m), 0);
+      EXPECT_FALSE(again.has_box("New version check..."));
+    }
+  }
+  // Yes opens the version page and ends with 1; a movie of the own executable never asks.
+  FakeHost yes;
+  yes.year = 2011;
+  yes.answer = kAnswerYes;
+  EXPECT_EQ(yes.run(m), 1);
+  ASSERT_EQ(yes.pages.size(), 1u);
+  EXPECT_NE(yes.pages[0].find("/scripts/korvaver.asp?ver=1.5q"), std::string::npos);
+  EXPECT_FALSE(yes.window_open);
+  FakeHost own;
+  own.year = 2011;
+  own.run(":1000000000");
+  EXPECT_FALSE(own.has_box("New version check..."));
+  ASSERT_TRUE(own.has_box("Korva Error"));
+}
+
+}  // namespace

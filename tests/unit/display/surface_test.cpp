@@ -1,0 +1,191 @@
+// The surface layer on the memory display system: the automatic order and its error texts,
+// output sizes and the stretch they need, window alignment, blit rectangles, clearing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "display/backends/memory_display.h"
+#include "display/backends/memory_surface.h"
+#include "display/surface.h"
+
+namespace {
+
+class SurfaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    memory_display_default(&d);
+    surface_use_system(&kMemoryDisplay, &d);
+  }
+  void TearDown() override { surface_use_system(nullptr, nullptr); }
+  MemoryDisplay d;
+};
+
+TEST_F(SurfaceTest, AutomaticOrderAndErrorTexts) {
+  struct Case {
+    uint32_t styles, flags;
+    int32_t bits;
+    uint32_t style;  // 0: the open fails
+    const char* error;
+  };
+  const Case kCases[] = {
+      {0x7FE, 0, 32, 1, ""},
+      {0x7FC, 0, 32, 2, ""},                        // no screen surface: the DIB section
+      {0x7FE, 0x40000000, 32, 2, ""},               // a stretch skips the screen surface
+      {0x400, 0, 32, 10, ""},
+      {0x400, 9, 32, 0, "No capable blitting style available."},  // a requested style fails
+      {0, 0, 32, 0, "No capable blitting style available."},
+      {0, 0, 8, 0, "256 color mode not supported."},
+      {0x7FE, 11, 32, 0, "No capable blitting style available."},  // no style 11
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.styles << " " << c.flags);
+    d.styles = c.styles;
+    d.screen_bits = c.bits;
+    Surface* s = surface_open(nullptr, 64, 48, c.flags);
+    EXPECT_EQ(s ? s->style : 0u, c.style);
+    if (s) {
+      EXPECT_STREQ(surface_description(s), surface_style_description(c.style));
+      EXPECT_EQ(s->window_width, 64);
+    } else {
+      EXPECT_STREQ(surface_last_error(), c.error);
+    }
+    surface_close(s);
+  }
+  EXPECT_EQ(surface_open(nullptr, 0, 48, 0), nullptr);
+  EXPECT_STREQ(surface_style_description(2), "DIB Section");
+  EXPECT_STREQ(surface_style_description(10), "DirectDraw RGB off-screen system surface");
+}
+
+TEST_F(SurfaceTest, OutputSizeNeedsTheMatchingAbility) {
+  struct Case {
+    uint32_t style, abilities;
+    int32_t w, h;
+    uint32_t result;
+    int32_t out_w, out_h;
+  };
+  const Case kCases[] = {
+      {1, 0, 0, 0, 0, 64, 48},                 // the screen size on the screen surface: refused
+      {1, 0, 64, 48, 1, 64, 48},
+      {2, 0, 128, 96, 1, 128, 96},             // the DIB section stretches anything
+      {2, 0, 0, 0, 1, 1024, 768},
+      {9, kStretchHeightIntUp, 64, 96, 1, 64, 96},  // exactly twice the height: integer enlargement
+      {9, kStretchHeightUp, 64, 96, 0, 64, 48},
+      {9, kStretchWidthIntDown | kStretchWidthDown, 32, 48, 1, 32, 48},
+      {9, kStretchWidthDown, 32, 48, 0, 64, 48},
+      {9, kStretchWidthDown, 40, 48, 1, 40, 48},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.style << " " << c.w << "x" << c.h);
+    d.blit_abilities = c.abilities;
+    d.frame_width = 8;
+    d.frame_height = 30;
+    Surface* s = surface_open(nullptr, 64, 48, c.style);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(surface_set_output_size(c.w, s, c.h), c.result);
+    EXPECT_EQ(s->output_width, c.out_w);
+    EXPECT_EQ(s->output_height, c.out_h);
+    EXPECT_EQ(s->window_width, 8 + c.out_w);
+    EXPECT_EQ(s->window_height, 30 + c.out_h);
+    surface_close(s);
+  }
+}
+
+TEST_F(SurfaceTest, PlacementAndBlitRectangles) {
+  d.client_x = 0;
+  d.window_x = 300;
+  d.window_y = 200;
+  for (int32_t bits : {32, 24, 16}) {
+    d.screen_bits = bits;
+    Surface* s = surface_open(nullptr, 64, 48, 2);
+    ASSERT_NE(s, nullptr);
+    int32_t x = 3, y = 7;
+    surface_fit_position(&x, s, &y);
+    EXPECT_EQ(x, bits == 24 ? 8 : 4) << bits;
+    EXPECT_EQ(y, 7);
+    x = -3;  // rounded up too
+    surface_fit_position(&x, s, nullptr);
+    EXPECT_EQ(x, bits == 32 ? -2 : 0);
+    surface_close(s);
+  }
+  // The screen surface stays on the screen.
+  d.screen_bits = 32;
+  Surface* p = surface_open(nullptr, 64, 48, 1);
+  int32_t x = 1000, y = 760;
+  surface_fit_position(&x, p, &y);
+  EXPECT_EQ(x, 1024 - 64);
+  EXPECT_EQ(y, 768 - 48);
+  surface_close(p);
+
+  Surface* s = surface_open(nullptr, 64, 48, 2);
+  surface_set_position(5, s, 6);
+  EXPECT_EQ(s->picture_screen_x, 305);
+  EXPECT_EQ(s->picture_screen_y, 206);
+  EXPECT_TRUE(s->flags & kSurfaceCopyWhole);  // a move asks for a whole copy
+  ASSERT_TRUE(surface_lock(s));
+  EXPECT_TRUE(surface_unlock(s));
+  EXPECT_FALSE(s->flags & kSurfaceCopyWhole);
+  EXPECT_EQ(s->buffer, nullptr);
+  // Shown at twice the size, a 10 x 10 rectangle at (8, 8) lands at (16, 16) + the picture's
+  // position, 20 x 20.
+  surface_set_output_size(128, s, 96);
+  SurfaceBlitRect seen[8] = {};
+  static SurfaceBlitRect* out;
+  static uint32_t out_count;
+  static bool out_whole;
+  out = seen;
+  s->kind.blit = [](Surface*, const SurfaceBlitRect* r, uint32_t n, bool whole) {
+    std::memcpy(out, r, n * sizeof *r);
+    out_count = n;
+    out_whole = whole;
+  };
+  const MovieRect r = {8, 8, 10, 10};
+  surface_blit(s, &r, 1);
+  EXPECT_EQ(out_count, 1u);
+  EXPECT_FALSE(out_whole);
+  EXPECT_EQ(seen[0].dst.left, 5 + 16);
+  EXPECT_EQ(seen[0].dst.top, 6 + 16);
+  EXPECT_EQ(seen[0].dst.width, 20);
+  EXPECT_EQ(seen[0].dst.height, 20);
+  surface_blit(s, nullptr, 1);
+  EXPECT_TRUE(out_whole);
+  EXPECT_EQ(seen[0].dst.width, 128);
+  out_count = 0;
+  surface_blit(s, &r, 0);
+  EXPECT_EQ(out_count, 0u);
+  surface_close(s);
+}
+
+TEST_F(SurfaceTest, BlackForEveryFormat) {
+  struct Case {
+    uint32_t code, width, rows;
+    std::vector<uint8_t> row;  // the first row's bytes
+  };
+  const Case kCases[] = {
+      {3, 2, 2, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {13, 5, 1, {0, 0x80, 0, 0x80, 0, 0x80, 0, 0x80, 0, 0x80}},  // two pairs and the odd 0x8000
+      {14, 3, 1, {0x80, 0, 0x80, 0, 0x80, 0}},
+      {15, 4, 2, {16, 16, 16, 16}},
+  };
+  for (const Case& c : kCases) {
+    std::vector<uint8_t> mem(64, 0xCC);
+    surface_fill_black(mem.data(), 16, c.width, c.rows, c.code, 4);
+    EXPECT_EQ(std::vector<uint8_t>(mem.begin(), mem.begin() + c.row.size()), c.row) << c.code;
+    EXPECT_EQ(mem[c.row.size()], 0xCC) << c.code;  // nothing past the row
+    if (c.code == 15) {
+      // Chroma directly after the luma rows: 2 planes of 1 row of 2 bytes, 8 apart.
+      EXPECT_EQ(mem[32], 128);
+      EXPECT_EQ(mem[33], 128);
+      EXPECT_EQ(mem[34], 0xCC);
+      EXPECT_EQ(mem[40], 128);
+    }
+  }
+  int32_t seq[3];
+  ASSERT_EQ(surface_depth_sequence(1, seq), 3u);
+  EXPECT_EQ(seq[0], 16);
+  EXPECT_EQ(seq[2], 24);
+  ASSERT_EQ(surface_depth_sequence(3, seq), 2u);
+  EXPECT_EQ(surface_depth_sequence(16, seq), 1u);
+}
+
+}  // namespace
