@@ -3,6 +3,7 @@
 //
 // Every unpack works inside each 128-bit half, so the halves hold pixels 0..15 and 16..31 of
 // the step until the stores put the four quarter rows back in order.
+#include "container/cpu.h"
 #include "convert/convert_internal.h"
 
 #if (defined(__i386__) || defined(__x86_64__)) && (defined(__GNUC__) || defined(__clang__))
@@ -111,7 +112,7 @@ KORVA_AVX2 void groups32(ConvertCursor* c, uint32_t units) {
 }  // namespace
 
 bool convert_init_avx2(ConversionFamily* f) {
-  if (!__builtin_cpu_supports("avx2")) return false;
+  if (cpu_level() < kCpuAvx2) return false;  // the processor lacks it, or KORVA_CPU forbids it
   const convert_groups_fn even[4] = {groups32<0, false>, groups32<1, false>, groups32<2, false>, groups32<3, false>};
   const convert_groups_fn odd[4] = {groups32<0, true>, groups32<1, true>, groups32<2, true>, groups32<3, true>};
   static_assert(kFamilyBgr32 == 0 && kFamilyRgb32 == 1 && kFamilyBgra32 == 2 && kFamilyRgba32 == 3);

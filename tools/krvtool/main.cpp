@@ -1,6 +1,7 @@
 // krvtool: inspection and export of .krv movies.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "container/container.h"
@@ -31,6 +32,7 @@ const ToolCommand kCommands[] = {
 void usage(FILE* out) {
   std::fprintf(out, "usage: krvtool COMMAND [ARGS]   (krvtool COMMAND --help for details)\n\ncommands:\n");
   for (const ToolCommand& c : kCommands) std::fprintf(out, "  %s\n", c.summary);
+  std::fprintf(out, "\nwith any command: --cpu plain|sse2|avx2  limits the SIMD code used (as KORVA_CPU does)\n");
 }
 
 }  // namespace
@@ -87,13 +89,19 @@ int main(int argc, char** argv) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;
   }
+  // The library ignores a KORVA_CPU it does not know (no limit); say so here, where a person reads.
+  const char* env_cpu = std::getenv("KORVA_CPU");
+  uint32_t env_level;
+  if (env_cpu && *env_cpu && !cpu_parse_level(env_cpu, &env_level))
+    std::fprintf(stderr, "krvtool: KORVA_CPU='%s' is not plain, sse2 or avx2; ignored\n", env_cpu);
   // --cpu LEVEL, wherever it stands, limits the SIMD code of every command (as KORVA_CPU does).
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--cpu")) {
       uint32_t level;
-      if (i + 1 >= argc || !cpu_parse_level(argv[i + 1], &level))
-        return tool_fail("--cpu wants plain, sse2 or avx2");
+      if (i + 1 >= argc) return tool_fail("--cpu wants a level: plain, sse2 or avx2");
+      if (!cpu_parse_level(argv[i + 1], &level))
+        return tool_fail("--cpu wants plain, sse2 or avx2, not '%s'", argv[i + 1]);
       cpu_set_limit(level);
       ++i;
       continue;

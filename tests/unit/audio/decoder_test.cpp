@@ -11,6 +11,8 @@
 #include "audio/audio_bits.h"
 #include "audio/audio_decoder.h"
 #include "audio/audio_transform.h"
+#include "audio/audio_convert.h"
+#include "container/cpu.h"
 #include "encode/audio_writer.h"
 
 namespace {
@@ -254,6 +256,60 @@ TEST(AudioDecoder, BlocksDecodeToTheTransformOfTheirCodes) {
         EXPECT_EQ(decode(d.get(), block, &used), want) << rate << " " << channels << " " << dct;
         EXPECT_EQ(used, block.size());
       }
+}
+
+// Every instruction-set level the processor has decodes the same bits (random blocks, so the
+// cross-fade of each block with the one before is compared too), and the decoder takes the
+// transform and the conversion that the level allows.
+TEST(AudioDecoder, EveryLevelDecodesTheSameBits) {
+  struct SetUp {
+    uint32_t rate, channels;
+    bool dct;
+  };
+  const SetUp setups[] = {{22050, 1, true}, {44100, 2, true}, {44100, 2, false}, {8000, 1, false}};
+  for (const SetUp& s : setups) {
+    std::mt19937 rng(s.rate + s.channels);
+    std::vector<std::vector<uint8_t>> blocks;
+    {
+      DecoderPtr layout = open(s.rate, s.channels, s.dct);
+      ASSERT_TRUE(layout);
+      for (int i = 0; i < 3; ++i) {
+        AudioChannelCodes ch[2];
+        for (uint32_t c = 0; c < layout->coded_channels; ++c) {
+          ch[c].x0 = float(int(rng() % 20001) - 10000) / 4;
+          ch[c].x1 = float(int(rng() % 2001) - 1000) / 8;
+          for (uint32_t b = 0; b < layout->band_count; ++b) ch[c].band_codes[b] = uint8_t(rng() % 80);
+          ch[c].coefficients.assign(layout->transform_length, 0);
+          for (uint32_t j = 2; j < layout->transform_length; ++j)
+            ch[c].coefficients[j] = rng() % 4 ? 0 : int32_t(rng() % 4001) - 2000;
+        }
+        blocks.push_back(audio_write_block(layout.get(), ch));
+      }
+    }
+    std::vector<int16_t> reference;
+    for (uint32_t level = kCpuPlain; level <= cpu_detected_level(); ++level) {
+      cpu_set_limit(level);
+      DecoderPtr d = open(s.rate, s.channels, s.dct);
+      ASSERT_TRUE(d);
+#if defined(AUDIO_HAVE_SSE2)
+      const auto to_pcm = level >= kCpuSse2 ? audio_to_pcm_sse2 : audio_to_pcm_plain;
+#else
+      const auto to_pcm = audio_to_pcm_plain;
+#endif
+      EXPECT_TRUE(d->to_pcm == to_pcm) << cpu_level_name(level);
+      EXPECT_TRUE(d->transform == (s.dct ? (level >= kCpuSse2 ? audio_dct : audio_dct_plain)
+                                          : (level >= kCpuSse2 ? audio_rdft : audio_rdft_plain)))
+          << cpu_level_name(level);
+      std::vector<int16_t> pcm;
+      for (const std::vector<uint8_t>& b : blocks) {
+        const std::vector<int16_t> one = decode(d.get(), b);
+        pcm.insert(pcm.end(), one.begin(), one.end());
+      }
+      if (level == kCpuPlain) reference = pcm;
+      EXPECT_EQ(pcm, reference) << s.rate << " " << s.channels << " " << s.dct << " at " << cpu_level_name(level);
+    }
+    cpu_set_limit(kCpuAvx2);
+  }
 }
 
 TEST(AudioDecoder, RoundingClampAndCrossFade) {

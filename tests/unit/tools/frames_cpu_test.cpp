@@ -115,6 +115,62 @@ TEST(FramesTool, CpuLevelsAgainstTheIntegerModel) {
     EXPECT_GT(differing, 0u);  // the difference is real, and where it is documented
   }
   EXPECT_NE(run(tmp("../krvtool") + " frames " + movie + " " + tmp("cpu_x") + " --format 3 --cpu mmx 2> /dev/null"), 0);
+  EXPECT_NE(run(tmp("../krvtool") + " frames " + movie + " " + tmp("cpu_x") + " --format 3 --cpu 2> /dev/null"), 0);
+
+  // KORVA_CPU does what --cpu does; --cpu may stand before the command and wins over KORVA_CPU;
+  // a KORVA_CPU the library does not know limits nothing (krvtool only warns).
+  const std::string top = cpu_level_name(cpu_detected_level());
+  struct Variant {
+    std::string env, before;
+    const char* after;
+    uint32_t level;
+  };
+  const Variant variants[] = {
+      {"KORVA_CPU=plain", "", "", kCpuPlain},
+      {"", "--cpu plain", "", kCpuPlain},
+      {"KORVA_CPU=plain", "", " --cpu ", cpu_detected_level()},
+      {"KORVA_CPU=mmx", "", "", cpu_detected_level()},
+      {"KORVA_CPU=", "", "", cpu_detected_level()},
+  };
+  for (const Variant& va : variants) {
+    const std::string dir = tmp("cpu_variant");
+    const std::string after = *va.after ? std::string(va.after) + top : std::string();
+    const std::string command = "env " + (va.env.empty() ? std::string("-u KORVA_CPU") : va.env) + " " +
+                                tmp("../krvtool") + " " + va.before + " frames " + movie + " " + dir +
+                                " --format 3 --raw" + after + " > /dev/null 2> " + tmp("cpu_variant.err");
+    SCOPED_TRACE(command);
+    ASSERT_EQ(run("rm -rf " + dir + " && mkdir -p " + dir), 0);
+    ASSERT_EQ(run(command), 0);
+    const std::vector<uint8_t> err = read_all(tmp("cpu_variant.err"));
+    EXPECT_EQ(err.empty(), va.env != "KORVA_CPU=mmx") << std::string(err.begin(), err.end());
+    for (uint32_t i = 0; i < s.frames; ++i) {
+      char name[64];
+      std::snprintf(name, sizeof name, "/frame_%06u.raw", i);
+      EXPECT_EQ(read_all(dir + name), read_all(tmp(std::string("cpu_") + cpu_level_name(va.level)) + name))
+          << "frame " << i;
+    }
+  }
+}
+
+// The sound of a movie is the same at every level (krvtool pcm).
+TEST(FramesTool, SoundIsTheSameAtEveryLevel) {
+  SampleMovieSpec s;
+  s.frames = 6;
+  s.audio_channels = 2;
+  const std::vector<uint8_t> bytes = sample_movie_write(s);
+  ASSERT_FALSE(bytes.empty());
+  const std::string movie = tmp("cpu_sound.krv");
+  ASSERT_TRUE(platform_file_write_all(movie.c_str(), bytes.data(), bytes.size()));
+  std::vector<uint8_t> reference;
+  for (uint32_t level = kCpuPlain; level <= cpu_detected_level(); ++level) {
+    SCOPED_TRACE(cpu_level_name(level));
+    const std::string out = tmp(std::string("cpu_sound_") + cpu_level_name(level) + ".raw");
+    ASSERT_EQ(run(tmp("../krvtool") + " pcm " + movie + " 0 " + out + " --cpu " + cpu_level_name(level) + " > /dev/null"), 0);
+    const std::vector<uint8_t> pcm = read_all(out);
+    if (level == kCpuPlain) reference = pcm;
+    ASSERT_GT(pcm.size(), 1000u);
+    EXPECT_EQ(pcm, reference);
+  }
 }
 
 }  // namespace

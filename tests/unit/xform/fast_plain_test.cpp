@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "container/cpu.h"
 #include "encode/video_transform_writer.h"
 #include "video/transform.h"
 #include "xform_util.h"
@@ -174,6 +175,25 @@ TEST(FastPlain, TransformsOnRandomBlocks) {
     idct_put_scaled_plain(block, quant, d.data(), stride);
     ASSERT_EQ(c, d) << "scaled, iteration " << iter;
   }
+}
+
+// The decoder's table of transforms follows the instruction-set limit: the plain forms at
+// plain, the fast (SSE2) forms from sse2 up where the build has them; the table is filled again
+// after each change of the limit.
+TEST(FastPlain, TransformTableFollowsTheLimit) {
+  for (uint32_t limit : {kCpuAvx2, kCpuPlain, kCpuSse2, kCpuPlain, kCpuAvx2}) {
+    cpu_set_limit(limit);
+#if defined(__SSE2__)
+    const bool fast = cpu_level() >= kCpuSse2;
+#else
+    const bool fast = false;
+#endif
+    const IdctFunctions* f = idct_functions();
+    EXPECT_TRUE(f->put == (fast ? idct_put : idct_put_plain)) << cpu_level_name(limit);
+    EXPECT_TRUE(f->put_scaled == (fast ? idct_put_scaled : idct_put_scaled_plain)) << cpu_level_name(limit);
+    EXPECT_TRUE(f->add == (fast ? idct_add : idct_add_plain)) << cpu_level_name(limit);
+  }
+  cpu_set_limit(kCpuAvx2);
 }
 
 }  // namespace
