@@ -381,7 +381,7 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
   // 4. The window.
   p->no_fill = true;
   const PlayerWindowRequest request = {"Korva Video Player", "KorvaWin", p->o.window_style, p->o.topmost != 0,
-                                       p->o.hide_cursor, p->o.parent_window};
+                                       p->o.hide_cursor, p->o.black_screen, p->o.parent_window};
   p->window = host->create_window(host->ctx, &request);
   if (!p->window) {
     box(p, "Windows", "Error creating window.", kBoxError);

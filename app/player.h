@@ -26,6 +26,7 @@ struct PlayerWindowRequest {
   int32_t window_style;     // 0 with caption, 1 frame without caption, 2 nothing (/I2, /R)
   bool topmost;             // /I1xx
   bool hide_cursor;         // /C: the transparent cursor
+  bool black_screen;        // /R: the window covers the screen (its frame lies outside)
   int32_t parent_window;
 };
 

@@ -44,3 +44,16 @@ uint32_t platform_coarse_ms();
 // True when standard error is a terminal (tools show progress there).
 bool platform_stderr_is_terminal();
 void platform_sleep_ms(uint32_t ms);
+
+// Today's local date; false when unknown.
+bool platform_local_date(int32_t* year, int32_t* month, int32_t* day);
+// Opens a web page in the user's browser without waiting for it; failures are not reported.
+void platform_open_web_page(const char* address);
+// Whether a file of that name exists.
+bool platform_file_exists(const char* name);
+// Gives `name` the executable permissions of `like` (no-op where files have none); false on
+// failure.
+bool platform_copy_mode(const char* like, const char* name);
+// Renames a file, replacing `to`; false on failure.
+bool platform_rename(const char* from, const char* to);
+bool platform_remove(const char* name);

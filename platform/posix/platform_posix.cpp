@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -186,6 +188,40 @@ uint32_t platform_coarse_ms() {
 }
 
 bool platform_stderr_is_terminal() { return ::isatty(2) == 1; }
+
+bool platform_local_date(int32_t* year, int32_t* month, int32_t* day) {
+  const time_t now = time(nullptr);
+  struct tm t;
+  if (!localtime_r(&now, &t)) return false;
+  *year = t.tm_year + 1900;
+  *month = t.tm_mon + 1;
+  *day = t.tm_mday;
+  return true;
+}
+
+extern char** environ;
+
+void platform_open_web_page(const char* address) {
+  // The child is not waited for; with SIGCHLD ignored it leaves no zombie behind.
+  signal(SIGCHLD, SIG_IGN);
+  char program[] = "xdg-open";
+  char* argv[] = {program, const_cast<char*>(address), nullptr};
+  pid_t pid;
+  posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
+}
+
+bool platform_file_exists(const char* name) {
+  struct stat st;
+  return name && stat(name, &st) == 0;
+}
+
+bool platform_copy_mode(const char* like, const char* name) {
+  struct stat st;
+  return stat(like, &st) == 0 && chmod(name, st.st_mode & 07777) == 0;
+}
+
+bool platform_rename(const char* from, const char* to) { return rename(from, to) == 0; }
+bool platform_remove(const char* name) { return unlink(name) == 0; }
 
 void platform_sleep_ms(uint32_t ms) {
   struct timespec ts = {time_t(ms / 1000), long(ms % 1000) * 1000000L};

@@ -3,6 +3,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <mmsystem.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <io.h>
@@ -98,3 +99,25 @@ uint32_t platform_coarse_ms() { return timeGetTime(); }
 bool platform_stderr_is_terminal() { return _isatty(2) != 0; }
 
 void platform_sleep_ms(uint32_t ms) { Sleep(ms); }
+
+bool platform_local_date(int32_t* year, int32_t* month, int32_t* day) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  *year = t.wYear;
+  *month = t.wMonth;
+  *day = t.wDay;
+  return true;
+}
+
+void platform_open_web_page(const char* address) {
+  ShellExecuteA(nullptr, "open", address, nullptr, nullptr, SW_SHOW);
+}
+
+bool platform_file_exists(const char* name) { return name && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+
+bool platform_copy_mode(const char*, const char*) { return true; }
+
+bool platform_rename(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+bool platform_remove(const char* name) { return DeleteFileA(name) != 0; }
