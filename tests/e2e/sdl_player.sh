@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# The Linux player end to end, as a user meets it, under Xvfb: the window shows the movie's
+# frames exactly (every blitting style that must work), the sound reaches the device byte for
+# byte, Space holds the picture and Enter steps one frame, Escape ends through the closing
+# picture, error boxes and exit codes, the update question once, a bundled movie with no
+# arguments, lists played twice, and focus loss pausing unless /J.
+#
+#   tests/e2e/sdl_player.sh BUILD_DIR
+set -uo pipefail
+BUILD=$(cd "${1:-build/native}" && pwd)
+K=$BUILD/krvtool
+P=$BUILD/korvaplay
+T=$(mktemp -d /tmp/korva-e2e.XXXXXX)
+FAILS=0
+DISPLAY_NUMBER=${KORVA_E2E_DISPLAY:-93}
+
+cleanup() {
+  pkill -9 -f "$T/" 2>/dev/null
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+  rm -rf "$T"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
+pass() { echo "ok: $*"; }
+
+Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$DISPLAY_NUMBER"
+for _ in $(seq 50); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.1; done
+export XDG_CONFIG_HOME=$T/config SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$T/audio.raw
+
+# Today's date in the profile: no update question, except where a test wants one.
+known_profile() {
+  mkdir -p "$XDG_CONFIG_HOME/korva"
+  printf '[Tesmo Video Tools]\nLastVersionCheckDate=%s\n' "$(date +%F)" > "$XDG_CONFIG_HOME/korva/profile.ini"
+}
+known_profile
+
+window_id() { xwininfo -root -tree | grep "\"$1\"" | awk '{print $1}' | head -n 1; }
+# Waits up to 10 s for a window of that title; prints its id.
+wait_window() {
+  local id=""
+  for _ in $(seq 100); do
+    id=$(window_id "$1")
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+key() { xdotool windowfocus --sync "$1" 2> /dev/null; xdotool key "$2"; }
+# The window's pixels as raw RGB.
+shot() { xwd -id "$1" -silent | convert xwd:- -depth 8 "rgb:$2"; }
+# Prints the index of the frame the shot equals, or nothing.
+frame_of() {
+  local f
+  for f in "$2"/frame_*.rgb; do
+    cmp -s "$f" "$1" && { basename "$f" .rgb | sed 's/frame_0*//; s/^$/0/'; return 0; }
+  done
+  return 1
+}
+# Waits up to $2 s for the process to end; its exit code in $RC (124 when it did not end).
+wait_exit() {
+  RC=124
+  for _ in $(seq $(($2 * 10))); do
+    if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
+    sleep 0.1
+  done
+  kill -9 "$1" 2> /dev/null
+  wait "$1" 2> /dev/null
+}
+reference_frames() {  # movie, directory: every frame as RGB
+  mkdir -p "$2"
+  "$K" frames "$1" "$2" --format 3 > /dev/null || return 1
+  local f
+  for f in "$2"/*.png; do convert "$f" -depth 8 "rgb:${f%.png}.rgb"; done
+}
+
+"$K" sample "$T/m.krv" --frames 30 --size 160x120 > /dev/null
+reference_frames "$T/m.krv" "$T/frames"
+
+# 1. The picture, exactly, for the automatic style and styles 1, 2, 9 and 10; Space holds it
+#    and Enter steps exactly one frame.
+for style in "" /B1 /B2 /B9 /B10; do
+  "$P" "$T/m.krv" /L $style 2> "$T/err.txt" &
+  pid=$!
+  if ! w=$(wait_window "Korva Video Player"); then fail "style '$style': no window"; wait_exit $pid 1; continue; fi
+  sleep 1
+  key "$w" space
+  sleep 0.5
+  shot "$w" "$T/a.rgb"
+  a=$(frame_of "$T/a.rgb" "$T/frames")
+  key "$w" Return
+  sleep 0.6
+  shot "$w" "$T/b.rgb"
+  b=$(frame_of "$T/b.rgb" "$T/frames")
+  if [ -z "$a" ]; then
+    fail "style '$style': the window shows none of the movie's frames"
+  elif [ "$b" != "$(((a + 1) % 30))" ]; then
+    fail "style '$style': Enter while paused went from frame $a to '$b'"
+  else
+    pass "style '${style:-auto}' shows frame $a exactly, Enter steps to $b"
+  fi
+  key "$w" Escape
+  # The closing picture: 224 x 252, then the end with exit code 0.
+  sleep 0.5
+  geometry=$(xwininfo -id "$w" 2> /dev/null | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
+  wait_exit $pid 6
+  if [ "$RC" != 0 ] || [ "$geometry" != "224x252" ]; then
+    fail "style '$style': Escape ended with $RC, the closing picture was '$geometry'"
+  else
+    pass "style '${style:-auto}': Escape ends through the closing picture, exit code 0"
+  fi
+done
+
+# 2. The sound that reaches the device is the decoded PCM, byte for byte.
+"$K" sample "$T/s.krv" --frames 20 --stereo > /dev/null
+"$K" pcm "$T/s.krv" 0 "$T/pcm.raw"
+rm -f "$T/audio.raw"
+"$P" "$T/s.krv" &
+pid=$!
+wait_exit $pid 15
+# The device writes silence before the first buffer: compare from the first sound on. The
+# player closes the movie (and its device) when the last frame has been shown, so the last few
+# milliseconds still queued may not reach the device: at most 100 ms may be missing at the end.
+first_nonzero() { od -An -v -tu1 -w1 "$1" | awk '$1 != 0 {print NR - 1; exit}'; }
+p0=$(first_nonzero "$T/pcm.raw")
+a0=$(first_nonzero "$T/audio.raw")
+want=$(($(stat -c %s "$T/pcm.raw") - p0))
+n=$(($(stat -c %s "$T/audio.raw") - ${a0:-0}))
+[ "$n" -gt "$want" ] && n=$want
+if [ "$RC" = 0 ] && [ -n "$a0" ] && [ "$n" -ge $((want - 17640)) ] &&
+   cmp -s -n "$n" -i "$p0:$a0" "$T/pcm.raw" "$T/audio.raw"; then
+  pass "the device played the decoded sound byte for byte ($n of $want bytes)"
+else
+  fail "the sound at the device differs from the decoded PCM (exit $RC)"
+fi
+
+# 3. A movie that cannot be opened: the "Korva Error" box, exit code 1.
+"$P" "$T/missing.krv" &
+pid=$!
+if w=$(wait_window "Korva Error"); then
+  key "$w" Return
+  wait_exit $pid 5
+  [ "$RC" = 1 ] && pass "a missing movie gives the Korva Error box and exit code 1" || fail "missing movie: exit $RC"
+else
+  fail "missing movie: no Korva Error box"
+  wait_exit $pid 1
+fi
+
+# 4. A fresh profile asks the update question once.
+rm -rf "$XDG_CONFIG_HOME/korva"
+"$P" "$T/m.krv" &
+pid=$!
+if w=$(wait_window "New version check..."); then
+  key "$w" Escape  # No
+  if w=$(wait_window "Korva Video Player"); then sleep 0.5; key "$w" Escape; fi
+  wait_exit $pid 6
+  if [ "$RC" = 0 ] && grep -q "LastVersionCheckDate=$(date +%F)" "$XDG_CONFIG_HOME/korva/profile.ini"; then
+    "$P" "$T/m.krv" &
+    pid=$!
+    w=$(wait_window "Korva Video Player")
+    sleep 1.5
+    if [ -n "$(window_id "New version check...")" ]; then
+      fail "the update question came again"
+    else
+      pass "a fresh profile asks the update question once"
+    fi
+    key "$w" Escape
+    wait_exit $pid 6
+  else
+    fail "update question: exit $RC, profile $(cat "$XDG_CONFIG_HOME/korva/profile.ini" 2> /dev/null)"
+  fi
+else
+  fail "a fresh profile did not ask the update question"
+  wait_exit $pid 1
+fi
+known_profile
+
+# 5. A bundled movie plays with no arguments.
+if "$K" bundle --help > /dev/null 2>&1; then
+  "$K" bundle "$P" "$T/m.krv" "$T/selfrun" /L
+  "$T/selfrun" &
+  pid=$!
+  if w=$(wait_window "Korva Video Player"); then
+    sleep 1
+    key "$w" space
+    sleep 0.5
+    shot "$w" "$T/c.rgb"
+    key "$w" Escape
+    wait_exit $pid 6
+    if [ "$RC" = 0 ] && [ -n "$(frame_of "$T/c.rgb" "$T/frames")" ]; then
+      pass "a bundled movie plays with no arguments"
+    else
+      fail "bundled movie: exit $RC"
+    fi
+  else
+    fail "bundled movie: no window"
+    wait_exit $pid 1
+  fi
+fi
+
+# 6. /L2 with two movies plays the list twice: four one-second movies, then the closing picture.
+"$K" sample "$T/one.krv" --frames 10 > /dev/null
+start=$(date +%s%N)
+"$P" "$T/one.krv" "$T/one.krv" /L2 &
+pid=$!
+wait_exit $pid 20
+ms=$((($(date +%s%N) - start) / 1000000))
+if [ "$RC" = 0 ] && [ "$ms" -ge 5900 ] && [ "$ms" -le 12000 ]; then
+  pass "/L2 with two movies plays four movies' worth ($ms ms)"
+else
+  fail "/L2 with two movies: exit $RC after $ms ms"
+fi
+
+# 7. Losing the focus pauses the movie, unless /J.
+for j in "" /J; do
+  "$P" "$T/m.krv" /L $j &
+  pid=$!
+  w=$(wait_window "Korva Video Player")
+  sleep 0.8
+  xdotool windowfocus --sync "$(xwininfo -root | awk '/Window id:/{print $4}')" 2> /dev/null
+  sleep 0.5
+  shot "$w" "$T/f1.rgb"
+  sleep 0.6
+  shot "$w" "$T/f2.rgb"
+  if cmp -s "$T/f1.rgb" "$T/f2.rgb"; then still=yes; else still=no; fi
+  key "$w" Escape
+  wait_exit $pid 6
+  if { [ -z "$j" ] && [ $still = yes ]; } || { [ -n "$j" ] && [ $still = no ]; }; then
+    pass "focus loss ${j:+with $j }: picture still=$still"
+  else
+    fail "focus loss ${j:+with $j }: picture still=$still"
+  fi
+done
+
+if [ $FAILS -ne 0 ]; then
+  echo "$FAILS end-to-end checks of the Linux player failed"
+  exit 1
+fi
+echo "every end-to-end check of the Linux player passed"
