@@ -11,11 +11,14 @@ namespace {
 
 const char kUsage[] =
     "usage: krvtool sample OUT.krv [--frames N] [--size WxH] [--rate N] [--no-sound] [--stereo]\n"
-    "                              [--rdft] [--tracks 1|2] [--version f|g|h|i]\n"
+    "                              [--rdft] [--tracks 1|2] [--audio-rate HZ] [--version f|g|h|i]\n"
+    "                              [--content flat|typical|intra]\n"
     "  Writes a test movie made by our own writers: flat colours changing every frame, a moving\n"
     "  block on inter frames, a key frame every ten frames and a 440 Hz tone on one sound track\n"
     "  (22050 Hz mono by default; --tracks 2 adds a second track, id 1, a fifth higher).\n"
-    "  Defaults: 20 frames of 64 x 48 at 10 frames a second.\n";
+    "  Defaults: 20 frames of 64 x 48 at 10 frames a second. --content typical or intra codes\n"
+    "  synthetic pictures with every block kind instead (a typical mix, or mostly transform\n"
+    "  blocks; version i only), as the benchmarks use.\n";
 
 bool number(const char* s, long lo, long hi, long* out) {
   char* end;
@@ -51,6 +54,15 @@ int cmd_sample(int argc, char** argv) {
       s.audio_rate = 0;
     } else if (!std::strcmp(a, "--stereo")) {
       s.audio_channels = 2;
+    } else if (!std::strcmp(a, "--audio-rate") && i + 1 < argc) {
+      if (!number(argv[++i], 4000, 48000, &v)) return tool_fail("--audio-rate wants a rate from 4000 to 48000");
+      s.audio_rate = uint32_t(v);
+    } else if (!std::strcmp(a, "--content") && i + 1 < argc) {
+      const char* c = argv[++i];
+      if (!std::strcmp(c, "flat")) s.content = 0;
+      else if (!std::strcmp(c, "typical")) s.content = 1;
+      else if (!std::strcmp(c, "intra")) s.content = 2;
+      else return tool_fail("--content wants flat, typical or intra");
     } else if (!std::strcmp(a, "--tracks") && i + 1 < argc) {
       if (!number(argv[++i], 1, 2, &v)) return tool_fail("--tracks wants 1 or 2");
       s.tracks = uint32_t(v);
