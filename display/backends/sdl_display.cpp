@@ -115,7 +115,7 @@ void present(SdlWindow* w) {
       if (!w->stats_texture || w->stats_texture_w != width) {
         if (w->stats_texture) SDL_DestroyTexture(w->stats_texture);
         w->stats_texture =
-            SDL_CreateTexture(w->renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+            SDL_CreateTexture(w->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
         w->stats_texture_w = width;
       }
       void* pixels;
@@ -273,7 +273,7 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   const bool yuv = style <= 8;
   if ((style == 3 || style == 6) && ((s->width | s->height) & 1)) return kStyleFailed;  // YV12: even sizes
   if (!take_renderer(w, style == 10)) return kStyleUnavailable;
-  const uint32_t format = yuv ? kYuvFormats[(style - 3) % 3] : uint32_t(SDL_PIXELFORMAT_ARGB8888);
+  const uint32_t format = yuv ? kYuvFormats[(style - 3) % 3] : uint32_t(SDL_PIXELFORMAT_RGB888);  // opaque B, G, R, x
   k->texture =
       SDL_CreateTexture(w->renderer, format, SDL_TEXTUREACCESS_STREAMING, int(s->width), int(s->height));
   if (!k->texture) {
@@ -371,7 +371,7 @@ void sdl_window_draw_stats(SdlWindow* w, const char* text, int32_t centre_x, int
   SDL_Surface* ws = SDL_GetWindowSurface(w->window);
   const int32_t width = right, height = bottom - top;
   if (!ws || width <= 0 || height <= 0) return;
-  SDL_Surface* line = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* line = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_RGB888);  // opaque
   if (!line) return;
   stats_pixels(w, static_cast<uint32_t*>(line->pixels), line->pitch / 4, height);
   SDL_Rect dst = {0, top, width, height};
