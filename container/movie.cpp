@@ -29,8 +29,6 @@ void reset_track_request() {
   g_track_ids[0] = 0;
 }
 
-uint32_t round_up(uint32_t v, uint32_t m) { return uint32_t((uint64_t(v) + m - 1) / m * m); }
-
 // Everything open has made so far, undone in reverse (used by failures and by close).
 void release(Movie* m) {
   if (!m) return;
@@ -95,7 +93,10 @@ void open_sound(Movie* m, uint32_t requested, const uint32_t* ids) {
       continue;
     }
     if (!o->align_mask) o->align_mask = 0xffffffffu;
-    const uint32_t ring = round_up(load_le32(m->track_buffer_bytes + 4 * t), 256);
+    // The header's ring size, but never more than kMaxSoundRing: a file cannot make the player
+    // ask for gigabytes (the ring holds a second or two of sound in real movies).
+    const uint64_t wanted_ring = (uint64_t(load_le32(m->track_buffer_bytes + 4 * t)) + 255) / 256 * 256;
+    const uint32_t ring = wanted_ring > kMaxSoundRing ? kMaxSoundRing : uint32_t(wanted_ring);
     o->ring_start = static_cast<uint8_t*>(aligned_alloc32(ring));
     const bool use_dct = (word & kAudioWordDct) && !(word & kAudioWordRdft);
     o->decoder = o->ring_start ? audio_decoder_open(file_rate, channels, use_dct) : nullptr;
@@ -380,6 +381,9 @@ Movie* movie_open(const void* source, uint32_t flags) {
   // 14. Sound tracks.
   open_sound(m, requested, ids);
 
+  // The reader's locks are in place before its node is handed to the input thread.
+  if (m->has_reader) reader_install_locks(&m->reader);
+
   // 15., 16. Service threads.
   {
     std::lock_guard<std::mutex> hold(service_threads_lock());
@@ -403,8 +407,7 @@ Movie* movie_open(const void* source, uint32_t flags) {
       service_node_add(&m->reader.node, reader_service_due, reader_service_work, *t);
     }
   }
-  // 17. Locks, initial fill.
-  if (m->has_reader) reader_install_locks(&m->reader);
+  // 17. Initial fill.
   if (!m->in_memory && !(m->flags & kOpenNoInitialFill))
     while (m->reader.background_fill(&m->reader) != 0) {
     }

@@ -20,6 +20,8 @@
 #include "video/video_decoder.h"
 
 constexpr uint32_t kMaxRequestedTracks = 16;
+// The largest sound ring a track gets (32 MiB: minutes of 16-bit stereo sound).
+constexpr uint32_t kMaxSoundRing = 32u << 20;
 
 struct Movie {
   // 1. Display size (after doubling).

@@ -110,8 +110,9 @@ uint32_t op_read_frame(InputReader* r, uint32_t offset, void* dst_void, uint32_t
       // Anywhere else: flush the ring and seek.
       file_seek(r, offset);
       r->consumer_pos = offset;
-      r->free_bytes = r->buffer_size;
-      r->buffered = 0;
+      // The input thread reads the counts for its priorities without the lock.
+      shared_put(r->free_bytes, r->buffer_size);
+      shared_put(r->buffered, 0);
       r->read_ptr = r->write_ptr = r->ring_base;
     }
   }
@@ -152,8 +153,8 @@ void op_set_buffer(InputReader* r, uint8_t* buffer, uint32_t size, uint32_t movi
   r->ring_base = r->read_ptr = r->write_ptr = buffer;
   r->ring_end = buffer ? buffer + size : buffer;
   r->buffer_size = size;
-  r->free_bytes = size;
-  r->buffered = 0;
+  shared_put(r->free_bytes, size);
+  shared_put(r->buffered, 0);
   r->movie_size = movie_size;
   r->speed = speed;
   recompute_wanted(r);

@@ -52,7 +52,7 @@ void movie_realtime_stats(uint32_t frames, Movie* m, RealtimeStats* out) {
   out->idle_read_ms = h[5][0] - h[5][at];
   out->back_read_ms = h[6][0] - h[6][at];
   out->wanted = shared_get(m->reader.wanted);
-  out->buffered = m->reader.buffered;
+  out->buffered = shared_get(m->reader.buffered);  // the input thread adds to it meanwhile
   // The bytes of the a frames up to the current one, from the raw index entries.
   const uint32_t cur = m->current_frame <= m->frame_count ? m->current_frame : m->frame_count;
   const uint32_t older = cur >= a ? cur - a : 0;
