@@ -18,6 +18,9 @@ bool display_named() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The window's own surface (styles 1 and 2) is the display's memory as the system shares it,
+  // not a texture on a renderer.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Without a display the boxes go to standard error and no window can be made.
   const bool have_display = display_named() && SDL_Init(SDL_INIT_VIDEO) == 0;
   static char line[kOptionsTextCap];
