@@ -14,6 +14,7 @@ int cmd_pcm(int argc, char** argv);
 int cmd_wav(int argc, char** argv);
 int cmd_play(int argc, char** argv);
 int cmd_frames(int argc, char** argv);
+int cmd_bundle(int argc, char** argv);
 
 // Prints "krvtool: <message>" on standard error and returns 1.
 int tool_fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
