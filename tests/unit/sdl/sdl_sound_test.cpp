@@ -150,12 +150,12 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(testing::Message() << (c.sixteen ? 16 : 8) << "-bit, " << c.channels << " ch, " << c.rate);
     std::remove(path_.c_str());
-    SampleMovieSpec spec;
-    spec.frames = 8;  // 0.8 s at 10 frames a second
-    spec.audio_rate = c.rate;
-    spec.audio_channels = c.channels;
-    spec.audio_16bit = c.sixteen;
-    const std::vector<uint8_t> movie = sample_movie_write(spec);
+    SampleMovieSpec sample;
+    sample.frames = 8;  // 0.8 s at 10 frames a second
+    sample.audio_rate = c.rate;
+    sample.audio_channels = c.channels;
+    sample.audio_16bit = c.sixteen;
+    const std::vector<uint8_t> movie = sample_movie_write(sample);
     ASSERT_FALSE(movie.empty());
     std::vector<uint8_t> expected = decoded_pcm(movie);
     ASSERT_GT(expected.size(), c.rate / 2);
@@ -352,9 +352,9 @@ TEST_F(SdlSound, PauseUnderrunAndSwitching) {
 // A movie shorter than the 600 ms first fill starts once its whole sound is queued; a track
 // that stops short of the fill starts once the pump has handed over nothing for a while.
 TEST_F(SdlSound, ShortSoundStillStarts) {
-  SampleMovieSpec spec;
-  spec.frames = 3;  // 300 ms
-  const std::vector<uint8_t> movie = sample_movie_write(spec);
+  SampleMovieSpec sample;
+  sample.frames = 3;  // 300 ms
+  const std::vector<uint8_t> movie = sample_movie_write(sample);
   ASSERT_EQ(sound_use_system(sdl_sound_provider, nullptr), 1u);
   MovieImage image{movie.data(), movie.size()};
   Movie* m = movie_open(&image, kOpenFromMemory | kOpenNoThread);
@@ -398,9 +398,9 @@ TEST_F(SdlSound, NoDeviceMeansNoSound) {
   EXPECT_EQ(o.output_on, 0u);
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 
-  SampleMovieSpec spec;
-  spec.frames = 3;
-  const std::vector<uint8_t> movie = sample_movie_write(spec);
+  SampleMovieSpec sample;
+  sample.frames = 3;
+  const std::vector<uint8_t> movie = sample_movie_write(sample);
   ASSERT_EQ(sound_use_system(sdl_sound_provider, nullptr), 1u);
   MovieImage image{movie.data(), movie.size()};
   Movie* m = movie_open(&image, kOpenFromMemory);
