@@ -81,10 +81,16 @@ reference_frames "$T/m.krv" "$T/frames"
 
 # 1. The picture, exactly, for the automatic style and styles 1, 2, 9 and 10; Space holds it
 #    and Enter steps exactly one frame.
-for style in "" /B1 /B2 /B9 /B10; do
+check_style() {  # style; 0 when every check passed
+  local style=$1 pid w a b geometry
   "$P" "$T/m.krv" /L $style 2> "$T/err.txt" &
   pid=$!
-  if ! w=$(wait_window "Korva Video Player"); then fail "style '$style': no window"; wait_exit $pid 1; continue; fi
+  if ! w=$(wait_window "Korva Video Player"); then
+    NOTE="style '$style': no window (windows: $(xwininfo -root -tree | grep -o '"Korva[^"]*"' | tr '\n' ' ')," \
+         "stderr: $(grep -v CRITICAL "$T/err.txt" | head -c 300))"
+    wait_exit $pid 1
+    return 1
+  fi
   sleep 1
   key "$w" space
   sleep 0.5
@@ -94,22 +100,31 @@ for style in "" /B1 /B2 /B9 /B10; do
   sleep 0.6
   shot "$w" "$T/b.rgb"
   b=$(frame_of "$T/b.rgb" "$T/frames")
-  if [ -z "$a" ]; then
-    fail "style '$style': the window shows none of the movie's frames"
-  elif [ "$b" != "$(((a + 1) % 30))" ]; then
-    fail "style '$style': Enter while paused went from frame $a to '$b'"
-  else
-    pass "style '${style:-auto}' shows frame $a exactly, Enter steps to $b"
-  fi
   key "$w" Escape
   # The closing picture: 224 x 252, then the end with exit code 0.
   sleep 0.5
   geometry=$(xwininfo -id "$w" 2> /dev/null | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
   wait_exit $pid 6
-  if [ "$RC" != 0 ] || [ "$geometry" != "224x252" ]; then
-    fail "style '$style': Escape ended with $RC, the closing picture was '$geometry'"
+  if [ -z "$a" ]; then
+    NOTE="style '$style': the window shows none of the movie's frames"
+  elif [ "$b" != "$(((a + 1) % 30))" ]; then
+    NOTE="style '$style': Enter while paused went from frame $a to '$b'"
+  elif [ "$RC" != 0 ] || [ "$geometry" != "224x252" ]; then
+    NOTE="style '$style': Escape ended with $RC, the closing picture was '$geometry'"
   else
-    pass "style '${style:-auto}': Escape ends through the closing picture, exit code 0"
+    NOTE="style '${style:-auto}' shows frame $a exactly, Enter steps to $b, Escape ends through the closing picture"
+    return 0
+  fi
+  return 1
+}
+for style in "" /B1 /B2 /B9 /B10; do
+  # A second try where the first meets a passing trouble of the virtual display (its software
+  # GL renderer); the first failure is reported either way.
+  if check_style "$style"; then
+    pass "$NOTE"
+  else
+    echo "note: first try: $NOTE"
+    if check_style "$style"; then pass "$NOTE (second try)"; else fail "$NOTE"; fi
   fi
 done
 
