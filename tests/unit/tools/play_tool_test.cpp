@@ -47,18 +47,21 @@ void expect_sane_summary(const std::string& text) {
             100.5);
 }
 
+// Each test writes a movie of its own: ctest runs the tests as separate processes at once.
 class PlayTool : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(run(tool() + " sample " + tmp("play24.krv") + " --frames 24 --size 64x48 > /dev/null"), 0);
+  static std::string movie(const char* name) {
+    const std::string path = tmp(name);
+    EXPECT_EQ(run(tool() + " sample " + path + " --frames 24 --size 64x48 > /dev/null"), 0);
+    return path;
   }
 };
 
 TEST_F(PlayTool, LoopsCountEveryPassInOneSummary) {
-  const std::string out = tmp("play_l2.txt");
+  const std::string out = tmp("play_l2.txt"), m = movie("play24_loops.krv");
   for (const char* fast : {"/F", ""}) {
     SCOPED_TRACE(fast);
-    ASSERT_EQ(run(tool() + " play " + tmp("play24.krv") + " " + fast + " /L2 /S > " + out), 0);
+    ASSERT_EQ(run(tool() + " play " + m + " " + fast + " /L2 /S > " + out), 0);
     const std::string text = read_text(out);
     EXPECT_EQ(value_after(text, "Total frames played: "), 48);
     expect_sane_summary(text);
@@ -69,9 +72,9 @@ TEST_F(PlayTool, LoopsCountEveryPassInOneSummary) {
 }
 
 TEST_F(PlayTool, InterruptEndsAnEndlessPlayWithItsSummary) {
-  const std::string out = tmp("play_int.txt");
+  const std::string out = tmp("play_int.txt"), m = movie("play24_interrupt.krv");
   // /L alone plays until stopped; SIGINT after a second stops it with exit code 0.
-  ASSERT_EQ(run("timeout --preserve-status -s INT 1 " + tool() + " play " + tmp("play24.krv") + " /F /L /S > " + out),
+  ASSERT_EQ(run("timeout --preserve-status -s INT 1 " + tool() + " play " + m + " /F /L /S > " + out),
             0);
   const std::string text = read_text(out);
   EXPECT_GT(value_after(text, "Total frames played: "), 48);
