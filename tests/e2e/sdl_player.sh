@@ -193,25 +193,36 @@ fi
 known_profile
 
 # 5. A bundled movie plays with no arguments.
+check_bundle() {  # 0 when it played; NOTE says what went wrong
+  local pid w
+  "$T/selfrun" 2> "$T/err.txt" &
+  pid=$!
+  if ! w=$(wait_window "Korva Video Player"); then
+    NOTE="bundled movie: no window (windows: $(xwininfo -root -tree | grep -o '"Korva[^"]*"' | tr '\n' ' ')," \
+         "stderr: $(grep -v CRITICAL "$T/err.txt" | head -c 300))"
+    wait_exit $pid 1
+    return 1
+  fi
+  sleep 1
+  key "$w" space
+  sleep 0.5
+  shot "$w" "$T/c.rgb"
+  key "$w" Escape
+  wait_exit $pid 6
+  if [ "$RC" = 0 ] && [ -n "$(frame_of "$T/c.rgb" "$T/frames")" ]; then
+    NOTE="a bundled movie plays with no arguments"
+    return 0
+  fi
+  NOTE="bundled movie: exit $RC, the window showed none of the movie's frames or it did not end"
+  return 1
+}
 if "$K" bundle --help > /dev/null 2>&1; then
   "$K" bundle "$P" "$T/m.krv" "$T/selfrun" /L
-  "$T/selfrun" &
-  pid=$!
-  if w=$(wait_window "Korva Video Player"); then
-    sleep 1
-    key "$w" space
-    sleep 0.5
-    shot "$w" "$T/c.rgb"
-    key "$w" Escape
-    wait_exit $pid 6
-    if [ "$RC" = 0 ] && [ -n "$(frame_of "$T/c.rgb" "$T/frames")" ]; then
-      pass "a bundled movie plays with no arguments"
-    else
-      fail "bundled movie: exit $RC"
-    fi
+  if check_bundle; then
+    pass "$NOTE"
   else
-    fail "bundled movie: no window"
-    wait_exit $pid 1
+    echo "note: first try: $NOTE"
+    if check_bundle; then pass "$NOTE (second try)"; else fail "$NOTE"; fi
   fi
 fi
 
