@@ -359,6 +359,7 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
   Player* p = &player;
   std::memset(static_cast<void*>(p), 0, sizeof *p);
   p->host = host;
+  if (host->attach_player) host->attach_player(host->ctx, p);
 
   // 1. Options.
   if (!options_build_text(&p->text, stored_defaults, command_line ? command_line : "")) {

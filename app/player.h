@@ -35,6 +35,9 @@ enum PlayerPoll : int32_t { kPollIdle = 0, kPollHandled = 1, kPollQuit = 2 };
 
 struct PlayerHost {
   void* ctx;
+  // Optional: the player's state, given before anything else, for window procedures that are
+  // called outside poll (Windows sends messages while the window is placed or shown).
+  void (*attach_player)(void* ctx, Player* p);
   // Window. create_window returns the handle handed to the display system (null: failure).
   void* (*create_window)(void* ctx, const PlayerWindowRequest* request);
   void (*destroy_window)(void* ctx);  // the front end then reports kPollQuit from poll

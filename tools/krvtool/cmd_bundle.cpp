@@ -15,11 +15,11 @@ namespace {
 
 const char kUsage[] =
     "usage: krvtool bundle PLAYER MOVIE OUT [SWITCHES...]\n"
-    "  Writes OUT: the player executable PLAYER with the movie MOVIE appended, its default\n"
-    "  options set to the movie (\":OFFSET\") and the SWITCHES (as the player takes them, e.g.\n"
-    "  /L2 /S). OUT, started with no arguments, plays the movie; arguments given to it add to\n"
-    "  the defaults. OUT keeps PLAYER's executable permissions. The defaults hold at most 511\n"
-    "  characters and no '~'.\n";
+    "  Writes OUT: the player executable PLAYER (korvaplay, or korvaplay.exe for Windows) with\n"
+    "  the movie MOVIE appended and its default options set to the movie (\":OFFSET\") and the\n"
+    "  SWITCHES (as the player takes them, e.g. /L2 /S). OUT, started with no arguments, plays\n"
+    "  the movie; arguments given to it add to the defaults. OUT keeps PLAYER's executable\n"
+    "  permissions. The defaults hold at most 511 characters and no '~'.\n";
 
 // Where an executable of one kind keeps its default options string. `find` returns the byte
 // offset of the 512 stored characters, or -1 with an error text.
@@ -56,9 +56,38 @@ void write_plain_store(std::vector<uint8_t>* image, int64_t at, const char* stor
   std::memcpy(image->data() + at, store, kDefaultOptionsStore);
 }
 
-// The executable kinds known; a Windows player keeps its string as string resource 1.
+// The Windows player: string resource 1 of its string table, 512 characters that are all '~'
+// in a fresh player, stored as a 16-bit length and 16-bit characters (little-endian).
+int64_t find_string_resource(const std::vector<uint8_t>& image, const char** error) {
+  int64_t found = -1;
+  uint32_t count = 0;
+  const size_t need = 2 + 2 * kDefaultOptionsStore;
+  for (size_t i = 0; i + need <= image.size(); ++i) {
+    if (image[i] != (kDefaultOptionsStore & 0xFF) || image[i + 1] != (kDefaultOptionsStore >> 8)) continue;
+    const uint8_t* s = &image[i + 2];
+    size_t k = 0;
+    while (k < kDefaultOptionsStore && s[2 * k] == '~' && s[2 * k + 1] == 0) ++k;
+    if (k != kDefaultOptionsStore) continue;
+    found = int64_t(i + 2);
+    ++count;
+    i += need - 1;
+  }
+  if (count == 0) *error = "the player holds no options store (is it korvaplay or korvaplay.exe, not yet bundled?)";
+  if (count > 1) *error = "the player holds more than one options store";
+  return count == 1 ? found : -1;
+}
+
+void write_string_resource(std::vector<uint8_t>* image, int64_t at, const char* store) {
+  for (size_t k = 0; k < kDefaultOptionsStore; ++k) {
+    (*image)[size_t(at) + 2 * k] = uint8_t(store[k]);
+    (*image)[size_t(at) + 2 * k + 1] = 0;
+  }
+}
+
+// The executable kinds known.
 const ExecutableKind kKinds[] = {
     {"options store after a marker", find_marked_store, write_plain_store},
+    {"string resource 1", find_string_resource, write_string_resource},
 };
 
 }  // namespace

@@ -81,4 +81,39 @@ TEST(BundleTool, RefusalsLeaveNothingBehind) {
   }
 }
 
+// A Windows player keeps its defaults as string resource 1 (16-bit length, 16-bit characters);
+// the store is found in place and rewritten there, the rest of the program untouched.
+TEST(BundleTool, WindowsStringResource) {
+  SampleMovieSpec s;
+  s.frames = 2;
+  const std::vector<uint8_t> movie = sample_movie_write(s);
+  const std::string m = tmp("bundle3.krv"), exe = tmp("fake_player.exe"), out = tmp("fake_bundled.exe");
+  ASSERT_TRUE(platform_file_write_all(m.c_str(), movie.data(), movie.size()));
+  std::vector<uint8_t> player(3000, 0x5A);
+  const size_t at = 1001;  // the length field; odd on purpose
+  player[at] = 0x00;
+  player[at + 1] = 0x02;
+  for (size_t k = 0; k < 512; ++k) {
+    player[at + 2 + 2 * k] = '~';
+    player[at + 3 + 2 * k] = 0;
+  }
+  ASSERT_TRUE(platform_file_write_all(exe.c_str(), player.data(), player.size()));
+  ASSERT_EQ(run(tool() + " bundle " + exe + " " + m + " " + out + " /L /C > /dev/null"), 0);
+  const std::vector<uint8_t> bytes = read_all(out);
+  ASSERT_EQ(bytes.size(), player.size() + movie.size());
+  const std::string expect = ":" + std::to_string(player.size()) + " /L /C";
+  std::string got;
+  for (size_t k = 0; k < 512; ++k) {
+    EXPECT_EQ(bytes[at + 3 + 2 * k], 0) << k;
+    got += char(bytes[at + 2 + 2 * k]);
+  }
+  EXPECT_EQ(got, expect + std::string(512 - expect.size(), '~'));
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + long(at + 2), player.begin()));
+  EXPECT_TRUE(std::equal(bytes.begin() + long(at + 2 + 1024), bytes.begin() + long(player.size()),
+                         player.begin() + long(at + 2 + 1024)));
+  EXPECT_TRUE(std::equal(movie.begin(), movie.end(), bytes.begin() + long(player.size())));
+  // A bundled player holds no fresh store any more.
+  EXPECT_EQ(run(tool() + " bundle " + out + " " + m + " " + tmp("twice.exe") + " 2> /dev/null"), 1);
+}
+
 }  // namespace
