@@ -116,9 +116,11 @@ Surface* surface_open(void* window, uint32_t width, uint32_t height, uint32_t fl
       surface_set_last_error(bits >= 1 && bits <= 8 ? "256 color mode not supported."
                                                     : "No capable blitting style available.");
     }
+    if (g_system && g_system->open_finished) g_system->open_finished();
     aligned_free32(s);
     return nullptr;
   }
+  if (g_system->open_finished) g_system->open_finished();
   s->is_primary = s->style == 1;
   s->is_overlay = s->style >= 3 && s->style <= 5;
   s->is_offscreen = s->style >= 6;

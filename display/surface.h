@@ -94,6 +94,10 @@ struct DisplaySystem {
   void (*client_origin)(void* window, int32_t* x, int32_t* y);
   // The screen's size and bits per pixel now (bits 0 when unknown).
   void (*screen_info)(int32_t* width, int32_t* height, int32_t* bits);
+  // Called once at the end of every surface_open, after its last open_style: lets a system
+  // keep what one open shares between its tries (e.g. a display object and a display-mode
+  // change) and give back what no opened kind took. May be null.
+  void (*open_finished)() = nullptr;
 };
 
 // Installs the display system; `context` is kept for it (surface_system_context).

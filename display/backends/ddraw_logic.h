@@ -1,0 +1,84 @@
+// The arithmetic of the DirectDraw and GDI display system, apart from the system calls so that
+// every build can test it: which copy format a pixel format is, what the driver's effects
+// capabilities allow to stretch, the key colour, the DIB section's geometry and masks, where the
+// picture lies in screen memory, and the part of an overlay that is on screen.
+#pragma once
+#include <cstdint>
+
+// Pixel format flags (DDPIXELFORMAT::dwFlags).
+constexpr uint32_t kDdpfAlphaPixels = 0x00000001;
+constexpr uint32_t kDdpfFourCC = 0x00000004;
+constexpr uint32_t kDdpfRgb = 0x00000040;
+
+// FourCC codes, the four characters in memory order.
+constexpr uint32_t ddraw_fourcc(char a, char b, char c, char d) {
+  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
+}
+constexpr uint32_t kFourCCYv12 = ddraw_fourcc('Y', 'V', '1', '2');
+constexpr uint32_t kFourCCYuy2 = ddraw_fourcc('Y', 'U', 'Y', '2');
+constexpr uint32_t kFourCCUyvy = ddraw_fourcc('U', 'Y', 'V', 'Y');
+
+// Effects capabilities of the driver (DDCAPS::dwFXCaps) that concern stretching.
+constexpr uint32_t kFxBltShrinkX = 0x00000400;
+constexpr uint32_t kFxBltShrinkXN = 0x00000800;
+constexpr uint32_t kFxBltShrinkY = 0x00001000;
+constexpr uint32_t kFxBltShrinkYN = 0x00002000;
+constexpr uint32_t kFxBltStretchX = 0x00004000;
+constexpr uint32_t kFxBltStretchXN = 0x00008000;
+constexpr uint32_t kFxBltStretchY = 0x00010000;
+constexpr uint32_t kFxBltStretchYN = 0x00020000;
+constexpr uint32_t kFxOverlayShrinkX = 0x00080000;
+constexpr uint32_t kFxOverlayShrinkXN = 0x00100000;
+constexpr uint32_t kFxOverlayShrinkY = 0x00200000;
+constexpr uint32_t kFxOverlayShrinkYN = 0x00400000;
+constexpr uint32_t kFxOverlayStretchX = 0x00800000;
+constexpr uint32_t kFxOverlayStretchXN = 0x01000000;
+constexpr uint32_t kFxOverlayStretchY = 0x02000000;
+constexpr uint32_t kFxOverlayStretchYN = 0x04000000;
+
+// A surface's pixel format as the driver reports it.
+struct DdPixelFormat {
+  uint32_t flags;   // kDdpf* bits
+  uint32_t fourcc;  // with kDdpfFourCC
+  uint32_t bits;    // bits per pixel of RGB formats
+  uint32_t red, green, blue, alpha;  // masks; alpha counts only with kDdpfAlphaPixels
+};
+
+// The copy format code of a pixel format: 1..15, 0 for 8-bit palettes (not usable), -1 when
+// no converter writes it.
+int32_t ddraw_copy_format(const DdPixelFormat& pf);
+
+// ORs the stretching that the effects capabilities allow into the overlay and blit stretch
+// words; an ability by any factor implies the integer one.
+void ddraw_map_abilities(uint32_t fx_caps, uint32_t* overlay, uint32_t* blit);
+
+// The colour the overlays are keyed to: 253 on an 8-bit display, else the lowest red step plus
+// the lowest blue step of the display's format (0x0801 for 5-6-5, 0x00010001 for 32 bits).
+uint32_t ddraw_key_colour(uint32_t display_bits, uint32_t red_mask, uint32_t blue_mask);
+
+// The DIB section of a width-pixel picture: its header width (rows a multiple of 32 bytes,
+// in whole pixels) and its bytes per row.
+uint32_t dib_block_width(uint32_t width, uint32_t bytes_per_pixel);
+uint32_t dib_row_bytes(uint32_t block_width, uint32_t bytes_per_pixel);
+// The red, green and blue masks of a DIB section like the display (16 bits: 5-6-5 when the
+// display's red mask is 0xF800, else 5-5-5) and its copy format code.
+uint32_t dib_masks(uint32_t bytes_per_pixel, uint32_t display_red_mask, uint32_t masks[3]);
+
+// The byte offset of the picture's first pixel in locked screen memory, or -1 when the picture
+// (at x, y, width × height) does not lie wholly on the screen.
+int64_t ddraw_primary_offset(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
+                             int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch);
+
+// Whether two rectangles (position and size) overlap.
+bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t bx, int32_t by, int32_t bw,
+                         int32_t bh);
+
+struct DdRect {
+  int32_t left, top, right, bottom;
+};
+
+// The part of an overlay on screen: the picture (width × height) shown at (x, y) with the
+// output size, cut to the screen; the source is cut by the same share. False when nothing of
+// it is on screen.
+bool ddraw_overlay_rects(int32_t x, int32_t y, int32_t output_width, int32_t output_height, uint32_t width,
+                         uint32_t height, int32_t screen_width, int32_t screen_height, DdRect* src, DdRect* dst);

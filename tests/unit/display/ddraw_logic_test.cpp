@@ -1,0 +1,219 @@
+// The arithmetic behind the Windows display system: pixel formats to copy format codes, the
+// driver's effects capabilities to stretch words, the key colour, the DIB section's geometry,
+// screen-memory offsets and the on-screen part of an overlay.
+#include <gtest/gtest.h>
+
+#include "convert/convert.h"
+#include "display/backends/ddraw_logic.h"
+#include "display/surface.h"
+
+namespace {
+
+// A display system whose open_style follows a script, to see when the surface layer says
+// that an open is finished (the Windows system gives back there what the tries shared).
+struct Script {
+  uint32_t opens_at;  // the style that opens (0: none)
+  uint32_t tries, finished, tries_at_finish;
+};
+Script g_script;
+int32_t script_open(Surface* s, uint32_t style, uint32_t, bool) {
+  ++g_script.tries;
+  if (style != g_script.opens_at) return style == 1 ? kStyleUnavailable : kStyleFailed;
+  s->kind.close = [](Surface*) {};
+  return kStyleOpened;
+}
+void script_finished() {
+  ++g_script.finished;
+  g_script.tries_at_finish = g_script.tries;
+}
+const DisplaySystem kScriptDisplay = {"script", script_open, nullptr, nullptr, nullptr, script_finished};
+
+TEST(SurfaceOpen, FinishedOnceAfterTheLastTry) {
+  surface_use_system(&kScriptDisplay, nullptr);
+  for (uint32_t opens_at : {0u, 1u, 4u}) {
+    for (uint32_t style : {0u, 4u, 12u}) {
+      SCOPED_TRACE(testing::Message() << opens_at << " " << style);
+      g_script = Script{opens_at, 0, 0, 0};
+      Surface* s = surface_open(reinterpret_cast<void*>(1), 16, 16, style);
+      EXPECT_EQ(s != nullptr, opens_at && (style == 0 ? true : style == opens_at));
+      EXPECT_EQ(g_script.finished, 1u);
+      EXPECT_EQ(g_script.tries_at_finish, g_script.tries);
+      surface_close(s);
+    }
+  }
+  surface_use_system(nullptr, nullptr);
+}
+
+TEST(DdrawLogic, CopyFormatOfEveryPixelFormat) {
+  struct Case {
+    DdPixelFormat pf;
+    int32_t code;
+  };
+  constexpr uint32_t kRgb = kDdpfRgb, kRgbA = kDdpfRgb | kDdpfAlphaPixels, kFcc = kDdpfFourCC;
+  const Case kCases[] = {
+      {{kFcc, kFourCCUyvy, 16, 0, 0, 0, 0}, kFormatUyvy},
+      {{kFcc, kFourCCYv12, 12, 0, 0, 0, 0}, kFormatYv12},
+      {{kFcc, kFourCCYuy2, 16, 0, 0, 0, 0}, kFormatYuy2},
+      {{kFcc, ddraw_fourcc('I', '4', '2', '0'), 12, 0, 0, 0, 0}, -1},
+      {{kRgb, kFourCCYuy2, 16, 0xF800, 0x07E0, 0x001F, 0}, kFormat565},  // FourCC only with its flag
+      {{kRgb, 0, 8, 0, 0, 0, 0}, 0},
+      {{kRgb, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0}, kFormatBgr24},
+      {{kRgb, 0, 24, 0x0000FF, 0xFF00, 0xFF0000, 0}, kFormatRgb24},
+      {{kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0}, kFormatBgr32},
+      {{kRgbA, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}, kFormatBgra32},
+      {{kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}, kFormatBgr32},  // a mask without its flag
+      {{kRgb, 0, 32, 0x0000FF, 0xFF00, 0xFF0000, 0}, kFormatRgb32},
+      {{kRgbA, 0, 32, 0x0000FF, 0xFF00, 0xFF0000, 0xFF000000}, kFormatRgba32},
+      {{kRgb, 0, 16, 0xF800, 0x07E0, 0x001F, 0}, kFormat565},
+      {{kRgbA, 0, 16, 0x7C00, 0x03E0, 0x001F, 0x8000}, kFormat5551},
+      {{kRgbA, 0, 16, 0x7C00, 0x03F0, 0x000F, 0x8000}, -1},  // alpha bit and 5-bit red, other masks
+      {{kRgb, 0, 16, 0x7C00, 0x03E0, 0x001F, 0}, kFormat555},
+      {{kRgbA, 0, 16, 0x7C00, 0x03E0, 0x001F, 0x4000}, kFormat555},
+      {{kRgb, 0, 16, 0xFC00, 0x03E0, 0x001F, 0}, kFormat655},
+      {{kRgb, 0, 16, 0xFC00, 0x03F0, 0x000F, 0}, kFormat664},
+      {{kRgbA, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000}, kFormat4444},
+      {{kRgb, 0, 16, 0x0F00, 0x00F0, 0x000F, 0}, -1},  // 4-4-4 needs its alpha nibble
+      {{kRgb, 0, 16, 0x001F, 0x07E0, 0xF800, 0}, -1},  // blue on top
+      {{kRgb, 0, 15, 0x7C00, 0x03E0, 0x001F, 0}, -1},
+      {{kRgb, 0, 4, 0, 0, 0, 0}, -1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.pf.flags << " " << c.pf.bits << " " << c.pf.red << " "
+                                    << c.pf.green << " " << c.pf.blue << " " << c.pf.alpha);
+    EXPECT_EQ(ddraw_copy_format(c.pf), c.code);
+  }
+}
+
+TEST(DdrawLogic, EffectsCapabilitiesGiveTheStretchWords) {
+  struct Case {
+    uint32_t fx, overlay, blit;
+  };
+  const Case kCases[] = {
+      {kFxOverlayStretchX, kStretchWidthUp | kStretchWidthIntUp, 0},
+      {kFxOverlayStretchXN, kStretchWidthIntUp, 0},
+      {kFxOverlayShrinkX, kStretchWidthDown | kStretchWidthIntDown, 0},
+      {kFxOverlayShrinkXN, kStretchWidthIntDown, 0},
+      {kFxOverlayStretchY, kStretchHeightUp | kStretchHeightIntUp, 0},
+      {kFxOverlayStretchYN, kStretchHeightIntUp, 0},
+      {kFxOverlayShrinkY, kStretchHeightDown | kStretchHeightIntDown, 0},
+      {kFxOverlayShrinkYN, kStretchHeightIntDown, 0},
+      {kFxBltStretchX, 0, kStretchWidthUp | kStretchWidthIntUp},
+      {kFxBltStretchXN, 0, kStretchWidthIntUp},
+      {kFxBltShrinkX, 0, kStretchWidthDown | kStretchWidthIntDown},
+      {kFxBltShrinkXN, 0, kStretchWidthIntDown},
+      {kFxBltStretchY, 0, kStretchHeightUp | kStretchHeightIntUp},
+      {kFxBltStretchYN, 0, kStretchHeightIntUp},
+      {kFxBltShrinkY, 0, kStretchHeightDown | kStretchHeightIntDown},
+      {kFxBltShrinkYN, 0, kStretchHeightIntDown},
+      {0x0000003F | 0x80000000, 0, 0},  // effects that are not stretching
+      {0x07FFFC00, kStretchMask, kStretchMask},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.fx);
+    uint32_t overlay = 0, blit = 0;
+    ddraw_map_abilities(c.fx, &overlay, &blit);
+    EXPECT_EQ(overlay, c.overlay);
+    EXPECT_EQ(blit, c.blit);
+  }
+  // The words only grow: a second object's abilities are added to the first's.
+  uint32_t overlay = kStretchHeightIntUp, blit = kStretchWidthIntDown;
+  ddraw_map_abilities(kFxBltStretchXN | kFxOverlayShrinkYN, &overlay, &blit);
+  EXPECT_EQ(overlay, kStretchHeightIntUp | kStretchHeightIntDown);
+  EXPECT_EQ(blit, kStretchWidthIntDown | kStretchWidthIntUp);
+  // Integer-only blits show a picture at twice its size but not at one and a half.
+  blit = 0;
+  ddraw_map_abilities(kFxBltStretchXN | kFxBltStretchYN, &overlay, &blit);
+  const uint32_t twice = surface_needed_width_stretch(640, 320) | surface_needed_height_stretch(480, 240);
+  const uint32_t half_more = surface_needed_width_stretch(480, 320) | surface_needed_height_stretch(360, 240);
+  EXPECT_EQ(blit & twice, twice);
+  EXPECT_NE(blit & half_more, half_more);
+}
+
+TEST(DdrawLogic, KeyColourIsTheLowestRedAndBlueStep) {
+  EXPECT_EQ(ddraw_key_colour(8, 0, 0), 253u);
+  EXPECT_EQ(ddraw_key_colour(16, 0xF800, 0x001F), 0x0801u);
+  EXPECT_EQ(ddraw_key_colour(16, 0x7C00, 0x001F), 0x0401u);
+  EXPECT_EQ(ddraw_key_colour(32, 0xFF0000, 0x0000FF), 0x00010001u);
+  EXPECT_EQ(ddraw_key_colour(24, 0x0000FF, 0xFF0000), 0x00010001u);
+}
+
+TEST(DdrawLogic, DibSectionGeometryAndMasks) {
+  struct Case {
+    uint32_t width, bytes, block_width, row_bytes;
+  };
+  const Case kCases[] = {
+      {320, 4, 320, 1280}, {321, 4, 328, 1312}, {10, 3, 10, 32}, {11, 3, 21, 64},
+      {176, 3, 181, 544},  {1, 2, 16, 32},      {17, 2, 32, 64},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.bytes);
+    const uint32_t block = dib_block_width(c.width, c.bytes);
+    EXPECT_EQ(block, c.block_width);
+    EXPECT_GE(block, c.width);
+    EXPECT_EQ(dib_row_bytes(block, c.bytes), c.row_bytes);
+  }
+  uint32_t masks[3];
+  EXPECT_EQ(dib_masks(4, 0, masks), uint32_t(kFormatBgr32));
+  EXPECT_EQ(masks[0], 0xFF0000u);
+  EXPECT_EQ(dib_masks(3, 0, masks), uint32_t(kFormatBgr24));
+  EXPECT_EQ(dib_masks(2, 0xF800, masks), uint32_t(kFormat565));
+  EXPECT_EQ(masks[1], 0x07E0u);
+  EXPECT_EQ(dib_masks(2, 0x7C00, masks), uint32_t(kFormat555));
+  EXPECT_EQ(dib_masks(2, 0, masks), uint32_t(kFormat555));  // the display gave no masks
+  EXPECT_EQ(masks[0], 0x7C00u);
+  EXPECT_EQ(masks[1], 0x03E0u);
+  EXPECT_EQ(masks[2], 0x001Fu);
+}
+
+TEST(DdrawLogic, PictureInScreenMemory) {
+  // At (100, 50) on a 16-bit display: 200 bytes in, 50 rows down.
+  EXPECT_EQ(ddraw_primary_offset(100, 50, 320, 240, 1024, 768, 2, 2048), 200 + 50 * 2048);
+  EXPECT_EQ(ddraw_primary_offset(704, 528, 320, 240, 1024, 768, 4, 4096), 704 * 4 + 528 * 4096);
+  // Any part off the screen would be written outside the locked memory.
+  EXPECT_EQ(ddraw_primary_offset(-1, 0, 320, 240, 1024, 768, 4, 4096), -1);
+  EXPECT_EQ(ddraw_primary_offset(0, -8, 320, 240, 1024, 768, 4, 4096), -1);
+  EXPECT_EQ(ddraw_primary_offset(705, 0, 320, 240, 1024, 768, 4, 4096), -1);
+  EXPECT_EQ(ddraw_primary_offset(0, 529, 320, 240, 1024, 768, 4, 4096), -1);
+  EXPECT_EQ(ddraw_primary_offset(0x7FFFFFF0, 0, 320, 240, 1024, 768, 4, 4096), -1);
+
+  // The cursor over the picture: rectangles that share only an edge do not overlap.
+  EXPECT_TRUE(ddraw_rects_overlap(10, 10, 32, 32, 0, 0, 11, 11));
+  EXPECT_FALSE(ddraw_rects_overlap(10, 10, 32, 32, 0, 0, 10, 100));
+  EXPECT_FALSE(ddraw_rects_overlap(10, 10, 32, 32, 42, 0, 10, 100));
+  EXPECT_FALSE(ddraw_rects_overlap(10, 10, 32, 32, 0, 42, 100, 10));
+  EXPECT_TRUE(ddraw_rects_overlap(10, 10, 32, 32, 41, 41, 10, 10));
+}
+
+TEST(DdrawLogic, OverlayIsCutToTheScreen) {
+  struct Case {
+    int32_t x, y, out_w, out_h;
+    bool on_screen;
+    DdRect src, dst;
+  };
+  const Case kCases[] = {
+      {100, 50, 320, 240, true, {0, 0, 320, 240}, {100, 50, 420, 290}},
+      {-20, 0, 320, 240, true, {20, 0, 320, 240}, {0, 0, 300, 240}},     // partly off the left edge
+      {0, -10, 320, 240, true, {0, 10, 320, 240}, {0, 0, 320, 230}},
+      {704, 600, 320, 240, true, {0, 0, 320, 168}, {704, 600, 1024, 768}},
+      {800, 0, 320, 240, true, {0, 0, 224, 240}, {800, 0, 1024, 240}},  // off the right edge
+      {-20, -10, 640, 480, true, {10, 5, 320, 240}, {0, 0, 620, 470}},  // stretched: the source cut halves
+      {1024, 0, 320, 240, false, {0, 0, 0, 240}, {1024, 0, 1024, 240}},
+      {-320, 0, 320, 240, false, {320, 0, 320, 240}, {0, 0, 0, 240}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.out_w << "x" << c.out_h);
+    DdRect src, dst;
+    EXPECT_EQ(ddraw_overlay_rects(c.x, c.y, c.out_w, c.out_h, 320, 240, 1024, 768, &src, &dst), c.on_screen);
+    if (!c.on_screen) continue;
+    EXPECT_EQ(src.left, c.src.left);
+    EXPECT_EQ(src.top, c.src.top);
+    EXPECT_EQ(src.right, c.src.right);
+    EXPECT_EQ(src.bottom, c.src.bottom);
+    EXPECT_EQ(dst.left, c.dst.left);
+    EXPECT_EQ(dst.top, c.dst.top);
+    EXPECT_EQ(dst.right, c.dst.right);
+    EXPECT_EQ(dst.bottom, c.dst.bottom);
+  }
+}
+
+}  // namespace
