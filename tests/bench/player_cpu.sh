@@ -67,4 +67,11 @@ if [ -x "$WINBUILD/korvaplay.exe" ] || [ -f "$WINBUILD/korvaplay.exe" ]; then
     read -r c w < <(measure "$WINE" "$WINBUILD/korvaplay.exe" "$M" $switches)
     report "korvaplay.exe (wine64) $style" "$c" "$w"
   done
+  # Wine's DirectDraw draws through OpenGL (a software renderer under Xvfb); its GDI renderer
+  # shows what the DirectDraw styles cost without that.
+  "$WINE" reg add 'HKCU\Software\Wine\Direct3D' /v renderer /d gdi /f > /dev/null 2>&1
+  for style in /B1 /B10; do
+    read -r c w < <(measure "$WINE" "$WINBUILD/korvaplay.exe" "$M" $style)
+    report "korvaplay.exe (wine64, Wine's GDI renderer) $style" "$c" "$w"
+  done
 fi
