@@ -1,0 +1,591 @@
+#include "encode/encoder.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "encode/bit_writer.h"
+#include "encode/video_plane_writer.h"
+#include "encode/video_transform_writer.h"
+#include "video/plane.h"
+#include "video/transform.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Estimated bits of each block form besides its transform bits (the trees adapt to the frame,
+// so these are typical figures, good enough to rank the forms).
+constexpr double kSkipBits = 1, kKindBits = 3, kFillBits = kKindBits + 6, kPatternBits = kKindBits + 12 + 56,
+                 kRawBits = kKindBits + 64 * 5.5, kIntraExtraBits = kKindBits + 6 + 4, kInterExtraBits = kKindBits + 4 + 4;
+
+struct DctTables {
+  double cos[8][8];  // [u][x]
+  double aan[8];
+  // Quantiser steps of each index and position, in the units of forward_dct.
+  double intra_step[16][64], inter_step[16][64];
+};
+
+const DctTables& dct_tables() {
+  static const DctTables t = [] {
+    DctTables d;
+    for (int u = 0; u < 8; ++u) {
+      for (int x = 0; x < 8; ++x) d.cos[u][x] = std::cos((2 * x + 1) * u * kPi / 16);
+      d.aan[u] = u ? std::sqrt(2.0) * std::cos(u * kPi / 16) : 1;
+    }
+    for (int q = 0; q < 16; ++q)
+      for (int k = 0; k < 64; ++k) {
+        const double a = 65536.0 * d.aan[k / 8] * d.aan[k % 8];
+        d.intra_step[q][k] = IntraQuant[q][k] / a;
+        d.inter_step[q][k] = InterQuant[q][k] / a;
+      }
+    return d;
+  }();
+  return t;
+}
+
+// The forward transform in the decoder's scale (the inverse of idct_put on dequantised values).
+void forward_dct(const int16_t s[64], double f[64]) {
+  const DctTables& t = dct_tables();
+  double rows[64];
+  for (int y = 0; y < 8; ++y)
+    for (int u = 0; u < 8; ++u) {
+      double a = 0;
+      for (int x = 0; x < 8; ++x) a += s[8 * y + x] * t.cos[u][x];
+      rows[8 * y + u] = a;
+    }
+  for (int v = 0; v < 8; ++v)
+    for (int u = 0; u < 8; ++u) {
+      double a = 0;
+      for (int y = 0; y < 8; ++y) a += rows[8 * y + u] * t.cos[v][y];
+      const double cu = u ? 1 : 1 / std::sqrt(2.0), cv = v ? 1 : 1 / std::sqrt(2.0);
+      f[8 * v + u] = 0.25 * cu * cv * a;
+    }
+}
+
+int16_t quantise(double v, double step, double rounding) {
+  const double a = std::floor(std::fabs(v) / step + rounding);
+  const double m = a > 32767 ? 32767 : a;
+  return int16_t(v < 0 ? -m : m);
+}
+
+uint32_t block_sse(const uint8_t a[64], const uint8_t b[64]) {
+  uint32_t e = 0;
+  for (int k = 0; k < 64; ++k) {
+    const int d = int(a[k]) - int(b[k]);
+    e += uint32_t(d * d);
+  }
+  return e;
+}
+
+uint32_t block_sad(const uint8_t* a, uint32_t apitch, const uint8_t* b, uint32_t bpitch, uint32_t stop) {
+  uint32_t e = 0;
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) e += uint32_t(std::abs(int(a[r * apitch + c]) - int(b[r * bpitch + c])));
+    if (e >= stop) return e;
+  }
+  return e;
+}
+
+void block_load(const uint8_t* plane, uint32_t pitch, int x, int y, uint8_t out[64]) {
+  for (int r = 0; r < 8; ++r) std::memcpy(out + 8 * r, plane + size_t(y + r) * pitch + x, 8);
+}
+
+double offset_bits(int v) { return v == 0 ? 1.5 : 3.5 + std::log2(double(std::abs(v))); }
+
+struct PlaneInfo {
+  size_t offset;        // in a plane set
+  uint32_t stride;      // row pitch
+  uint32_t width, height;          // decoded area (multiples of 8)
+  uint32_t vis_width, vis_height;  // the picture's own samples
+  uint32_t scale;
+};
+
+struct Candidate {
+  VideoBlock block;
+  uint8_t samples[64];
+  double cost = 1e300;
+};
+
+}  // namespace
+
+struct Encoder {
+  EncoderSettings s;
+  VideoStore store;
+  uint32_t movie_flags, header_flags;
+  uint32_t plane_count;
+  PlaneInfo plane[3];             // Y, Cr, Cb in packet order
+  std::vector<uint8_t> source;   // the padded picture, laid out like a plane set
+  std::vector<uint8_t> model;    // what the blocks were modelled to decode to
+  std::vector<int8_t> mv[3];     // per block offsets (x, y) of this frame
+  std::vector<int8_t> prev_mv[3];
+  uint32_t frames = 0, since_key = 0;
+  BitWriter scratch;
+};
+
+double encoder_quant_of_quality(double quality) {
+  if (quality < 0) quality = 0;
+  if (quality > 100) quality = 100;
+  return 15.0 * (100.0 - quality) / 100.0;
+}
+
+double encoder_psnr(double sse, uint64_t samples) {
+  if (!samples) return 0;
+  if (sse <= 0) return 99;
+  const double p = 10 * std::log10(255.0 * 255.0 * double(samples) / sse);
+  return p > 99 ? 99 : p;
+}
+
+Encoder* encoder_open(const EncoderSettings& s) {
+  Encoder* e = new Encoder;
+  e->s = s;
+  e->movie_flags = s.grey ? kVideoFlagGrey : 0;
+  e->header_flags = s.header_flags | (s.grey ? kVideoFlagGrey : 0);
+  if (!video_store_open(&e->store, s.width, s.height, false, false)) {
+    delete e;
+    return nullptr;
+  }
+  const VideoFrameSizes& z = e->store.sizes;
+  e->plane_count = s.grey ? 1 : 3;
+  e->plane[0] = {0, z.luma_stride, z.luma_width, z.luma_rows, s.width, s.height, 1};
+  const size_t chroma = size_t(z.chroma_stride) * z.chroma_height;
+  const uint32_t cw = (s.width + 1) / 2, ch = (s.height + 1) / 2;
+  e->plane[1] = {size_t(z.luma_stride) * z.luma_height, z.chroma_stride, z.chroma_stride, z.chroma_height, cw, ch, 2};
+  e->plane[2] = {e->plane[1].offset + chroma, z.chroma_stride, z.chroma_stride, z.chroma_height, cw, ch, 2};
+  e->source.assign(z.set_bytes, 0);
+  e->model.assign(z.set_bytes, 0);
+  for (uint32_t p = 0; p < 3; ++p) {
+    const size_t n = size_t(e->plane[p].width / 8) * (e->plane[p].height / 8) * 2;
+    e->mv[p].assign(n, 0);
+    e->prev_mv[p].assign(n, 0);
+  }
+  dct_tables();
+  return e;
+}
+
+void encoder_close(Encoder* e) {
+  if (!e) return;
+  video_store_close(&e->store);
+  delete e;
+}
+
+const FramePlanes* encoder_planes(const Encoder* e) { return &e->store.planes; }
+uint32_t encoder_movie_flags(const Encoder* e) { return e->movie_flags; }
+
+namespace {
+
+// Copies the picture into the padded source set, repeating the last column and row.
+void load_source(Encoder* e, const EncoderPicture& pic) {
+  for (uint32_t p = 0; p < e->plane_count; ++p) {
+    const PlaneInfo& pi = e->plane[p];
+    const uint32_t from = p == 0 ? 0 : p == 1 ? 2 : 1;  // packet order Y, Cr, Cb
+    uint8_t* dst = e->source.data() + pi.offset;
+    for (uint32_t y = 0; y < pi.height; ++y) {
+      const uint32_t sy = y < pi.vis_height ? y : pi.vis_height - 1;
+      const uint8_t* src = pic.plane[from] + size_t(sy) * pic.pitch[from];
+      uint8_t* row = dst + size_t(y) * pi.stride;
+      std::memcpy(row, src, pi.vis_width);
+      for (uint32_t x = pi.vis_width; x < pi.width; ++x) row[x] = src[pi.vis_width - 1];
+    }
+  }
+}
+
+struct PlaneJob {
+  Encoder* e;
+  uint32_t p;
+  bool key;
+  double qf;      // fractional quantiser index
+  double lambda;  // per bit, in squared sample errors
+  const uint8_t* src;
+  const uint8_t* ref;
+  uint8_t* model;
+  EncoderFrameStats* stats;
+};
+
+// The quantiser of block (bx, by): the fractional index dithered over the blocks.
+uint32_t block_quant(double qf, uint32_t bx, uint32_t by) {
+  const uint32_t base = uint32_t(qf);
+  const double frac = qf - base;
+  static const uint8_t kDither[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  const double t = (kDither[by & 3][bx & 3] + 0.5) / 16;
+  const uint32_t q = base + (frac > t ? 1 : 0);
+  return q > 15 ? 15 : q;
+}
+
+uint32_t coefficient_bits(Encoder* e, const int16_t c[64]) {
+  BitWriter& w = e->scratch;
+  w.bytes.clear();
+  w.acc = 0;
+  w.count = 0;
+  if (!write_coefficients(&w, c)) return 100000;
+  return uint32_t(bit_writer_position(&w));
+}
+
+void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
+  const DctTables& t = dct_tables();
+  int16_t s[64];
+  for (int k = 0; k < 64; ++k) s[k] = target[k];
+  double f[64];
+  forward_dct(s, f);
+  int16_t c[64];
+  const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
+  c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
+  uint8_t rec[64];
+  idct_put(c, IntraQuant[q], rec, 8);
+  const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + coefficient_bits(j.e, c));
+  if (cost < best->cost) {
+    best->block = video_intra(c, uint8_t(q));
+    std::memcpy(best->samples, rec, 64);
+    best->cost = cost;
+  }
+}
+
+void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[64], int mx, int my, uint32_t q,
+               Candidate* best) {
+  const DctTables& t = dct_tables();
+  int16_t r[64];
+  for (int k = 0; k < 64; ++k) r[k] = int16_t(target[k] - pred[k]);
+  double f[64];
+  forward_dct(r, f);
+  int16_t c[64];
+  const double dc = std::floor(std::fabs(f[0]) / t.inter_step[q][0] + 0.5);
+  const double dm = dc > 1023 ? 1023 : dc;
+  c[0] = int16_t(f[0] < 0 ? -dm : dm);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_step[q][k], 0.3);
+  uint8_t rec[64];
+  idct_add(c, InterQuant[q], pred, rec, 8);
+  const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + coefficient_bits(j.e, c);
+  const double cost = block_sse(rec, target) + j.lambda * bits;
+  if (cost < best->cost) {
+    best->block = video_inter(mx, my, c, uint8_t(q));
+    std::memcpy(best->samples, rec, 64);
+    best->cost = cost;
+  }
+}
+
+// Exact runs along a few scan orders (rows, columns, and both as snakes).
+void try_runs(const PlaneJob& j, const uint8_t target[64], Candidate* best) {
+  // Runs pay only where neighbours repeat.
+  uint32_t repeats = 0;
+  for (int k = 0; k < 64; ++k) {
+    if (k % 8 < 7 && target[k] == target[k + 1]) ++repeats;
+    if (k < 56 && target[k] == target[k + 8]) ++repeats;
+  }
+  if (repeats < 24) return;
+  static const uint8_t kScans[4] = {0, 7, 5, 15};
+  for (uint8_t scan : kScans) {
+    VideoBlock b = video_run_from_samples(scan, target);
+    const double bits = kKindBits + 4 + 4.0 * double(b.runs.size()) + 5.5 * double(b.colours.size());
+    const double cost = j.lambda * bits;
+    if (cost < best->cost) {
+      best->block = std::move(b);
+      std::memcpy(best->samples, target, 64);
+      best->cost = cost;
+    }
+  }
+}
+
+// A motion copy plus exact small corrections (and, lossy, the same without the ±1 ones).
+void try_residue(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[64], int mx, int my,
+                 Candidate* best) {
+  int8_t r[64];
+  uint32_t events = 0;
+  for (int k = 0; k < 64; ++k) {
+    r[k] = int8_t(uint8_t(target[k] - pred[k]));
+    const int a = r[k] < 0 ? -r[k] : r[k];
+    if (a > 8) return;  // larger corrections are the transform's job
+    events += a ? 1 : 0;
+  }
+  // Each correction takes a few bits: no use trying when that alone costs more than the best.
+  if (events > 64 || best->cost <= j.lambda * (kKindBits + 10 + 3.0 * events)) return;
+  for (int variant = 0; variant < 2; ++variant) {
+    if (variant) {
+      bool changed = false;
+      for (int8_t& v : r)
+        if (v == 1 || v == -1) {
+          v = 0;
+          changed = true;
+        }
+      if (!changed) return;
+    }
+    if (residue_events(r) > 128) continue;
+    BitWriter& w = j.e->scratch;
+    w.bytes.clear();
+    w.acc = 0;
+    w.count = 0;
+    if (!write_residue(&w, r, kAutoPlanes, 127)) continue;
+    uint8_t rec[64];
+    for (int k = 0; k < 64; ++k) rec[k] = uint8_t(pred[k] + r[k]);
+    const double bits = kKindBits + 7 + offset_bits(mx) + offset_bits(my) + double(bit_writer_position(&w));
+    const double cost = block_sse(rec, target) + j.lambda * bits;
+    if (cost < best->cost) {
+      best->block = video_residue(mx, my, r, 127);
+      std::memcpy(best->samples, rec, 64);
+      best->cost = cost;
+    }
+  }
+}
+
+void try_flat(const PlaneJob& j, const uint8_t target[64], bool pattern, Candidate* best) {
+  uint32_t sum = 0;
+  for (int k = 0; k < 64; ++k) sum += target[k];
+  const uint8_t v = uint8_t((sum + 32) / 64);
+  uint8_t samples[64];
+  std::memset(samples, v, 64);
+  double cost = block_sse(samples, target) + j.lambda * kFillBits;
+  if (cost < best->cost) {
+    best->block = video_fill(v);
+    std::memcpy(best->samples, samples, 64);
+    best->cost = cost;
+  }
+  if (!pattern) return;
+  // Two groups split at the mean, each shown by its own mean.
+  uint32_t gs[2] = {}, gn[2] = {};
+  for (int k = 0; k < 64; ++k) {
+    const int g = target[k] > v;
+    gs[g] += target[k];
+    gn[g] += 1;
+  }
+  if (!gn[0] || !gn[1]) return;
+  const uint8_t a = uint8_t((gs[0] + gn[0] / 2) / gn[0]), b = uint8_t((gs[1] + gn[1] / 2) / gn[1]);
+  uint8_t rows[8] = {};
+  for (int k = 0; k < 64; ++k) {
+    const bool second = target[k] > v;
+    samples[k] = second ? b : a;
+    rows[k / 8] |= uint8_t(second << (k % 8));
+  }
+  cost = block_sse(samples, target) + j.lambda * kPatternBits;
+  if (cost < best->cost) {
+    best->block = video_pattern(a, b, rows);
+    std::memcpy(best->samples, samples, 64);
+    best->cost = cost;
+  }
+}
+
+struct MotionSearch {
+  const uint8_t* src;  // target block in the source plane
+  const uint8_t* ref;  // reference plane
+  uint32_t stride;
+  int x, y, max_x, max_y;
+  double mv_weight;
+  int best_x = 0, best_y = 0;
+  double best = 1e300;
+
+  bool valid(int mx, int my) const {
+    const int sx = x + mx, sy = y + my;
+    return mx >= -15 && mx <= 15 && my >= -15 && my <= 15 && sx >= 0 && sy >= 0 && sx <= max_x && sy <= max_y;
+  }
+  bool test(int mx, int my) {
+    if (!valid(mx, my)) return false;
+    const double penalty = mv_weight * (offset_bits(mx) + offset_bits(my));
+    if (penalty >= best) return false;
+    const uint32_t stop = best - penalty > 1e9 ? 0xffffffffu : uint32_t(best - penalty) + 1;
+    const double c = block_sad(src, stride, ref + size_t(y + my) * stride + size_t(x + mx), stride, stop) + penalty;
+    if (c < best) {
+      best = c;
+      best_x = mx;
+      best_y = my;
+      return true;
+    }
+    return false;
+  }
+};
+
+void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
+  Encoder* e = j.e;
+  const PlaneInfo& pi = e->plane[j.p];
+  const uint32_t speed = e->s.speed;
+  const uint32_t cols = pi.width / 8, rows = pi.height / 8;
+  d->width = pi.width;
+  d->height = pi.height;
+  d->scale = pi.scale;
+  d->rows.assign(rows, {});
+  int8_t* mv = e->mv[j.p].data();
+  const int8_t* prev = e->prev_mv[j.p].data();
+  std::memset(mv, 0, e->mv[j.p].size());
+  // A row's colours and run lengths must fit one chunk (its length field and the decoder's
+  // buffer); past that, blocks take a transform instead (only very wide exact pictures get there).
+  auto chunk_cap = [&](uint32_t stream) {
+    const uint32_t cap = stream_buffer_bytes(e->store.planes.luma_stride, stream) / stream_element_bytes(stream);
+    return cap < 32767 ? cap : 32767u;
+  };
+  const uint32_t colour_cap = chunk_cap(kStreamColours), run_cap = chunk_cap(kStreamRunLengths);
+  for (uint32_t by = 0; by < rows; ++by) {
+    std::vector<VideoBlock>& row = d->rows[by];
+    row.reserve(cols);
+    uint32_t colours = 0, runs = 0;
+    for (uint32_t bx = 0; bx < cols; ++bx) {
+      const int x = int(bx * 8), y = int(by * 8);
+      const uint8_t* src = j.src + size_t(y) * pi.stride + x;
+      uint8_t target[64];
+      block_load(j.src, pi.stride, x, y, target);
+      const uint32_t q = block_quant(j.qf, bx, by);
+      Candidate best;
+      if (!j.key) {
+        uint8_t pred[64];
+        block_load(j.ref, pi.stride, x, y, pred);
+        best.block = video_skip();
+        std::memcpy(best.samples, pred, 64);
+        best.cost = block_sse(pred, target) + j.lambda * kSkipBits;
+        // Motion: the neighbours' offsets (and the luma's for chroma), then a search around the best.
+        MotionSearch m{src, j.ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8, std::sqrt(j.lambda)};
+        m.test(0, 0);
+        auto predictor = [&](const int8_t* field, uint32_t cx, uint32_t cy, int div) {
+          const size_t i = (size_t(cy) * cols + cx) * 2;
+          m.test(field[i] / div, field[i + 1] / div);
+        };
+        if (bx) predictor(mv, bx - 1, by, 1);
+        if (by) predictor(mv, bx, by - 1, 1);
+        if (by && bx + 1 < cols) predictor(mv, bx + 1, by - 1, 1);
+        predictor(prev, bx, by, 1);
+        if (j.p) {
+          const PlaneInfo& lp = e->plane[0];
+          const uint32_t lx = 2 * bx < lp.width / 8 ? 2 * bx : lp.width / 8 - 1;
+          const uint32_t ly = 2 * by < lp.height / 8 ? 2 * by : lp.height / 8 - 1;
+          const size_t i = (size_t(ly) * (lp.width / 8) + lx) * 2;
+          m.test(e->mv[0][i] / 2, e->mv[0][i + 1] / 2);
+        }
+        if (speed <= 1) {
+          const int r = speed == 0 ? 8 : 4;
+          const int cx = m.best_x, cy = m.best_y;
+          for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx) m.test(cx + dx, cy + dy);
+        } else if (speed <= 3) {
+          // Steps to the best neighbour while one is better (one ring only at speed 3).
+          for (int iter = 0; iter < (speed == 2 ? 16 : 1); ++iter) {
+            const int cx = m.best_x, cy = m.best_y;
+            bool moved = false;
+            static const int kRing[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
+            for (const auto& s : kRing) moved |= m.test(cx + s[0], cy + s[1]);
+            if (!moved) break;
+          }
+        }
+        uint8_t moved[64];
+        block_load(j.ref, pi.stride, x + m.best_x, y + m.best_y, moved);
+        if (m.best_x || m.best_y) {
+          const double cost = block_sse(moved, target) +
+                              j.lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
+          if (cost < best.cost) {
+            best.block = video_motion(m.best_x, m.best_y);
+            std::memcpy(best.samples, moved, 64);
+            best.cost = cost;
+          }
+        }
+        // A residual transform on the best prediction (unless the copy is already nearly free).
+        if (best.cost > j.lambda * 12) {
+          try_inter(j, target, moved, m.best_x, m.best_y, q, &best);
+          if (speed == 0 && (m.best_x || m.best_y)) try_inter(j, target, pred, 0, 0, q, &best);
+          if (speed < 4) try_residue(j, target, moved, m.best_x, m.best_y, &best);
+        }
+        const size_t i = (size_t(by) * cols + bx) * 2;
+        mv[i] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.mx);
+        mv[i + 1] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.my);
+      }
+      if (best.cost > j.lambda * kFillBits) try_flat(j, target, speed < 4 || j.key, &best);
+      if (best.cost > j.lambda * (kIntraExtraBits + 4)) try_intra(j, target, q, &best);
+      if (speed < 4 && best.cost > j.lambda * (kKindBits + 4 + 4 + 5.5)) try_runs(j, target, &best);
+      if (best.cost > j.lambda * kRawBits) {
+        best.block = video_raw(target);
+        std::memcpy(best.samples, target, 64);
+        best.cost = j.lambda * kRawBits;
+      }
+      if (colours + best.block.colours.size() > colour_cap || runs + best.block.runs.size() > run_cap) {
+        best = Candidate();
+        try_intra(j, target, q, &best);
+      }
+      colours += uint32_t(best.block.colours.size());
+      runs += uint32_t(best.block.runs.size());
+      for (int r = 0; r < 8; ++r) std::memcpy(j.model + size_t(y + r) * pi.stride + x, best.samples + 8 * r, 8);
+      if (j.stats && best.block.kind < 10) j.stats->blocks[best.block.kind] += 1;
+      row.push_back(std::move(best.block));
+    }
+  }
+}
+
+// Mean absolute luma difference between the new picture and the reference, on a sparse grid.
+double luma_change(const Encoder* e, const uint8_t* ref) {
+  const PlaneInfo& pi = e->plane[0];
+  uint64_t sum = 0, n = 0;
+  for (uint32_t y = 0; y < pi.vis_height; y += 4)
+    for (uint32_t x = 0; x < pi.vis_width; x += 4) {
+      const size_t at = size_t(y) * pi.stride + x;
+      sum += uint32_t(std::abs(int(e->source[at]) - int(ref[at])));
+      ++n;
+    }
+  return n ? double(sum) / double(n) : 0;
+}
+
+}  // namespace
+
+bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, std::vector<uint8_t>* packet,
+                    EncoderFrameStats* stats) {
+  EncoderFrameStats local;
+  EncoderFrameStats* st = stats ? stats : &local;
+  *st = EncoderFrameStats();
+  load_source(e, picture);
+  FramePlanes* fp = &e->store.planes;
+  const uint8_t* ref = fp->plane_sets[fp->current_set];
+  bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
+  if (!key && e->s.scene_cuts && luma_change(e, ref) > 40) key = true;
+
+  const double qf = encoder_quant_of_quality(e->s.quality);
+  const uint32_t q0 = uint32_t(qf), q1 = q0 < 15 ? q0 + 1 : 15;
+  const double frac = qf - q0;
+  const double dc_step = (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
+  // Above quality 90 lambda falls further, to a fiftieth just below 100; quality 100 is exact.
+  const double top = (100 - e->s.quality) / 10;
+  double lambda = 0.5 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
+  if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
+  st->quant = uint32_t(std::lround(qf));
+  st->key = key;
+
+  VideoPacketPlanes planes;
+  std::vector<uint8_t>* outs[3] = {&planes.luma, &planes.chroma1, &planes.chroma2};
+  for (uint32_t p = 0; p < e->plane_count; ++p) {
+    const PlaneInfo& pi = e->plane[p];
+    PlaneJob j{e, p, key, qf, lambda, e->source.data() + pi.offset, ref + pi.offset, e->model.data() + pi.offset, st};
+    VideoPlaneDesc d;
+    code_plane(j, &d);
+    VideoPlaneOptions o;
+    o.buffer_stride = fp->luma_stride;
+    if (!video_write_plane(d, 0, o, outs[p])) return false;
+  }
+  *packet = video_write_packet(planes, 0);
+
+  // The reference for the next frame is what the decoder makes of the packet.
+  std::memset(fp->change_map, 0, fp->map_blocks);
+  const bool whole = video_decode_next(fp, e->s.width, e->s.height, packet->data(), packet->size(), key,
+                                       e->movie_flags, e->header_flags);
+  const uint8_t* got = fp->plane_sets[fp->current_set];
+  for (uint32_t p = 0; p < e->plane_count; ++p) {
+    const PlaneInfo& pi = e->plane[p];
+    for (uint32_t by = 0; by < pi.height; by += 8)
+      for (uint32_t bx = 0; bx < pi.width; bx += 8) {
+        bool same = true;
+        for (uint32_t r = 0; r < 8 && same; ++r) {
+          const size_t at = pi.offset + size_t(by + r) * pi.stride + bx;
+          same = std::memcmp(got + at, e->model.data() + at, 8) == 0;
+        }
+        if (!same) st->model_mismatches += 1;
+      }
+    double sse = 0;
+    for (uint32_t y = 0; y < pi.vis_height; ++y) {
+      const uint8_t* a = got + pi.offset + size_t(y) * pi.stride;
+      const uint8_t* b = e->source.data() + pi.offset + size_t(y) * pi.stride;
+      for (uint32_t x = 0; x < pi.vis_width; ++x) {
+        const int dd = int(a[x]) - int(b[x]);
+        sse += dd * dd;
+      }
+    }
+    // The statistics are in Y, Cb, Cr order.
+    const uint32_t at = p == 0 ? 0 : p == 1 ? 2 : 1;
+    st->sse[at] = sse;
+    st->samples[at] = uint64_t(pi.vis_width) * pi.vis_height;
+  }
+  if (!whole) st->model_mismatches += 1;
+  for (uint32_t p = 0; p < 3; ++p) e->prev_mv[p].swap(e->mv[p]);
+  e->since_key = key ? 1 : e->since_key + 1;
+  e->frames += 1;
+  return true;
+}
