@@ -57,3 +57,6 @@ bool platform_copy_mode(const char* like, const char* name);
 // Renames a file, replacing `to`; false on failure.
 bool platform_rename(const char* from, const char* to);
 bool platform_remove(const char* name);
+// Standard input and output carry bytes as they are (Windows would otherwise translate line
+// ends); a no-op where there is no difference.
+void platform_binary_stdio();

@@ -27,6 +27,21 @@ using sound_open_fn = uint32_t (*)(SoundOutput*, uint32_t rate, uint32_t bits, u
 // A sound provider: given its opaque argument, the back end's open function (or null).
 using sound_provider_fn = sound_open_fn (*)(void* arg);
 
+// A back end's operations in slot order (the last two only where a back end has them); the
+// back end's open puts them into the record with sound_set_operations.
+struct SoundOperations {
+  sound_ready_fn ready;
+  sound_get_buffer_fn get_buffer;
+  sound_commit_fn commit;
+  sound_set_volume_fn set_volume;
+  sound_set_pan_fn set_pan;
+  sound_pause_fn pause;
+  sound_on_off_fn on_off;
+  sound_close_fn close;
+  sound_set_speakers_fn set_speakers;
+  sound_set_speaker_volumes_fn set_speaker_volumes;
+};
+
 constexpr uint32_t kSoundBackendStateBytes = 256;
 
 struct SoundOutput {
@@ -62,3 +77,16 @@ struct SoundOutput {
   // The back end's private state (a back end may keep a pointer to more here).
   alignas(8) uint8_t backend[kSoundBackendStateBytes];
 };
+
+inline void sound_set_operations(SoundOutput* out, const SoundOperations& ops) {
+  out->sound_ready = ops.ready;
+  out->sound_get_buffer = ops.get_buffer;
+  out->sound_commit = ops.commit;
+  out->sound_set_volume = ops.set_volume;
+  out->sound_set_pan = ops.set_pan;
+  out->sound_pause = ops.pause;
+  out->sound_on_off = ops.on_off;
+  out->sound_close = ops.close;
+  out->sound_set_speakers = ops.set_speakers;
+  out->sound_set_speaker_volumes = ops.set_speaker_volumes;
+}

@@ -228,3 +228,5 @@ void platform_sleep_ms(uint32_t ms) {
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
+
+void platform_binary_stdio() {}

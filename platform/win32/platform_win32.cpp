@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <io.h>
 #include <cstdlib>
 
@@ -121,3 +122,8 @@ bool platform_rename(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 bool platform_remove(const char* name) { return DeleteFileA(name) != 0; }
+
+void platform_binary_stdio() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}

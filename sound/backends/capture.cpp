@@ -204,6 +204,10 @@ sound_open_fn capture_provider(void* arg) {
   return capture_open;
 }
 
+constexpr SoundOperations kOperations = {
+    capture_ready, capture_get_buffer, capture_commit, capture_set_volume, capture_set_pan,
+    capture_pause, capture_on_off, capture_close, nullptr, nullptr};
+
 uint32_t capture_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
                       uint32_t /*open_flags*/, Movie* /*movie*/) {
   if (!out) return 0;
@@ -232,14 +236,7 @@ uint32_t capture_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t c
   s->counts.pan = 32768;
   set_state(out, s);
 
-  out->sound_ready = capture_ready;
-  out->sound_get_buffer = capture_get_buffer;
-  out->sound_commit = capture_commit;
-  out->sound_set_volume = capture_set_volume;
-  out->sound_set_pan = capture_set_pan;
-  out->sound_pause = capture_pause;
-  out->sound_on_off = capture_on_off;
-  out->sound_close = capture_close;
+  sound_set_operations(out, kOperations);
   out->rate = rate;
   out->bits = bits;
   out->channels = channels;

@@ -340,6 +340,10 @@ int32_t dsound_volume_hundredths(uint32_t volume) {
 
 int32_t dsound_pan_hundredths(uint32_t pan) { return int32_t((int64_t(pan) - 32768) * 10000 / 32768); }
 
+constexpr SoundOperations kOperations = {
+    op_ready, op_get_buffer, op_commit, op_set_volume, op_set_pan, op_pause, op_on_off, op_close,
+    op_set_speakers, op_set_speaker_volumes};
+
 uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
                           uint32_t /*open_flags*/, Movie* movie) {
   if (!out) return 0;
@@ -400,16 +404,7 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   s->paused = 0;
   s->writable = s->prefill_bytes;
   out->output_on = 1;
-  out->sound_ready = op_ready;
-  out->sound_get_buffer = op_get_buffer;
-  out->sound_commit = op_commit;
-  out->sound_set_volume = op_set_volume;
-  out->sound_set_pan = op_set_pan;
-  out->sound_pause = op_pause;
-  out->sound_on_off = op_on_off;
-  out->sound_close = op_close;
-  out->sound_set_speakers = op_set_speakers;
-  out->sound_set_speaker_volumes = op_set_speaker_volumes;
+  sound_set_operations(out, kOperations);
   return 1;
 }
 

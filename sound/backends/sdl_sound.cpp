@@ -197,6 +197,10 @@ void op_close(SoundOutput* o) {
 
 sound_open_fn sdl_sound_provider(void*) { return sdl_sound_open; }
 
+constexpr SoundOperations kOperations = {
+    op_ready, op_get_buffer, op_commit, op_set_volume, op_set_pan, op_pause, op_on_off, op_close,
+    nullptr, nullptr};
+
 uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t /*open_flags*/,
                         Movie* movie) {
   if (!out) return 0;
@@ -253,14 +257,7 @@ uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t
   s->pan = 32768;
   std::memcpy(out->backend, &s, sizeof s);
 
-  out->sound_ready = op_ready;
-  out->sound_get_buffer = op_get_buffer;
-  out->sound_commit = op_commit;
-  out->sound_set_volume = op_set_volume;
-  out->sound_set_pan = op_set_pan;
-  out->sound_pause = op_pause;
-  out->sound_on_off = op_on_off;
-  out->sound_close = op_close;
+  sound_set_operations(out, kOperations);
   out->rate = rate;
   out->bits = bits;
   out->channels = channels;

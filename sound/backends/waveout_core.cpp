@@ -212,6 +212,10 @@ uint32_t waveout_memory_bytes(uint32_t buffer_bytes) {
   return kWaveBuffers * (buffer_bytes + uint32_t(sizeof(WaveHeader*)) + uint32_t(sizeof(WaveHeader)));
 }
 
+constexpr SoundOperations kOperations = {
+    op_ready, op_get_buffer, op_commit, op_set_volume, op_set_pan, op_pause, op_on_off, op_close,
+    nullptr, nullptr};
+
 uint32_t waveout_open(SoundOutput* out, const WaveOutDevice* device, uint32_t rate,
                       uint32_t bits, uint32_t channels, const Movie* movie) {
   if (!out) return 0;
@@ -232,14 +236,7 @@ uint32_t waveout_open(SoundOutput* out, const WaveOutDevice* device, uint32_t ra
   s->pan = 32767;
   s->paused = 0;
   out->output_on = 1;
-  out->sound_ready = op_ready;
-  out->sound_get_buffer = op_get_buffer;
-  out->sound_commit = op_commit;
-  out->sound_set_volume = op_set_volume;
-  out->sound_set_pan = op_set_pan;
-  out->sound_pause = op_pause;
-  out->sound_on_off = op_on_off;
-  out->sound_close = op_close;
+  sound_set_operations(out, kOperations);
   if (!open_device(out)) {
     std::memset(static_cast<void*>(out), 0, sizeof *out);
     return 0;
