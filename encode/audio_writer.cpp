@@ -149,27 +149,33 @@ std::vector<float> audio_codes_spectrum(const AudioDecoder* layout, const AudioC
   return x;
 }
 
-void audio_encode_codes(const AudioDecoder* layout, const int16_t* samples, uint32_t peak_code,
-                        AudioChannelCodes* channels) {
+void audio_forward_spectrum(const AudioDecoder* layout, const int16_t* samples, uint32_t c, float* a, int* sizes,
+                            float* table) {
   const uint32_t n = layout->transform_length;
   const bool dct = layout->flags & kAudioFlagDct;
   const uint32_t stride = dct ? layout->channels : 1;
+  // The decoder outputs round(transform(X) × scale): aim the transform at samples / scale.
+  for (uint32_t k = 0; k < n; ++k) a[k] = float(double(samples[size_t(k) * stride + c]) / layout->output_scale);
+  if (dct) {
+    audio_dct(int(n), -1, a, sizes, table);
+    a[0] = float(double(a[0]) / n);
+    for (uint32_t j = 1; j < n; ++j) a[j] = float(2.0 * a[j] / n);
+  } else {
+    audio_rdft(int(n), 1, a, sizes, table);
+    for (uint32_t j = 0; j < n; ++j) a[j] = float(2.0 * a[j] / n);
+  }
+}
+
+void audio_encode_codes(const AudioDecoder* layout, const int16_t* samples, uint32_t peak_code,
+                        AudioChannelCodes* channels) {
+  const uint32_t n = layout->transform_length;
   if (peak_code < 1) peak_code = 1;
   if (peak_code > 32767) peak_code = 32767;
   std::vector<int> sizes(audio_transform_sizes_entries(n), 0);
   std::vector<float> table(audio_dct_table_entries(n));
   std::vector<float> a(n);
   for (uint32_t c = 0; c < layout->coded_channels; ++c) {
-    // The decoder outputs round(transform(X) × scale): aim the transform at samples / scale.
-    for (uint32_t k = 0; k < n; ++k) a[k] = float(double(samples[size_t(k) * stride + c]) / layout->output_scale);
-    if (dct) {
-      audio_dct(int(n), -1, a.data(), sizes.data(), table.data());
-      a[0] = float(double(a[0]) / n);
-      for (uint32_t j = 1; j < n; ++j) a[j] = float(2.0 * a[j] / n);
-    } else {
-      audio_rdft(int(n), 1, a.data(), sizes.data(), table.data());
-      for (uint32_t j = 0; j < n; ++j) a[j] = float(2.0 * a[j] / n);
-    }
+    audio_forward_spectrum(layout, samples, c, a.data(), sizes.data(), table.data());
     AudioChannelCodes& codes = channels[c];
     codes.x0 = audio_float29_value(a[0]);
     codes.x1 = audio_float29_value(a[1]);

@@ -43,6 +43,13 @@ std::vector<uint8_t> audio_write_block(const AudioDecoder* layout, const AudioCh
 // channel: X[0], X[1], then coefficient × quantiser of its band.
 std::vector<float> audio_codes_spectrum(const AudioDecoder* layout, const AudioChannelCodes* channels);
 
+// The spectrum of coded channel c (0 or 1) of one whole decoded block (`samples` as below):
+// the n = transform_length values X that the decoder's inverse transform and output scale turn
+// back into these samples. `sizes` (audio_transform_sizes_entries(n) entries, entry 0 set to 0
+// before the first call) and `table` (audio_dct_table_entries(n) entries) are the caller's.
+void audio_forward_spectrum(const AudioDecoder* layout, const int16_t* samples, uint32_t c, float* spectrum,
+                            int* sizes, float* table);
+
 // From samples to codes. `samples` holds block_bytes / 2 values, channels interleaved: one
 // whole decoded block. `peak_code` is the largest coefficient magnitude a band may use (1 to
 // 32767): the band's quantiser is the smallest that keeps its largest coefficient within it,

@@ -5,7 +5,7 @@
 
 #include "audio/audio_decoder.h"
 #include "container/container.h"
-#include "encode/audio_writer.h"
+#include "encode/audio_encoder.h"
 #include "encode/video_plane_writer.h"
 #include "video/video_decoder.h"
 
@@ -114,28 +114,5 @@ std::vector<uint8_t> picture_write_packet(const PicturePlanes& p, const PictureP
 std::vector<std::vector<uint8_t>> picture_sound_packets(const std::vector<int16_t>& pcm, uint32_t rate,
                                                         uint32_t channels, bool dct, uint32_t frames,
                                                         uint32_t rate_num, uint32_t rate_den, uint32_t* word) {
-  AudioDecoder* layout = audio_decoder_open(rate, channels, dct);
-  if (!layout || !rate_num) {
-    audio_decoder_close(layout);
-    return {};
-  }
-  const uint32_t samples = uint32_t(pcm.size() / channels);
-  const std::vector<std::vector<uint8_t>> blocks = audio_encode_signal(layout, pcm.data(), samples, 2000);
-  const uint32_t pcm_bytes = layout->block_bytes - layout->overlap_bytes;
-  audio_decoder_close(layout);
-  *word = rate | (dct ? kAudioWordDct : kAudioWordRdft) | (channels == 2 ? kAudioWordStereo : 0) | kAudioWordSixteenBit;
-  // Each frame takes the blocks that carry the sound up to its end plus three quarters of a
-  // second; the last frame takes the rest.
-  std::vector<std::vector<uint8_t>> packets;
-  const uint64_t lead = uint64_t(rate) * 3 / 4, hop = pcm_bytes / (2 * channels);
-  size_t next = 0;
-  for (uint32_t i = 0; i < frames; ++i) {
-    const uint64_t want = uint64_t(i + 1) * rate * rate_den / rate_num + lead;
-    std::vector<std::vector<uint8_t>> mine;
-    while (next < blocks.size() && (next + 1) * hop <= want + hop / 2) mine.push_back(blocks[next++]);
-    if (i + 1 == frames)
-      while (next < blocks.size()) mine.push_back(blocks[next++]);
-    packets.push_back(mine.empty() ? std::vector<uint8_t>() : audio_write_packet(uint32_t(mine.size() * pcm_bytes), mine));
-  }
-  return packets;
+  return audio_track_packets(pcm, rate, channels, dct, 0, frames, rate_num, rate_den, word);
 }
