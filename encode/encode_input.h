@@ -22,9 +22,11 @@ const char* y4m_parse_header(const char* line, size_t n, Y4mInfo* info);
 size_t y4m_frame_bytes(const Y4mInfo& info);
 
 // One picture in 4:2:0: Y is width × height, Cb and Cr (width + 1) / 2 × (height + 1) / 2.
+// `a`, when not empty, is the picture's alpha plane (width × height, 255 opaque).
 struct Picture420 {
   uint32_t width = 0, height = 0;
   std::vector<uint8_t> y, cb, cr;
+  std::vector<uint8_t> a;
 };
 // Converts one frame's samples (y4m_frame_bytes of them): 4:2:2 and 4:4:4 chroma are averaged
 // down, mono gets neutral chroma.

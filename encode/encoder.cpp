@@ -18,6 +18,14 @@ constexpr double kPi = 3.14159265358979323846;
 // so these are typical figures, good enough to rank the forms).
 constexpr double kSkipBits = 1, kKindBits = 3, kFillBits = kKindBits + 6, kPatternBits = kKindBits + 12 + 56,
                  kRawBits = kKindBits + 64 * 5.5, kIntraExtraBits = kKindBits + 6 + 4, kInterExtraBits = kKindBits + 4 + 4;
+constexpr double kSubKindBits = 2;  // a scaled block's sub-kind
+// A scaled block's error counts double: its blur carries into every frame that predicts from it
+// (measured: weight 1 loses at higher qualities, 2 gains or breaks even everywhere).
+constexpr double kScaledErrorWeight = 2;
+// Scene cuts: luma blocks looked at (at most), and how much more than an inter frame a key frame
+// may cost there (measured: cuts come at 1.0 to 1.1, moving pictures at 1.25 and up).
+constexpr uint32_t kCutBlocks = 1024;
+constexpr double kCutExtra = 1.15;
 
 struct DctTables {
   double cos[8][8];  // [u][x]
@@ -101,6 +109,8 @@ struct PlaneInfo {
   uint32_t scale;
 };
 
+constexpr uint32_t kAlphaPlane = 3;
+
 struct Candidate {
   VideoBlock block;
   uint8_t samples[64];
@@ -113,12 +123,14 @@ struct Encoder {
   EncoderSettings s;
   VideoStore store;
   uint32_t movie_flags, header_flags;
-  uint32_t plane_count;
-  PlaneInfo plane[3];             // Y, Cr, Cb in packet order
+  uint32_t plane_count;           // Y and chroma planes coded (1 for grey, else 3)
+  bool alpha;
+  PlaneInfo plane[4];             // Y, Cr, Cb in packet order, then alpha (kAlphaPlane)
   std::vector<uint8_t> source;   // the padded picture, laid out like a plane set
   std::vector<uint8_t> model;    // what the blocks were modelled to decode to
-  std::vector<int8_t> mv[3];     // per block offsets (x, y) of this frame
-  std::vector<int8_t> prev_mv[3];
+  std::vector<uint8_t> source_alpha, model_alpha;  // the same for the alpha plane
+  std::vector<int8_t> mv[4];     // per block offsets (x, y) of this frame
+  std::vector<int8_t> prev_mv[4];
   uint32_t frames = 0, since_key = 0;
   BitWriter scratch;
 };
@@ -139,9 +151,15 @@ double encoder_psnr(double sse, uint64_t samples) {
 Encoder* encoder_open(const EncoderSettings& s) {
   Encoder* e = new Encoder;
   e->s = s;
-  e->movie_flags = s.grey ? kVideoFlagGrey : 0;
-  e->header_flags = s.header_flags | (s.grey ? kVideoFlagGrey : 0);
-  if (!video_store_open(&e->store, s.width, s.height, false, false)) {
+  if (s.version < 'f' || s.version > 'i') {
+    delete e;
+    return nullptr;
+  }
+  e->alpha = s.alpha;
+  e->movie_flags = (s.grey ? kVideoFlagGrey : 0) | (s.alpha ? kVideoFlagAlpha : 0) |
+                   (s.version != 'i' ? kVideoFlagSignMagnitude : 0) | (s.version <= 'g' ? kVideoFlagChromaSwap : 0);
+  e->header_flags = (s.header_flags & ~kVideoFlagAlpha) | (s.grey ? kVideoFlagGrey : 0) | (s.alpha ? kVideoFlagAlpha : 0);
+  if (!video_store_open(&e->store, s.width, s.height, s.alpha, false)) {
     delete e;
     return nullptr;
   }
@@ -152,9 +170,14 @@ Encoder* encoder_open(const EncoderSettings& s) {
   const uint32_t cw = (s.width + 1) / 2, ch = (s.height + 1) / 2;
   e->plane[1] = {size_t(z.luma_stride) * z.luma_height, z.chroma_stride, z.chroma_stride, z.chroma_height, cw, ch, 2};
   e->plane[2] = {e->plane[1].offset + chroma, z.chroma_stride, z.chroma_stride, z.chroma_height, cw, ch, 2};
+  e->plane[kAlphaPlane] = {0, z.luma_stride, z.luma_width, z.luma_rows, s.width, s.height, 1};
   e->source.assign(z.set_bytes, 0);
   e->model.assign(z.set_bytes, 0);
-  for (uint32_t p = 0; p < 3; ++p) {
+  if (s.alpha) {
+    e->source_alpha.assign(z.alpha_bytes, 0);
+    e->model_alpha.assign(z.alpha_bytes, 0);
+  }
+  for (uint32_t p = 0; p < 4; ++p) {
     const size_t n = size_t(e->plane[p].width / 8) * (e->plane[p].height / 8) * 2;
     e->mv[p].assign(n, 0);
     e->prev_mv[p].assign(n, 0);
@@ -174,15 +197,30 @@ uint32_t encoder_movie_flags(const Encoder* e) { return e->movie_flags; }
 
 namespace {
 
-// Copies the picture into the padded source set, repeating the last column and row.
+// The picture plane (0 Y, 1 Cb, 2 Cr) that plane p of the packet carries: Y, Cr, Cb, or Y, Cb, Cr
+// in versions "f" and "g".
+uint32_t chroma_source(const Encoder* e, uint32_t p) {
+  if (p == 0) return 0;
+  return (e->movie_flags & kVideoFlagChromaSwap) ? p : 3 - p;
+}
+
+// Copies the picture into the padded source set (and alpha plane), repeating the last column and
+// row. A missing alpha plane is opaque.
 void load_source(Encoder* e, const EncoderPicture& pic) {
-  for (uint32_t p = 0; p < e->plane_count; ++p) {
+  for (uint32_t p = 0; p < 4; ++p) {
+    if (p == kAlphaPlane ? !e->alpha : p >= e->plane_count) continue;
     const PlaneInfo& pi = e->plane[p];
-    const uint32_t from = p == 0 ? 0 : p == 1 ? 2 : 1;  // packet order Y, Cr, Cb
-    uint8_t* dst = e->source.data() + pi.offset;
+    uint8_t* dst = (p == kAlphaPlane ? e->source_alpha.data() : e->source.data()) + pi.offset;
+    if (p == kAlphaPlane && !pic.alpha) {
+      std::memset(dst, 255, e->source_alpha.size());
+      continue;
+    }
+    const uint32_t from = chroma_source(e, p);
+    const uint8_t* base = p == kAlphaPlane ? pic.alpha : pic.plane[from];
+    const uint32_t pitch = p == kAlphaPlane ? pic.alpha_pitch : pic.pitch[from];
     for (uint32_t y = 0; y < pi.height; ++y) {
       const uint32_t sy = y < pi.vis_height ? y : pi.vis_height - 1;
-      const uint8_t* src = pic.plane[from] + size_t(sy) * pic.pitch[from];
+      const uint8_t* src = base + size_t(sy) * pitch;
       uint8_t* row = dst + size_t(y) * pi.stride;
       std::memcpy(row, src, pi.vis_width);
       for (uint32_t x = pi.vis_width; x < pi.width; ++x) row[x] = src[pi.vis_width - 1];
@@ -200,7 +238,16 @@ struct PlaneJob {
   const uint8_t* ref;
   uint8_t* model;
   EncoderFrameStats* stats;
+  bool no_zero;  // the older colour coding: colours cannot be 0
 };
+
+// A colour the plane can carry: in the older colour coding 0 becomes 1.
+inline uint8_t colour_of(const PlaneJob& j, uint32_t v) { return uint8_t(j.no_zero && v == 0 ? 1 : v); }
+
+// The samples that colour blocks show for `target`.
+void colour_target(const PlaneJob& j, const uint8_t target[64], uint8_t out[64]) {
+  for (int k = 0; k < 64; ++k) out[k] = colour_of(j, target[k]);
+}
 
 // The quantiser of block (bx, by): the fractional index dithered over the blocks.
 uint32_t block_quant(double qf, uint32_t bx, uint32_t by) {
@@ -273,14 +320,17 @@ void try_runs(const PlaneJob& j, const uint8_t target[64], Candidate* best) {
     if (k < 56 && target[k] == target[k + 8]) ++repeats;
   }
   if (repeats < 24) return;
+  uint8_t shown[64];
+  colour_target(j, target, shown);
+  const double error = block_sse(shown, target);
   static const uint8_t kScans[4] = {0, 7, 5, 15};
   for (uint8_t scan : kScans) {
-    VideoBlock b = video_run_from_samples(scan, target);
+    VideoBlock b = video_run_from_samples(scan, shown);
     const double bits = kKindBits + 4 + 4.0 * double(b.runs.size()) + 5.5 * double(b.colours.size());
-    const double cost = j.lambda * bits;
+    const double cost = error + j.lambda * bits;
     if (cost < best->cost) {
       best->block = std::move(b);
-      std::memcpy(best->samples, target, 64);
+      std::memcpy(best->samples, shown, 64);
       best->cost = cost;
     }
   }
@@ -330,7 +380,7 @@ void try_residue(const PlaneJob& j, const uint8_t target[64], const uint8_t pred
 void try_flat(const PlaneJob& j, const uint8_t target[64], bool pattern, Candidate* best) {
   uint32_t sum = 0;
   for (int k = 0; k < 64; ++k) sum += target[k];
-  const uint8_t v = uint8_t((sum + 32) / 64);
+  const uint8_t v = colour_of(j, (sum + 32) / 64);
   uint8_t samples[64];
   std::memset(samples, v, 64);
   double cost = block_sse(samples, target) + j.lambda * kFillBits;
@@ -348,7 +398,7 @@ void try_flat(const PlaneJob& j, const uint8_t target[64], bool pattern, Candida
     gn[g] += 1;
   }
   if (!gn[0] || !gn[1]) return;
-  const uint8_t a = uint8_t((gs[0] + gn[0] / 2) / gn[0]), b = uint8_t((gs[1] + gn[1] / 2) / gn[1]);
+  const uint8_t a = colour_of(j, (gs[0] + gn[0] / 2) / gn[0]), b = colour_of(j, (gs[1] + gn[1] / 2) / gn[1]);
   uint8_t rows[8] = {};
   for (int k = 0; k < 64; ++k) {
     const bool second = target[k] > v;
@@ -361,6 +411,93 @@ void try_flat(const PlaneJob& j, const uint8_t target[64], bool pattern, Candida
     std::memcpy(best->samples, samples, 64);
     best->cost = cost;
   }
+}
+
+// A 16 × 16 area coded as one scaled block: its description (the upper half's element) and
+// the samples it gives.
+struct ScaledCandidate {
+  VideoBlock block;
+  uint8_t samples[256];
+  double cost = 1e300;
+  bool chosen = false;
+};
+
+// Scaled forms of the 16 × 16 area at (x, y) (a fill, a two-colour pattern when `colours`, and an
+// intra transform, all at half resolution). Takes the first that costs less than best->cost;
+// true when one did.
+bool try_scaled(const PlaneJob& j, uint32_t x, uint32_t y, uint32_t q, bool colours, ScaledCandidate* best) {
+  const PlaneInfo& pi = j.e->plane[j.p];
+  uint8_t target[256];
+  for (int r = 0; r < 16; ++r) std::memcpy(target + 16 * r, j.src + size_t(y + r) * pi.stride + x, 16);
+  // Every scaled form repeats each sample over a 2 × 2 square, so no form comes closer than the
+  // squares' means.
+  uint8_t half[64];
+  uint32_t sum = 0;
+  for (int k = 0; k < 64; ++k) {
+    const int r = 2 * (k / 8), c = 2 * (k % 8);
+    const uint32_t s4 = target[16 * r + c] + target[16 * r + c + 1] + target[16 * r + 16 + c] + target[16 * r + 17 + c];
+    half[k] = uint8_t((s4 + 2) / 4);
+    sum += s4;
+  }
+  auto sse16 = [&](const uint8_t* got) {
+    uint32_t e = 0;
+    for (int k = 0; k < 256; ++k) {
+      const int d = int(got[k]) - int(target[k]);
+      e += uint32_t(d * d);
+    }
+    return double(e) * kScaledErrorWeight;
+  };
+  auto upsample = [](const uint8_t in[64], uint8_t out[256]) {
+    for (int k = 0; k < 256; ++k) out[k] = in[8 * (k / 32) + (k % 16) / 2];
+  };
+  uint8_t samples[256];
+  upsample(half, samples);
+  const double shared_bits = 2 * kKindBits + kSubKindBits;
+  if (sse16(samples) + j.lambda * (shared_bits + 6) >= best->cost) return false;
+  bool found = false;
+  auto take = [&](VideoBlock&& inner, const uint8_t* got, double cost) {
+    if (cost >= best->cost) return;
+    best->block = video_scaled(inner);
+    std::memcpy(best->samples, got, 256);
+    best->cost = cost;
+    best->chosen = found = true;
+  };
+  if (colours) {
+    const uint8_t v = colour_of(j, (sum + 128) / 256);
+    std::memset(samples, v, 256);
+    take(video_fill(v), samples, sse16(samples) + j.lambda * (shared_bits + kFillBits - kKindBits));
+    // Two groups of squares split at the mean, each shown by its own mean.
+    uint32_t gs[2] = {}, gn[2] = {};
+    for (int k = 0; k < 64; ++k) {
+      const int g = half[k] > v;
+      gs[g] += half[k];
+      gn[g] += 1;
+    }
+    if (gn[0] && gn[1]) {
+      const uint8_t a = colour_of(j, (gs[0] + gn[0] / 2) / gn[0]), b = colour_of(j, (gs[1] + gn[1] / 2) / gn[1]);
+      uint8_t rows[8] = {}, small[64];
+      for (int k = 0; k < 64; ++k) {
+        const bool second = half[k] > v;
+        small[k] = second ? b : a;
+        rows[k / 8] |= uint8_t(second << (k % 8));
+      }
+      upsample(small, samples);
+      take(video_pattern(a, b, rows), samples, sse16(samples) + j.lambda * (shared_bits + kPatternBits - kKindBits));
+    }
+  }
+  const DctTables& t = dct_tables();
+  int16_t s[64];
+  for (int k = 0; k < 64; ++k) s[k] = half[k];
+  double f[64];
+  forward_dct(s, f);
+  int16_t c[64];
+  const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
+  c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
+  idct_put_scaled(c, IntraQuant[q], samples, 16);
+  take(video_intra(c, uint8_t(q)), samples,
+       sse16(samples) + j.lambda * (shared_bits + kIntraExtraBits - kKindBits + coefficient_bits(j.e, c)));
+  return found;
 }
 
 struct MotionSearch {
@@ -411,109 +548,200 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
     return cap < 32767 ? cap : 32767u;
   };
   const uint32_t colour_cap = chunk_cap(kStreamColours), run_cap = chunk_cap(kStreamRunLengths);
-  for (uint32_t by = 0; by < rows; ++by) {
-    std::vector<VideoBlock>& row = d->rows[by];
-    row.reserve(cols);
-    uint32_t colours = 0, runs = 0;
-    for (uint32_t bx = 0; bx < cols; ++bx) {
-      const int x = int(bx * 8), y = int(by * 8);
-      const uint8_t* src = j.src + size_t(y) * pi.stride + x;
-      uint8_t target[64];
-      block_load(j.src, pi.stride, x, y, target);
-      const uint32_t q = block_quant(j.qf, bx, by);
-      Candidate best;
-      if (!j.key) {
-        uint8_t pred[64];
-        block_load(j.ref, pi.stride, x, y, pred);
-        best.block = video_skip();
-        std::memcpy(best.samples, pred, 64);
-        best.cost = block_sse(pred, target) + j.lambda * kSkipBits;
-        // Motion: the neighbours' offsets (and the luma's for chroma), then a search around the best.
-        MotionSearch m{src, j.ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8, std::sqrt(j.lambda)};
-        m.test(0, 0);
-        auto predictor = [&](const int8_t* field, uint32_t cx, uint32_t cy, int div) {
-          const size_t i = (size_t(cy) * cols + cx) * 2;
-          m.test(field[i] / div, field[i + 1] / div);
-        };
-        if (bx) predictor(mv, bx - 1, by, 1);
-        if (by) predictor(mv, bx, by - 1, 1);
-        if (by && bx + 1 < cols) predictor(mv, bx + 1, by - 1, 1);
-        predictor(prev, bx, by, 1);
-        if (j.p) {
-          const PlaneInfo& lp = e->plane[0];
-          const uint32_t lx = 2 * bx < lp.width / 8 ? 2 * bx : lp.width / 8 - 1;
-          const uint32_t ly = 2 * by < lp.height / 8 ? 2 * by : lp.height / 8 - 1;
-          const size_t i = (size_t(ly) * (lp.width / 8) + lx) * 2;
-          m.test(e->mv[0][i] / 2, e->mv[0][i + 1] / 2);
-        }
-        if (speed <= 1) {
-          const int r = speed == 0 ? 8 : 4;
+  // The best form of each 8 × 8 block (its offsets recorded for the neighbours' searches).
+  auto choose = [&](uint32_t bx, uint32_t by) {
+    const int x = int(bx * 8), y = int(by * 8);
+    const uint8_t* src = j.src + size_t(y) * pi.stride + x;
+    uint8_t target[64];
+    block_load(j.src, pi.stride, x, y, target);
+    const uint32_t q = block_quant(j.qf, bx, by);
+    Candidate best;
+    if (!j.key) {
+      uint8_t pred[64];
+      block_load(j.ref, pi.stride, x, y, pred);
+      best.block = video_skip();
+      std::memcpy(best.samples, pred, 64);
+      best.cost = block_sse(pred, target) + j.lambda * kSkipBits;
+      // Motion: the neighbours' offsets (and the luma's for chroma), then a search around the best.
+      MotionSearch m{src, j.ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8, std::sqrt(j.lambda)};
+      m.test(0, 0);
+      auto predictor = [&](const int8_t* field, uint32_t cx, uint32_t cy, int div) {
+        const size_t i = (size_t(cy) * cols + cx) * 2;
+        m.test(field[i] / div, field[i + 1] / div);
+      };
+      if (bx) predictor(mv, bx - 1, by, 1);
+      if (by) predictor(mv, bx, by - 1, 1);
+      if (by && bx + 1 < cols) predictor(mv, bx + 1, by - 1, 1);
+      predictor(prev, bx, by, 1);
+      if (j.p == kAlphaPlane) {
+        predictor(e->mv[0].data(), bx, by, 1);  // the luma's grid
+      } else if (j.p) {
+        const PlaneInfo& lp = e->plane[0];
+        const uint32_t lx = 2 * bx < lp.width / 8 ? 2 * bx : lp.width / 8 - 1;
+        const uint32_t ly = 2 * by < lp.height / 8 ? 2 * by : lp.height / 8 - 1;
+        const size_t i = (size_t(ly) * (lp.width / 8) + lx) * 2;
+        m.test(e->mv[0][i] / 2, e->mv[0][i + 1] / 2);
+      }
+      if (speed <= 1) {
+        const int r = speed == 0 ? 8 : 4;
+        const int cx = m.best_x, cy = m.best_y;
+        for (int dy = -r; dy <= r; ++dy)
+          for (int dx = -r; dx <= r; ++dx) m.test(cx + dx, cy + dy);
+      } else if (speed <= 3) {
+        // Steps to the best neighbour while one is better (one ring only at speed 3).
+        for (int iter = 0; iter < (speed == 2 ? 16 : 1); ++iter) {
           const int cx = m.best_x, cy = m.best_y;
-          for (int dy = -r; dy <= r; ++dy)
-            for (int dx = -r; dx <= r; ++dx) m.test(cx + dx, cy + dy);
-        } else if (speed <= 3) {
-          // Steps to the best neighbour while one is better (one ring only at speed 3).
-          for (int iter = 0; iter < (speed == 2 ? 16 : 1); ++iter) {
-            const int cx = m.best_x, cy = m.best_y;
-            bool moved = false;
-            static const int kRing[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
-            for (const auto& s : kRing) moved |= m.test(cx + s[0], cy + s[1]);
-            if (!moved) break;
+          bool moved = false;
+          static const int kRing[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
+          for (const auto& s : kRing) moved |= m.test(cx + s[0], cy + s[1]);
+          if (!moved) break;
+        }
+      }
+      uint8_t moved[64];
+      block_load(j.ref, pi.stride, x + m.best_x, y + m.best_y, moved);
+      if (m.best_x || m.best_y) {
+        const double cost = block_sse(moved, target) +
+                            j.lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
+        if (cost < best.cost) {
+          best.block = video_motion(m.best_x, m.best_y);
+          std::memcpy(best.samples, moved, 64);
+          best.cost = cost;
+        }
+      }
+      // A residual transform on the best prediction (unless the copy is already nearly free).
+      if (best.cost > j.lambda * 12) {
+        try_inter(j, target, moved, m.best_x, m.best_y, q, &best);
+        if (speed == 0 && (m.best_x || m.best_y)) try_inter(j, target, pred, 0, 0, q, &best);
+        if (speed < 4) try_residue(j, target, moved, m.best_x, m.best_y, &best);
+      }
+      const size_t i = (size_t(by) * cols + bx) * 2;
+      mv[i] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.mx);
+      mv[i + 1] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.my);
+    }
+    if (best.cost > j.lambda * kFillBits) try_flat(j, target, speed < 4 || j.key, &best);
+    if (best.cost > j.lambda * (kIntraExtraBits + 4)) try_intra(j, target, q, &best);
+    if (speed < 4 && best.cost > j.lambda * (kKindBits + 4 + 4 + 5.5)) try_runs(j, target, &best);
+    if (best.cost > j.lambda * kRawBits) {
+      uint8_t shown[64];
+      colour_target(j, target, shown);
+      const double cost = block_sse(shown, target) + j.lambda * kRawBits;
+      if (cost < best.cost) {
+        best.block = video_raw(shown);
+        std::memcpy(best.samples, shown, 64);
+        best.cost = cost;
+      }
+    }
+    return best;
+  };
+  // Block rows go in pairs, so that a 16 × 16 area can weigh a scaled block against its four
+  // blocks.
+  std::vector<Candidate> chosen[2];
+  chosen[0].resize(cols);
+  chosen[1].resize(cols);
+  std::vector<ScaledCandidate> scaled(cols / 2 + 1);
+  for (uint32_t pair = 0; pair < rows; pair += 2) {
+    const uint32_t pair_rows = rows - pair < 2 ? rows - pair : 2;
+    for (uint32_t r = 0; r < pair_rows; ++r)
+      for (uint32_t bx = 0; bx < cols; ++bx) chosen[r][bx] = choose(bx, pair + r);
+    for (uint32_t k = 0; k < cols / 2; ++k) {
+      scaled[k] = ScaledCandidate();
+      if (pair_rows < 2 || speed >= 4) continue;
+      const uint32_t bx = 2 * k;
+      scaled[k].cost = chosen[0][bx].cost + chosen[0][bx + 1].cost + chosen[1][bx].cost + chosen[1][bx + 1].cost;
+      const bool beaten = try_scaled(j, bx * 8, pair * 8, block_quant(j.qf, bx, pair), true, &scaled[k]);
+      if (!beaten) continue;
+      for (uint32_t r = 0; r < 2; ++r) {
+        const size_t i = (size_t(pair + r) * cols + bx) * 2;
+        std::memset(mv + i, 0, 4);
+      }
+    }
+    for (uint32_t r = 0; r < pair_rows; ++r) {
+      const uint32_t by = pair + r;
+      std::vector<VideoBlock>& row = d->rows[by];
+      row.reserve(cols);
+      uint32_t colours = 0, runs = 0;
+      for (uint32_t bx = 0; bx < cols; ++bx) {
+        const int x = int(bx * 8), y = int(by * 8);
+        ScaledCandidate& sc = scaled[bx / 2];
+        if (bx % 2 == 0 && sc.chosen) {
+          if (r == 0 && colours + sc.block.colours.size() > colour_cap) {
+            // Too many colours for the row's chunk: the area's transform instead.
+            sc.chosen = false;
+            sc.cost = 1e300;
+            try_scaled(j, bx * 8, pair * 8, block_quant(j.qf, bx, pair), false, &sc);
           }
+          if (r == 0) colours += uint32_t(sc.block.colours.size());
+          for (int k = 0; k < 8; ++k)
+            std::memcpy(j.model + size_t(y + k) * pi.stride + x, sc.samples + 16 * (8 * r + k), 16);
+          if (j.stats) j.stats->blocks[kBlockScaled] += 2;
+          row.push_back(r == 0 ? sc.block : video_scaled_lower());
+          ++bx;
+          continue;
         }
-        uint8_t moved[64];
-        block_load(j.ref, pi.stride, x + m.best_x, y + m.best_y, moved);
-        if (m.best_x || m.best_y) {
-          const double cost = block_sse(moved, target) +
-                              j.lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
-          if (cost < best.cost) {
-            best.block = video_motion(m.best_x, m.best_y);
-            std::memcpy(best.samples, moved, 64);
-            best.cost = cost;
-          }
+        Candidate& best = chosen[r][bx];
+        if (colours + best.block.colours.size() > colour_cap || runs + best.block.runs.size() > run_cap) {
+          uint8_t target[64];
+          block_load(j.src, pi.stride, x, y, target);
+          best = Candidate();
+          try_intra(j, target, block_quant(j.qf, bx, by), &best);
         }
-        // A residual transform on the best prediction (unless the copy is already nearly free).
-        if (best.cost > j.lambda * 12) {
-          try_inter(j, target, moved, m.best_x, m.best_y, q, &best);
-          if (speed == 0 && (m.best_x || m.best_y)) try_inter(j, target, pred, 0, 0, q, &best);
-          if (speed < 4) try_residue(j, target, moved, m.best_x, m.best_y, &best);
-        }
-        const size_t i = (size_t(by) * cols + bx) * 2;
-        mv[i] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.mx);
-        mv[i + 1] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.my);
+        colours += uint32_t(best.block.colours.size());
+        runs += uint32_t(best.block.runs.size());
+        for (int k = 0; k < 8; ++k) std::memcpy(j.model + size_t(y + k) * pi.stride + x, best.samples + 8 * k, 8);
+        if (j.stats && best.block.kind < 10) j.stats->blocks[best.block.kind] += 1;
+        row.push_back(std::move(best.block));
       }
-      if (best.cost > j.lambda * kFillBits) try_flat(j, target, speed < 4 || j.key, &best);
-      if (best.cost > j.lambda * (kIntraExtraBits + 4)) try_intra(j, target, q, &best);
-      if (speed < 4 && best.cost > j.lambda * (kKindBits + 4 + 4 + 5.5)) try_runs(j, target, &best);
-      if (best.cost > j.lambda * kRawBits) {
-        best.block = video_raw(target);
-        std::memcpy(best.samples, target, 64);
-        best.cost = j.lambda * kRawBits;
-      }
-      if (colours + best.block.colours.size() > colour_cap || runs + best.block.runs.size() > run_cap) {
-        best = Candidate();
-        try_intra(j, target, q, &best);
-      }
-      colours += uint32_t(best.block.colours.size());
-      runs += uint32_t(best.block.runs.size());
-      for (int r = 0; r < 8; ++r) std::memcpy(j.model + size_t(y + r) * pi.stride + x, best.samples + 8 * r, 8);
-      if (j.stats && best.block.kind < 10) j.stats->blocks[best.block.kind] += 1;
-      row.push_back(std::move(best.block));
     }
   }
 }
 
-// Mean absolute luma difference between the new picture and the reference, on a sparse grid.
-double luma_change(const Encoder* e, const uint8_t* ref) {
+// Whether the picture starts a new scene: on a grid of luma blocks, coding them alone (fill, intra
+// transform) costs little more than the best of that and coding them from the reference (skip,
+// motion copy, inter transform), so that a key frame there is nearly free. `lambda` weighs bits
+// against errors as for a quality of 90 or below, so that the decision does not follow the
+// exactness of the highest qualities.
+bool scene_cut(Encoder* e, const uint8_t* ref, double qf, double lambda) {
   const PlaneInfo& pi = e->plane[0];
-  uint64_t sum = 0, n = 0;
-  for (uint32_t y = 0; y < pi.vis_height; y += 4)
-    for (uint32_t x = 0; x < pi.vis_width; x += 4) {
-      const size_t at = size_t(y) * pi.stride + x;
-      sum += uint32_t(std::abs(int(e->source[at]) - int(ref[at])));
-      ++n;
+  PlaneJob j{e, 0, false, qf, lambda, e->source.data(), ref, nullptr, nullptr, false};
+  const uint32_t cols = pi.width / 8, rows = pi.height / 8;
+  uint32_t step = 1;
+  while (uint64_t((cols + step - 1) / step) * ((rows + step - 1) / step) > kCutBlocks) ++step;
+  const int8_t* prev = e->prev_mv[0].data();
+  double intra = 0, inter = 0;
+  for (uint32_t by = 0; by < rows; by += step)
+    for (uint32_t bx = 0; bx < cols; bx += step) {
+      const int x = int(bx * 8), y = int(by * 8);
+      uint8_t target[64], pred[64], moved[64];
+      block_load(j.src, pi.stride, x, y, target);
+      const uint32_t q = block_quant(qf, bx, by);
+      Candidate alone;
+      try_flat(j, target, false, &alone);
+      try_intra(j, target, q, &alone);
+      intra += alone.cost;
+      Candidate from_ref;
+      block_load(ref, pi.stride, x, y, pred);
+      from_ref.cost = block_sse(pred, target) + lambda * kSkipBits;
+      MotionSearch m{j.src + size_t(y) * pi.stride + x, ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8,
+                     std::sqrt(lambda)};
+      m.test(0, 0);
+      const size_t i = (size_t(by) * cols + bx) * 2;
+      m.test(prev[i], prev[i + 1]);
+      for (int iter = 0; iter < 8; ++iter) {
+        const int cx = m.best_x, cy = m.best_y;
+        bool better = false;
+        static const int kRing[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
+        for (const auto& r : kRing) better |= m.test(cx + 2 * r[0], cy + 2 * r[1]);
+        for (const auto& r : kRing) better |= m.test(m.best_x + r[0], m.best_y + r[1]);
+        if (!better) break;
+      }
+      block_load(ref, pi.stride, x + m.best_x, y + m.best_y, moved);
+      const double motion = block_sse(moved, target) +
+                            lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
+      if (motion < from_ref.cost) from_ref.cost = motion;
+      try_inter(j, target, moved, m.best_x, m.best_y, q, &from_ref);
+      inter += from_ref.cost < alone.cost ? from_ref.cost : alone.cost;
     }
-  return n ? double(sum) / double(n) : 0;
+  return intra <= kCutExtra * inter;
 }
 
 }  // namespace
@@ -527,7 +755,6 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   FramePlanes* fp = &e->store.planes;
   const uint8_t* ref = fp->plane_sets[fp->current_set];
   bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
-  if (!key && e->s.scene_cuts && luma_change(e, ref) > 40) key = true;
 
   const double qf = encoder_quant_of_quality(e->s.quality);
   const uint32_t q0 = uint32_t(qf), q1 = q0 < 15 ? q0 + 1 : 15;
@@ -537,54 +764,77 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   const double top = (100 - e->s.quality) / 10;
   double lambda = 0.5 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
   if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
+  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step * dc_step)) key = true;
   st->quant = uint32_t(std::lround(qf));
   st->key = key;
 
+  // The planes in coding order: luma first, so that the chroma and alpha planes can start their
+  // motion search from its offsets.
+  uint32_t order[4], planes_coded = 0;
+  for (uint32_t p = 0; p < e->plane_count; ++p) order[planes_coded++] = p;
+  if (e->alpha) order[planes_coded++] = kAlphaPlane;
+  const uint8_t* ref_alpha = fp->alpha_planes[fp->current_set];
+
   VideoPacketPlanes planes;
-  std::vector<uint8_t>* outs[3] = {&planes.luma, &planes.chroma1, &planes.chroma2};
-  for (uint32_t p = 0; p < e->plane_count; ++p) {
+  planes.alpha_section = e->alpha;
+  std::vector<uint8_t>* outs[4] = {&planes.luma, &planes.chroma1, &planes.chroma2, &planes.alpha};
+  for (uint32_t i = 0; i < planes_coded; ++i) {
+    const uint32_t p = order[i];
     const PlaneInfo& pi = e->plane[p];
-    PlaneJob j{e, p, key, qf, lambda, e->source.data() + pi.offset, ref + pi.offset, e->model.data() + pi.offset, st};
+    const bool a = p == kAlphaPlane;
+    PlaneJob j{e, p, key, qf, lambda, (a ? e->source_alpha.data() : e->source.data()) + pi.offset,
+               (a ? ref_alpha : ref) + pi.offset, (a ? e->model_alpha.data() : e->model.data()) + pi.offset, st,
+               (e->movie_flags & kVideoFlagSignMagnitude) != 0};
     VideoPlaneDesc d;
     code_plane(j, &d);
     VideoPlaneOptions o;
     o.buffer_stride = fp->luma_stride;
-    if (!video_write_plane(d, 0, o, outs[p])) return false;
+    o.plan_chunks = true;
+    if (!video_write_plane(d, e->movie_flags & kVideoFlagSignMagnitude, o, outs[p])) return false;
   }
-  *packet = video_write_packet(planes, 0);
+  *packet = video_write_packet(planes, e->movie_flags);
 
   // The reference for the next frame is what the decoder makes of the packet.
   std::memset(fp->change_map, 0, fp->map_blocks);
   const bool whole = video_decode_next(fp, e->s.width, e->s.height, packet->data(), packet->size(), key,
                                        e->movie_flags, e->header_flags);
-  const uint8_t* got = fp->plane_sets[fp->current_set];
-  for (uint32_t p = 0; p < e->plane_count; ++p) {
+  for (uint32_t i = 0; i < planes_coded; ++i) {
+    const uint32_t p = order[i];
     const PlaneInfo& pi = e->plane[p];
+    const bool alpha = p == kAlphaPlane;
+    const uint8_t* got = alpha ? fp->alpha_planes[fp->current_set] : fp->plane_sets[fp->current_set];
+    const uint8_t* model = alpha ? e->model_alpha.data() : e->model.data();
+    const uint8_t* source = alpha ? e->source_alpha.data() : e->source.data();
     for (uint32_t by = 0; by < pi.height; by += 8)
       for (uint32_t bx = 0; bx < pi.width; bx += 8) {
         bool same = true;
         for (uint32_t r = 0; r < 8 && same; ++r) {
           const size_t at = pi.offset + size_t(by + r) * pi.stride + bx;
-          same = std::memcmp(got + at, e->model.data() + at, 8) == 0;
+          same = std::memcmp(got + at, model + at, 8) == 0;
         }
         if (!same) st->model_mismatches += 1;
       }
     double sse = 0;
     for (uint32_t y = 0; y < pi.vis_height; ++y) {
       const uint8_t* a = got + pi.offset + size_t(y) * pi.stride;
-      const uint8_t* b = e->source.data() + pi.offset + size_t(y) * pi.stride;
+      const uint8_t* b = source + pi.offset + size_t(y) * pi.stride;
       for (uint32_t x = 0; x < pi.vis_width; ++x) {
         const int dd = int(a[x]) - int(b[x]);
         sse += dd * dd;
       }
     }
+    if (alpha) {
+      st->alpha_sse = sse;
+      st->alpha_samples = uint64_t(pi.vis_width) * pi.vis_height;
+      continue;
+    }
     // The statistics are in Y, Cb, Cr order.
-    const uint32_t at = p == 0 ? 0 : p == 1 ? 2 : 1;
+    const uint32_t at = chroma_source(e, p);
     st->sse[at] = sse;
     st->samples[at] = uint64_t(pi.vis_width) * pi.vis_height;
   }
   if (!whole) st->model_mismatches += 1;
-  for (uint32_t p = 0; p < 3; ++p) e->prev_mv[p].swap(e->mv[p]);
+  for (uint32_t p = 0; p < 4; ++p) e->prev_mv[p].swap(e->mv[p]);
   e->since_key = key ? 1 : e->since_key + 1;
   e->frames += 1;
   return true;

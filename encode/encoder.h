@@ -1,10 +1,17 @@
-// The movie encoder's picture coder: one 4:2:0 picture in, one version "i" video packet out.
+// The movie encoder's picture coder: one 4:2:0 picture (and optionally its alpha plane) in, one
+// video packet out, for container version "i" or one of the older "f", "g", "h". The older
+// colour coding cannot carry the sample 0: fills, patterns, runs and raw blocks show it as 1, so
+// those versions are exact at quality 100 only where the transform and motion blocks carry 0s.
 //
 // Each 8 × 8 block of every plane takes the form that costs least, counting its squared error
 // plus lambda times an estimate of its bits: a skip, a motion copy (found by a small search
 // around the offsets of the neighbouring blocks), a fill, a two-colour pattern, an intra or inter
-// transform block at the block's quantiser, or its raw samples. Key frames use no block of the
-// previous frame.
+// transform block at the block's quantiser, or its raw samples. Below speed 4, each 16 × 16 area
+// of two block rows may instead take one scaled block (a fill, pattern or intra transform at half
+// resolution) when that costs less than its four blocks. Key frames use no block of the previous
+// frame; besides those asked for, a picture becomes one where coding it alone costs little more
+// than coding it from the previous picture (a scene cut). The planes' chunks and code trees are
+// chosen for the fewest bits (see VideoPlaneOptions::plan_chunks).
 //
 // The encoder keeps its reference pictures by decoding each packet it wrote with the project's
 // own video decoder, so what it predicts from is exactly what a player holds: encoder and
@@ -23,20 +30,28 @@ struct EncoderSettings {
   uint32_t keyint = 250;           // a key frame at least every N frames (0: only the first)
   uint32_t speed = 2;              // 0 (thorough) to 4 (fast)
   bool scene_cuts = true;          // a key frame where the picture changes completely
+  bool alpha = false;              // the movie carries an alpha plane (alpha flag added)
+  char version = 'i';              // container version: 'f', 'g', 'h' (older colour coding, no
+                                   // luma size; 'f' and 'g' carry Cb before Cr) or 'i'
   uint32_t header_flags = 0;       // the movie's header flag word (grey bit added when grey)
 };
 
 // One picture: Y (width × height), Cb and Cr ((width + 1) / 2 × (height + 1) / 2), each with
-// its row pitch. Cb and Cr are not read for a grey movie.
+// its row pitch. Cb and Cr are not read for a grey movie. The alpha plane (width × height) is
+// read only when the movie carries one; null there means fully opaque (255).
 struct EncoderPicture {
   const uint8_t* plane[3];  // Y, Cb, Cr
   uint32_t pitch[3];
+  const uint8_t* alpha = nullptr;
+  uint32_t alpha_pitch = 0;
 };
 
 struct EncoderFrameStats {
   bool key = false;
   double sse[3] = {};      // squared error of the decoded picture, over the visible area: Y, Cb, Cr
   uint64_t samples[3] = {};
+  double alpha_sse = 0;      // the same for the alpha plane (0 samples without one)
+  uint64_t alpha_samples = 0;
   uint64_t blocks[10] = {};  // chosen block kinds 0 to 9, all planes
   uint32_t model_mismatches = 0;  // blocks where the decoder's result differed from the model
   uint32_t quant = 0;             // the frame's base quantiser index
@@ -44,7 +59,7 @@ struct EncoderFrameStats {
 
 struct Encoder;
 
-// Null when the size is invalid or memory runs out.
+// Null when the size or version is invalid or memory runs out.
 Encoder* encoder_open(const EncoderSettings& s);
 void encoder_close(Encoder* e);
 // Codes the next picture into *packet. `force_key` asks for a key frame.
@@ -53,7 +68,8 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
                     EncoderFrameStats* stats);
 // The decoder's planes after the last frame: the current set is what a player shows.
 const FramePlanes* encoder_planes(const Encoder* e);
-// The movie flag word the encoder decodes with (kVideoFlagGrey for a grey movie).
+// The movie flag word the encoder decodes with (kVideoFlagGrey for a grey movie, kVideoFlagAlpha
+// for one with alpha, and the version bits 0x8000 and 0x10000 of the older versions).
 uint32_t encoder_movie_flags(const Encoder* e);
 
 // The base quantiser index and lambda of a quality (exposed for tests and rate control).

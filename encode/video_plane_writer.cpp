@@ -207,6 +207,178 @@ inline int content_kind(const VideoBlock& b, uint32_t y) {
   }
 }
 
+// Counts the tree symbols that one chunk sends, as write_stream_chunk sends them (`equal`: the
+// all-equal form, whose values go as plain bits except a colour's).
+void count_chunk_symbols(uint32_t s, const int32_t* e, uint32_t n, bool equal, bool type_runs, bool sign_magnitude,
+                         uint64_t counts[16], uint64_t ctx[16][16], uint32_t* last_high) {
+  switch (s) {
+    case kStreamBlockTypes:
+    case kStreamSubblockTypes: {
+      if (equal) return;
+      int32_t prev = 0;
+      for (uint32_t k = 0; k < n;) {
+        uint32_t rep = 0;
+        while (type_runs && k + rep < n && e[k + rep] == prev && rep < 32) ++rep;
+        if (rep >= 4) {
+          const uint32_t sym = rep >= 32 ? 15 : rep >= 12 ? 14 : rep >= 8 ? 13 : 12;
+          counts[sym]++;
+          k += kBlockTypeRuns[sym - 12];
+          continue;
+        }
+        counts[e[k] & 15]++;
+        prev = e[k];
+        ++k;
+      }
+      return;
+    }
+    case kStreamColours:
+      for (uint32_t k = 0; k < (equal ? 1 : n); ++k) {
+        const int c = colour_code(uint32_t(e[k]), sign_magnitude);
+        if (c < 0) continue;
+        ctx[*last_high][c >> 4]++;
+        counts[c & 15]++;
+        *last_high = uint32_t(c) >> 4;
+      }
+      return;
+    case kStreamPatterns:
+      for (uint32_t k = 0; k < n; ++k) {
+        counts[e[k] & 15]++;
+        counts[(e[k] >> 4) & 15]++;
+      }
+      return;
+    case kStreamXOffsets:
+    case kStreamYOffsets:
+    case kStreamRunLengths:
+      if (equal) return;
+      for (uint32_t k = 0; k < n; ++k) counts[(e[k] < 0 ? -e[k] : e[k]) & 15]++;
+      return;
+    default: return;
+  }
+}
+
+// One stream's elements in plane order, and where each row's start.
+struct FlatStream {
+  std::vector<int32_t> e;
+  std::vector<uint32_t> cum;        // rows + 1 entries: elements before each row
+  std::vector<uint32_t> same_until;  // per element: one past the end of its run of equal values
+  std::vector<uint64_t> bits;        // streams whose listed elements cost bits of their own:
+                                     // the bits of the elements before each one (and the total)
+};
+
+// Whether a listed chunk of the stream costs the sum of its elements' bits (the block-type
+// streams repeat symbols and the DC streams code differences in groups, so they do not).
+bool additive_stream(uint32_t s) {
+  return s == kStreamColours || s == kStreamPatterns || s == kStreamXOffsets || s == kStreamYOffsets ||
+         s == kStreamRunLengths;
+}
+
+// The bits each element of an additive stream takes in a listed chunk, summed (a colour's
+// context is the colour before it, in this chunk or the one before).
+void element_bits(const StreamCoder& c, uint32_t s, FlatStream* f) {
+  f->bits.assign(f->e.size() + 1, 0);
+  uint32_t high = 0;
+  for (size_t i = 0; i < f->e.size(); ++i) {
+    const int32_t v = f->e[i];
+    uint32_t b = 0;
+    switch (s) {
+      case kStreamColours: {
+        const int code = colour_code(uint32_t(v), c.sign_magnitude);
+        if (code >= 0) {
+          b = tree_symbol_bits(c.colour_context[high], uint32_t(code) >> 4) +
+              tree_symbol_bits(c.tree[s], uint32_t(code) & 15);
+          high = uint32_t(code) >> 4;
+        }
+        break;
+      }
+      case kStreamPatterns:
+        b = tree_symbol_bits(c.tree[s], uint32_t(v) & 15) + tree_symbol_bits(c.tree[s], (uint32_t(v) >> 4) & 15);
+        break;
+      case kStreamXOffsets:
+      case kStreamYOffsets: b = tree_symbol_bits(c.tree[s], uint32_t(v < 0 ? -v : v) & 15) + (v != 0); break;
+      default: b = tree_symbol_bits(c.tree[s], uint32_t(v) & 15); break;
+    }
+    f->bits[i + 1] = f->bits[i] + b;
+  }
+}
+
+// The chunks of one stream: for every row where the stream may be refilled, the row that ends the
+// chunk read there (0: the zero-length chunk that finishes the stream), and its form.
+struct ChunkPlan {
+  std::vector<uint32_t> end;
+  std::vector<uint8_t> equal;
+};
+
+constexpr uint32_t kPlanMaxRows = 64;  // rows one chunk may span (bounds the search)
+
+// Bits of one chunk written with `c` (a working copy: its last_high is set to `high`); ~0u when it
+// cannot be written.
+uint32_t chunk_bits(StreamCoder* c, uint32_t s, const int32_t* e, uint32_t n, ChunkForm form, bool type_runs,
+                    uint32_t high, BitWriter* scratch) {
+  c->last_high = high;
+  scratch->bytes.clear();
+  scratch->acc = 0;
+  scratch->count = 0;
+  if (!write_stream_chunk(scratch, c, s, e, n, form, type_runs)) return ~0u;
+  return uint32_t(bit_writer_position(scratch));
+}
+
+// The chunk ends and forms that send the stream in the fewest bits with the coder's trees.
+// False when some row's elements cannot be sent in any chunk.
+bool plan_stream(const StreamCoder& c, uint32_t s, FlatStream& f, uint32_t rows, uint32_t cap, bool type_runs,
+                 ChunkPlan* plan, BitWriter* scratch) {
+  const bool additive = additive_stream(s);
+  if (additive) element_bits(c, s, &f);
+  StreamCoder work = c;
+  plan->end.assign(rows + 1, 0);
+  plan->equal.assign(rows + 1, 0);
+  std::vector<uint64_t> best(rows + 1, 0);
+  const bool has_equal = s != kStreamPatterns && s != kStreamIntraDc && s != kStreamInterDc;
+  uint32_t first = rows;  // the first row at or after a that has elements
+  for (uint32_t a = rows; a-- > 0;) {
+    if (f.cum[a + 1] > f.cum[a]) first = a;
+    if (first == rows) {
+      best[a] = c.length_bits[s];
+      continue;
+    }
+    uint32_t high = 0;
+    if (s == kStreamColours && f.cum[a]) {
+      const int code = colour_code(uint32_t(f.e[f.cum[a] - 1]), c.sign_magnitude);
+      high = code < 0 ? 0 : uint32_t(code) >> 4;
+    }
+    best[a] = ~uint64_t(0);
+    for (uint32_t b = first + 1; b <= rows && b - first <= kPlanMaxRows; ++b) {
+      if (f.cum[b] == f.cum[b - 1]) continue;  // a chunk ends after a row that takes from it
+      const uint32_t n = f.cum[b] - f.cum[a];
+      if (n > cap) break;
+      if (best[b] == ~uint64_t(0)) continue;
+      const int32_t* e = f.e.data() + f.cum[a];
+      for (int equal = 0; equal < 2; ++equal) {
+        if (equal && (!has_equal || f.same_until[f.cum[a]] < f.cum[b])) continue;
+        uint32_t bits;
+        if (!additive) {
+          bits = chunk_bits(&work, s, e, n, equal ? kChunkAllEqual : kChunkEach, type_runs, high, scratch);
+        } else if (!equal) {
+          bits = c.length_bits[s] + (has_equal ? 1 : 0) + uint32_t(f.bits[f.cum[b]] - f.bits[f.cum[a]]);
+        } else {
+          // One value: a colour through its trees, the others as 4 plain bits and a sign.
+          bits = c.length_bits[s] + 1 +
+                 (s == kStreamColours ? uint32_t(f.bits[f.cum[a] + 1] - f.bits[f.cum[a]])
+                                      : 4 + (s != kStreamRunLengths && e[0] != 0 ? 1 : 0));
+        }
+        if (bits == ~0u || bits + best[b] >= best[a]) continue;
+        best[a] = bits + best[b];
+        plan->end[a] = b;
+        plan->equal[a] = uint8_t(equal);
+      }
+    }
+    if (best[a] == ~uint64_t(0)) {
+      // Unreachable from here; only a problem when the writer gets here.
+      plan->end[a] = ~0u;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool video_write_plane(const VideoPlaneDesc& d, uint32_t flags, const VideoPlaneOptions& o,
@@ -287,13 +459,62 @@ bool video_write_plane(const VideoPlaneDesc& d, uint32_t flags, const VideoPlane
     }
   }
 
+  uint32_t stride = o.buffer_stride ? o.buffer_stride
+                                    : d.scale == 1 ? (d.width + 15) & ~15u : 2 * d.width;
+  auto stream_cap = [&](uint32_t s) {
+    uint32_t cap = stream_buffer_bytes(stride, s) / stream_element_bytes(s);
+    const uint32_t field = (1u << coder.length_bits[s]) - 1;
+    return field < cap ? field : cap;
+  };
+  FlatStream flat[kStreamCount];
+  ChunkPlan plan[kStreamCount];
+  if (o.plan_chunks) {
+    for (uint32_t s = 0; s < kStreamCount; ++s) {
+      FlatStream& f = flat[s];
+      f.cum.assign(rows + 1, 0);
+      for (uint32_t r = 0; r < rows; ++r) {
+        f.e.insert(f.e.end(), lists[r][s].begin(), lists[r][s].end());
+        f.cum[r + 1] = uint32_t(f.e.size());
+      }
+      f.same_until.assign(f.e.size(), 0);
+      for (size_t i = f.e.size(); i-- > 0;)
+        f.same_until[i] = i + 1 < f.e.size() && f.e[i + 1] == f.e[i] ? f.same_until[i + 1] : uint32_t(i + 1);
+    }
+    // Plan with the trees of the element counts, then twice: trees from the symbols the plan
+    // sends, and a plan with those trees.
+    BitWriter scratch;
+    for (int pass = 0; pass < (o.tune_trees ? 2 : 1); ++pass) {
+      for (uint32_t s = 0; s < kStreamCount; ++s)
+        plan_stream(coder, s, flat[s], rows, stream_cap(s), o.type_runs, &plan[s], &scratch);
+      if (!o.tune_trees) break;
+      uint64_t counts[kStreamCount][16] = {};
+      uint64_t ctx[16][16] = {};
+      uint32_t high = 0;
+      for (uint32_t s = 0; s < kStreamCount; ++s)
+        for (uint32_t a = 0; a < rows;) {
+          const uint32_t b = plan[s].end[a];
+          if (!b || b == ~0u) break;
+          count_chunk_symbols(s, flat[s].e.data() + flat[s].cum[a], flat[s].cum[b] - flat[s].cum[a],
+                              plan[s].equal[a] != 0, o.type_runs, coder.sign_magnitude, counts[s], ctx, &high);
+          a = b;
+        }
+      for (uint32_t s = 0; s < kStreamCount; ++s) {
+        if (s == kStreamIntraDc || s == kStreamInterDc) continue;
+        coder.tree[s] = tree_for_counts(counts[s], true);
+        coder.tree[s].form = o.tree_form;
+      }
+      for (uint32_t h = 0; h < 16; ++h) {
+        coder.colour_context[h] = tree_for_counts(ctx[h], true);
+        coder.colour_context[h].form = o.tree_form;
+      }
+    }
+  }
+
   BitWriter w;
   if (!write_plane_trees(&w, &coder)) {
     *error = "a tree description cannot be written in the chosen form";
     return false;
   }
-  uint32_t stride = o.buffer_stride ? o.buffer_stride
-                                    : d.scale == 1 ? (d.width + 15) & ~15u : 2 * d.width;
   // Decoder mirror: elements left in each stream's chunk; finished streams.
   uint64_t avail[kStreamCount] = {};
   bool finished[kStreamCount] = {};
@@ -301,6 +522,27 @@ bool video_write_plane(const VideoPlaneDesc& d, uint32_t flags, const VideoPlane
     uint32_t y = 8 * r;
     for (uint32_t s = 0; s < kStreamCount; ++s) {
       if (finished[s] || avail[s]) continue;
+      if (o.plan_chunks) {
+        const FlatStream& f = flat[s];
+        const uint32_t b = plan[s].end[r];
+        if (b == ~0u) {
+          *error = "a row has more elements of a stream than its buffer holds";
+          return false;
+        }
+        if (!b) {
+          write_stream_finish(&w, coder, s);
+          finished[s] = true;
+          continue;
+        }
+        const uint32_t n = f.cum[b] - f.cum[r];
+        if (!write_stream_chunk(&w, &coder, s, f.e.data() + f.cum[r], n,
+                                plan[s].equal[r] ? kChunkAllEqual : kChunkEach, o.type_runs)) {
+          *error = "a stream value cannot be coded";
+          return false;
+        }
+        avail[s] = n;
+        continue;
+      }
       uint32_t cap = stream_buffer_bytes(stride, s) / stream_element_bytes(s);
       uint32_t field = (1u << coder.length_bits[s]) - 1;
       if (field < cap) cap = field;

@@ -66,6 +66,9 @@ struct VideoPlaneOptions {
   bool all_equal = true;   // all-equal chunks where possible
   bool type_runs = true;   // block-type repeat symbols
   int tree_form = -1;      // TreeSpec::form for every tree
+  bool plan_chunks = false;  // chunk ends, and all-equal or listed chunks, chosen for the fewest
+                             // bits, with trees from the symbols those chunks send (pack_rows
+                             // and all_equal are then not used)
   uint32_t buffer_stride = 0;  // the movie's luma stride that sizes the decoder's buffers
                                // (0: width rounded up to 16 for scale 1, 2 × width for 2)
 };

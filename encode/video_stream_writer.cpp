@@ -139,7 +139,7 @@ uint32_t tree_symbol_bits(const TreeSpec& t, uint32_t symbol) {
   return kTreeTables.length[t.shape][leaf_of(t, symbol & 15)];
 }
 
-TreeSpec tree_for_counts(const uint64_t counts[16]) {
+TreeSpec tree_for_counts(const uint64_t counts[16], bool compact_maps) {
   uint8_t by_count[16];
   for (int i = 0; i < 16; ++i) by_count[i] = uint8_t(i);
   std::stable_sort(by_count, by_count + 16,
@@ -161,6 +161,34 @@ TreeSpec tree_for_counts(const uint64_t counts[16]) {
       cost += counts[by_count[i]] * kTreeTables.length[s][leaves[i]];
     }
     uint32_t desc = code_tree_bits(t);
+    if (!compact_maps) {
+      if (desc && cost + desc < best_cost) {
+        best_cost = cost + desc;
+        best = t;
+      }
+      continue;
+    }
+    // Leaves of one code length may hold their symbols in any order at the same cost: in
+    // increasing order the map is often cheaper to describe.
+    TreeSpec sorted = t;
+    for (int i = 0; i < 16;) {
+      int j = i;
+      while (j < 16 && kTreeTables.length[s][leaves[j]] == kTreeTables.length[s][leaves[i]]) ++j;
+      uint8_t group[16], slots[16];
+      for (int k = i; k < j; ++k) {
+        group[k - i] = by_count[k];
+        slots[k - i] = leaves[k];
+      }
+      std::sort(group, group + (j - i));
+      std::sort(slots, slots + (j - i));
+      for (int k = 0; k < j - i; ++k) sorted.symbols[slots[k]] = group[k];
+      i = j;
+    }
+    const uint32_t sorted_desc = code_tree_bits(sorted);
+    if (sorted_desc && (!desc || sorted_desc < desc)) {
+      t = sorted;
+      desc = sorted_desc;
+    }
     if (desc && cost + desc < best_cost) {
       best_cost = cost + desc;
       best = t;

@@ -27,8 +27,9 @@ void write_tree_symbol(BitWriter* w, const TreeSpec& t, uint32_t symbol);
 // Code length of `symbol` in `t`.
 uint32_t tree_symbol_bits(const TreeSpec& t, uint32_t symbol);
 // The shape and map that code symbols with these counts in the fewest bits (description
-// included); symbols with higher counts get the shorter words.
-TreeSpec tree_for_counts(const uint64_t counts[16]);
+// included); symbols with higher counts get the shorter words. `compact_maps` also tries the map
+// with the symbols of each code length in increasing order, which is often cheaper to describe.
+TreeSpec tree_for_counts(const uint64_t counts[16], bool compact_maps = false);
 
 // The writer's mirror of one plane's stream state.
 struct StreamCoder {

@@ -24,6 +24,9 @@ FrameSource* source_open(const char* name, uint32_t max_frames);
 void source_close(FrameSource* s);
 // Size, rate and chroma of the pictures (for PNG: 4:2:0 after conversion, no rate).
 const Y4mInfo& source_info(const FrameSource* s);
+// Whether the pictures carry an alpha plane (a PNG sequence whose first picture has an alpha
+// channel): then every picture comes with one, opaque for pictures that lack the channel.
+bool source_has_alpha(const FrameSource* s);
 // The number of frames, when known before reading them (0: unknown, as for a pipe).
 uint32_t source_count_hint(const FrameSource* s);
 // The next picture: 1, or 0 at the end, or -1 after an error (printed).

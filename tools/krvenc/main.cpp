@@ -9,6 +9,7 @@
 
 #include "container/bytes.h"
 #include "container/container.h"
+#include "encode/audio_encoder.h"
 #include "encode/container_writer.h"
 #include "encode/encode_input.h"
 #include "encode/encoder.h"
@@ -43,7 +44,7 @@ const char kHelp[] =
     "INPUT is a YUV4MPEG2 file (.y4m) or '-' for standard input: 8-bit 4:2:0 (any chroma siting),\n"
     "mono (a grey-scale movie), or 4:2:2 / 4:4:4 (chroma averaged down to 4:2:0); or a numbered\n"
     "PNG sequence such as shots/frame_%04d.png (RGB or RGBA, from number 0 or 1 up to the first\n"
-    "missing one; the alpha channel is not coded yet).\n"
+    "missing one; when the first picture has an alpha channel the movie gets an alpha plane).\n"
     "\n"
     "options (default in brackets):\n"
     "  -o, --output FILE      the movie to write (required); written as FILE.part, then renamed\n"
@@ -58,8 +59,12 @@ const char kHelp[] =
     "                         repeat for more tracks [none]\n"
     "  --track-id N           identifier of the next --audio track [its position: 0, 1, ...]\n"
     "  --audio-coding C       dct or rdft, for the --audio tracks that follow [dct]\n"
+    "  --audio-bitrate KBPS   sound rate in kilobits a second, for the --audio tracks that follow;\n"
+    "                         0 = a fixed, near-exact precision whose rate follows the sound\n"
+    "                         (300 to 1000 kbps for 44.1 kHz stereo) [0]\n"
     "  --double MODE          display doubling mode 0-7 stored in the movie [0]\n"
-    "  --version V            container version; only i in this version [i]\n"
+    "  --version V            container version f, g, h or i; f, g and h code the colours of\n"
+    "                         fills, patterns, runs and raw blocks without the value 0 (shown as 1) [i]\n"
     "  --psnr-per-frame       print each frame's size, kind and PSNR [off]\n"
     "  -h, --help             this text\n"
     "\n"
@@ -69,6 +74,7 @@ struct AudioInput {
   std::string file;
   uint32_t id;
   bool dct;
+  double kbps;  // 0: the fixed precision
 };
 
 struct Options {
@@ -82,6 +88,7 @@ struct Options {
   bool scene_cuts = true;
   uint32_t speed = 2;
   uint32_t doubling = 0;
+  char version = 'i';
   bool psnr_per_frame = false;
   std::vector<AudioInput> audio;
 };
@@ -107,6 +114,7 @@ int parse_options(int argc, char** argv, Options* o) {
   bool have_id = false;
   uint32_t track_id = 0;
   bool dct = true;
+  double audio_kbps = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) {
@@ -138,11 +146,8 @@ int parse_options(int argc, char** argv, Options* o) {
       } else if (!std::strcmp(a, "--double")) {
         if (!parse_uint(v, 0, 7, &o->doubling)) return krvenc_fail("--double wants a mode 0 to 7, not '%s'", v);
       } else if (!std::strcmp(a, "--version")) {
-        if (std::strcmp(v, "i") != 0) {
-          if (!std::strcmp(v, "f") || !std::strcmp(v, "g") || !std::strcmp(v, "h"))
-            return krvenc_fail("--version %s is not supported yet: only i", v);
-          return krvenc_fail("--version wants f, g, h or i, not '%s'", v);
-        }
+        if (!v[0] || v[1] || v[0] < 'f' || v[0] > 'i') return krvenc_fail("--version wants f, g, h or i, not '%s'", v);
+        o->version = v[0];
       } else if (!std::strcmp(a, "--track-id")) {
         if (!parse_uint(v, 0, 0xffffffffu, &track_id)) return krvenc_fail("--track-id wants a number, not '%s'", v);
         have_id = true;
@@ -150,8 +155,11 @@ int parse_options(int argc, char** argv, Options* o) {
         if (!std::strcmp(v, "dct")) dct = true;
         else if (!std::strcmp(v, "rdft")) dct = false;
         else return krvenc_fail("--audio-coding wants dct or rdft, not '%s'", v);
+      } else if (!std::strcmp(a, "--audio-bitrate")) {
+        if (!parse_double(v, 0, 10000, &audio_kbps) || (audio_kbps > 0 && audio_kbps < 4))
+          return krvenc_fail("--audio-bitrate wants 0 or kilobits a second from 4 to 10000, not '%s'", v);
       } else if (!std::strcmp(a, "--audio")) {
-        o->audio.push_back({v, have_id ? track_id : uint32_t(o->audio.size()), dct});
+        o->audio.push_back({v, have_id ? track_id : uint32_t(o->audio.size()), dct, audio_kbps});
         have_id = false;
       } else if (!std::strcmp(a, "--no-scene-cuts")) {
         o->scene_cuts = false;
@@ -176,12 +184,19 @@ double now_seconds() {
   return platform_coarse_ms() / 1000.0;
 }
 
+// A coded sound track: its rate and how close the decoded sound comes to the input.
+struct SoundTotals {
+  uint32_t id;
+  double kbps, snr_db;
+};
+
 struct RunTotals {
+  std::vector<SoundTotals> sounds;
   uint32_t frames = 0;
   uint64_t video_bytes = 0, key_bytes = 0, inter_bytes = 0;
   uint32_t keys = 0, inters = 0;
-  double sse[3] = {};
-  uint64_t samples[3] = {};
+  double sse[3] = {}, alpha_sse = 0;
+  uint64_t samples[3] = {}, alpha_samples = 0;
   uint32_t mismatches = 0;
   uint64_t blocks[10] = {};
 };
@@ -217,7 +232,7 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
   int got;
   while ((got = feed_next(feed, &p)) == 1) {
     const uint32_t cw = (p.width + 1) / 2;
-    EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}};
+    EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}, p.a.empty() ? nullptr : p.a.data(), p.width};
     EncoderFrameStats st;
     if (!encoder_encode(e, pic, false, &packet, &st)) {
       encoder_close(e);
@@ -232,6 +247,8 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
       t->sse[c] += st.sse[c];
       t->samples[c] += st.samples[c];
     }
+    t->alpha_sse += st.alpha_sse;
+    t->alpha_samples += st.alpha_samples;
     t->mismatches += st.model_mismatches;
     for (int k = 0; k < 10; ++k) t->blocks[k] += st.blocks[k];
     if (out) {
@@ -323,12 +340,13 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
     if (sounds.back().wav.pcm.empty()) return krvenc_fail("%s: the WAV file holds no sound", a.file.c_str());
   }
 
-  d->version = 'i';
+  d->version = uint8_t(o.version);
   d->width = info.width;
   d->height = info.height;
   d->rate_num = rate_num;
   d->rate_den = rate_den;
-  d->flags = (o.doubling << 28) | (info.chroma == kY4mMono ? kVideoFlagGrey : 0);
+  d->flags = (o.doubling << 28) | (info.chroma == kY4mMono ? kVideoFlagGrey : 0) |
+             (source_has_alpha(src) ? kVideoFlagAlpha : 0);
 
   EncoderSettings s;
   s.width = info.width;
@@ -338,6 +356,8 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
   s.keyint = o.keyint;
   s.speed = o.speed;
   s.scene_cuts = o.scene_cuts;
+  s.alpha = source_has_alpha(src);
+  s.version = o.version;
   s.header_flags = d->flags;
 
   if (o.bitrate > 0) {
@@ -405,8 +425,12 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
     const WavAudio& wav = in.wav;
     uint32_t word = 0;
     const std::vector<std::vector<uint8_t>> packets =
-        picture_sound_packets(wav.pcm, wav.rate, wav.channels, in.track->dct, frame_count, rate_num, rate_den, &word);
+        audio_track_packets(wav.pcm, wav.rate, wav.channels, in.track->dct, in.track->kbps, frame_count, rate_num,
+                            rate_den, &word);
     if (packets.size() != frame_count) return krvenc_fail("%s: the sound cannot be coded", in.track->file.c_str());
+    AudioTrackQuality quality;
+    if (audio_track_quality(wav.pcm, wav.rate, wav.channels, in.track->dct, packets, &quality))
+      t->sounds.push_back({in.track->id, quality.kbps, quality.snr_db});
     const double seconds = double(wav.pcm.size() / wav.channels) / wav.rate, movie = frame_count / fps;
     if (seconds > movie + 0.5)
       krvenc_note("%s: the sound (%.1f s) is longer than the picture (%.1f s); the rest goes into the last frame",
@@ -466,13 +490,16 @@ int main(int argc, char** argv) {
               encoder_psnr(t.sse[0], t.samples[0]), encoder_psnr(t.sse[1], t.samples[1]),
               encoder_psnr(t.sse[2], t.samples[2]), encoder_psnr(all, t.samples[0] + t.samples[1] + t.samples[2]),
               took, took > 0 ? frame_count / took : 0.0);
+  if (t.alpha_samples) std::printf("alpha PSNR %.2f dB\n", encoder_psnr(t.alpha_sse, t.alpha_samples));
   uint64_t blocks = 0;
   for (uint64_t b : t.blocks) blocks += b;
   if (blocks) {
     auto pc = [&](uint32_t k) { return 100.0 * double(t.blocks[k]) / double(blocks); };
     std::printf("blocks: skip %.1f%%  motion %.1f%%  fill %.1f%%  pattern %.1f%%  runs %.1f%%  intra %.1f%%  inter %.1f%%  "
-                "residue %.1f%%  raw %.1f%%\n",
-                pc(0), pc(2), pc(6), pc(8), pc(3), pc(5), pc(7), pc(4), pc(9));
+                "residue %.1f%%  raw %.1f%%  scaled %.1f%%\n",
+                pc(0), pc(2), pc(6), pc(8), pc(3), pc(5), pc(7), pc(4), pc(9), pc(1));
   }
+  for (const SoundTotals& st : t.sounds)
+    std::printf("sound track %u: %.1f kbps, SNR %.2f dB\n", st.id, st.kbps, st.snr_db);
   return 0;
 }

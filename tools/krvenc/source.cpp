@@ -20,7 +20,7 @@ struct FrameSource {
   // PNG sequence.
   uint32_t png_first = 0;
   std::vector<uint8_t> pixels;
-  bool alpha_noted = false;
+  bool alpha = false, alpha_noted = false;
   // A pipe read more than once.
   bool in_memory = false;
   std::vector<Picture420> memory;
@@ -81,6 +81,7 @@ bool open_png(FrameSource* s) {
   uint32_t bpp;
   if (const char* e = krvenc_read_png(name.c_str(), &s->pixels, &s->info.width, &s->info.height, &bpp))
     return krvenc_fail("%s: %s", name.c_str(), e) == 0;
+  s->alpha = bpp == 4;
   for (uint32_t n = s->png_first; !s->max_frames || s->count_hint < s->max_frames; ++n, ++s->count_hint) {
     sequence_name(s->name.c_str(), n, &name);
     if (!platform_file_exists(name.c_str())) break;
@@ -134,6 +135,7 @@ void source_close(FrameSource* s) {
 }
 
 const Y4mInfo& source_info(const FrameSource* s) { return s->info; }
+bool source_has_alpha(const FrameSource* s) { return s->alpha; }
 uint32_t source_count_hint(const FrameSource* s) { return s->in_memory ? uint32_t(s->memory.size()) : s->count_hint; }
 
 int source_next(FrameSource* s, Picture420* out) {
@@ -151,11 +153,17 @@ int source_next(FrameSource* s, Picture420* out) {
     if (const char* e = krvenc_read_png(name.c_str(), &s->pixels, &w, &h, &bpp)) return -krvenc_fail("%s: %s", name.c_str(), e);
     if (w != s->info.width || h != s->info.height)
       return -krvenc_fail("%s: %ux%u, but the first picture is %ux%u", name.c_str(), w, h, s->info.width, s->info.height);
-    if (bpp == 4 && !s->alpha_noted) {
-      krvenc_note("the pictures' alpha channel is not coded (not supported yet)");
+    if (bpp == 4 && !s->alpha && !s->alpha_noted) {
+      krvenc_note("%s: the first picture has no alpha channel, so the movie has none: alpha not coded", name.c_str());
       s->alpha_noted = true;
     }
     rgb_to_420(s->pixels.data(), bpp, w, h, out);
+    out->a.clear();
+    if (s->alpha) {
+      out->a.resize(size_t(w) * h, 255);
+      if (bpp == 4)
+        for (size_t i = 0; i < out->a.size(); ++i) out->a[i] = s->pixels[4 * i + 3];
+    }
     ++s->delivered;
     return 1;
   }

@@ -3,6 +3,7 @@
 // parsers convert and refuse as they should.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "encode/container_writer.h"
@@ -16,8 +17,8 @@ struct EncodedRun {
   std::vector<Picture420> reconstruction;  // the encoder's planes after each frame
   std::vector<bool> key;
   uint32_t mismatches = 0;
-  double sse = 0;
-  uint64_t samples = 0;
+  double sse = 0, alpha_sse = 0;
+  uint64_t samples = 0, alpha_samples = 0;
 };
 
 Picture420 visible(const FramePlanes* fp, uint32_t w, uint32_t h) {
@@ -27,6 +28,8 @@ Picture420 visible(const FramePlanes* fp, uint32_t w, uint32_t h) {
   const uint8_t* set = fp->plane_sets[fp->current_set];
   const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
   for (uint32_t y = 0; y < h; ++y) p.y.insert(p.y.end(), set + size_t(y) * fp->luma_stride, set + size_t(y) * fp->luma_stride + w);
+  if (const uint8_t* a = fp->alpha_planes[fp->current_set])
+    for (uint32_t y = 0; y < h; ++y) p.a.insert(p.a.end(), a + size_t(y) * fp->luma_stride, a + size_t(y) * fp->luma_stride + w);
   const uint8_t* cr = set + size_t(fp->luma_stride) * fp->luma_height;
   const uint8_t* cb = cr + size_t(fp->chroma_stride) * fp->chroma_height;
   for (uint32_t y = 0; y < ch; ++y) {
@@ -46,16 +49,18 @@ EncodedRun encode(const std::vector<Picture420>& frames, EncoderSettings s) {
   MovieDescription d;
   d.width = s.width;
   d.height = s.height;
-  d.flags = s.grey ? 0x20000 : 0;
+  d.flags = (s.grey ? 0x20000 : 0) | (s.alpha ? kVideoFlagAlpha : 0);
   for (const Picture420& p : frames) {
     const uint32_t cw = (p.width + 1) / 2;
-    EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}};
+    EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}, p.a.empty() ? nullptr : p.a.data(), p.width};
     EncoderFrameStats st;
     WriterFrame f;
     EXPECT_TRUE(encoder_encode(e, pic, false, &f.video, &st));
     f.key = st.key;
     r.key.push_back(st.key);
     r.mismatches += st.model_mismatches;
+    r.alpha_sse += st.alpha_sse;
+    r.alpha_samples += st.alpha_samples;
     for (int c = 0; c < (s.grey ? 1 : 3); ++c) {
       r.sse += st.sse[c];
       r.samples += st.samples[c];
@@ -164,6 +169,123 @@ TEST(Encoder, KeyFramesWhereAskedAndAtCuts) {
   // Key frames refer to nothing before them: the second half alone decodes the same.
   const EncodedRun half = encode(std::vector<Picture420>(frames.begin() + 5, frames.end()), s);
   EXPECT_EQ(half.reconstruction[0].y, r.reconstruction[5].y);
+}
+
+// A clip with an alpha plane: a soft disc drifting over a hard-edged opaque bar.
+std::vector<Picture420> alpha_clip(uint32_t w, uint32_t h, uint32_t n) {
+  std::vector<Picture420> f = clip(w, h, n, 5);
+  for (uint32_t i = 0; i < n; ++i) {
+    f[i].a.resize(size_t(w) * h);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        const double dx = double(x) - (w / 3.0 + 1.5 * i), dy = double(y) - h / 2.0;
+        const double r = std::sqrt(dx * dx + dy * dy) / (h / 3.0 + 1);
+        int v = r < 1 ? int(255 * (1 - r * r)) : 0;
+        if (x >= w - w / 4) v = 255;
+        f[i].a[size_t(y) * w + x] = uint8_t(v);
+      }
+  }
+  return f;
+}
+
+TEST(Encoder, AlphaPlaneDecodesAsGiven) {
+  for (const auto& z : {std::pair<uint32_t, uint32_t>{37, 23}, {64, 48}})
+    for (double q : {100.0, 60.0})
+      for (bool grey : {false, true}) {
+        const std::vector<Picture420> frames = alpha_clip(z.first, z.second, 6);
+        EncoderSettings s;
+        s.quality = q;
+        s.grey = grey;
+        s.alpha = true;
+        s.keyint = 4;
+        const EncodedRun r = encode(frames, s);
+        const std::string what = std::to_string(z.first) + "x" + std::to_string(z.second) + " q" +
+                                 std::to_string(q) + (grey ? " grey" : "");
+        DecodedMovie d;
+        ASSERT_TRUE(test_decode_movie(r.movie, &d)) << what;
+        EXPECT_TRUE(d.whole) << what;
+        EXPECT_EQ(r.mismatches, 0u) << what;
+        EXPECT_TRUE(d.header.flags & kVideoFlagAlpha) << what;
+        ASSERT_EQ(d.frames.size(), frames.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+          ASSERT_EQ(d.frames[i].a.size(), frames[i].a.size()) << what;
+          EXPECT_EQ(d.frames[i].a, r.reconstruction[i].a) << what << " frame " << i;
+          EXPECT_EQ(d.frames[i].y, r.reconstruction[i].y) << what << " frame " << i;
+          if (!grey) {
+            EXPECT_EQ(d.frames[i].cb, r.reconstruction[i].cb) << what << " frame " << i;
+          }
+          if (q == 100) {
+            EXPECT_EQ(d.frames[i].a, frames[i].a) << what << " frame " << i;
+            EXPECT_EQ(d.frames[i].y, frames[i].y) << what << " frame " << i;
+          } else {
+            EXPECT_GT(test_psnr(d.frames[i].a, frames[i].a), 38) << what << " frame " << i;
+          }
+        }
+        EXPECT_EQ(r.alpha_samples, uint64_t(z.first) * z.second * frames.size()) << what;
+        if (q == 100) {
+          EXPECT_EQ(r.alpha_sse, 0) << what;
+        }
+      }
+  // A picture given without its alpha plane is opaque.
+  std::vector<Picture420> frames = alpha_clip(24, 16, 2);
+  frames[1].a.clear();
+  EncoderSettings s;
+  s.alpha = true;
+  const EncodedRun r = encode(frames, s);
+  DecodedMovie d;
+  ASSERT_TRUE(test_decode_movie(r.movie, &d));
+  EXPECT_EQ(d.frames[1].a, std::vector<uint8_t>(24 * 16, 255));
+}
+
+// Smooth areas take scaled 16 × 16 blocks; the movie still decodes to the reconstruction, and at
+// quality 100 only where they are exact (flat areas).
+TEST(Encoder, ScaledBlocksForSmoothAreas) {
+  std::vector<Picture420> frames;
+  for (uint32_t i = 0; i < 4; ++i) {
+    Picture420 p = test_clip_frame(72, 40, i);
+    for (uint32_t y = 0; y < 40; ++y)
+      for (uint32_t x = 0; x < 72; ++x)
+        p.y[y * 72 + x] = uint8_t(x < 32 ? 90 : 60 + x + y / 2 + 2 * i);  // flat, then a gentle slope
+    frames.push_back(p);
+  }
+  for (double q : {40.0, 100.0}) {
+    EncoderSettings s;
+    s.quality = q;
+    s.width = 72;
+    s.height = 40;
+    Encoder* e = encoder_open(s);
+    ASSERT_NE(e, nullptr);
+    MovieDescription md;
+    md.width = 72;
+    md.height = 40;
+    uint64_t scaled = 0;
+    uint32_t mismatches = 0;
+    std::vector<Picture420> rec;
+    for (const Picture420& p : frames) {
+      EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {72, 36, 36}};
+      EncoderFrameStats st;
+      WriterFrame f;
+      ASSERT_TRUE(encoder_encode(e, pic, false, &f.video, &st));
+      f.key = st.key;
+      scaled += st.blocks[1];
+      mismatches += st.model_mismatches;
+      rec.push_back(visible(encoder_planes(e), 72, 40));
+      md.frames.push_back(std::move(f));
+    }
+    encoder_close(e);
+    EXPECT_GT(scaled, 0u) << q;
+    EXPECT_EQ(mismatches, 0u) << q;
+    DecodedMovie d;
+    ASSERT_TRUE(test_decode_movie(container_write(md), &d));
+    EXPECT_TRUE(d.whole);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(d.frames[i].y, rec[i].y) << q << " frame " << i;
+      EXPECT_EQ(d.frames[i].cb, rec[i].cb) << q << " frame " << i;
+      if (q == 100) {
+        EXPECT_EQ(d.frames[i].y, frames[i].y) << i;
+      }
+    }
+  }
 }
 
 TEST(Encoder, GreyMoviesCodeOnlyLuma) {

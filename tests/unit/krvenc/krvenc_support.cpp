@@ -100,9 +100,12 @@ bool test_decode_movie(const std::vector<uint8_t>& file, DecodedMovie* out) {
   out->header = v.header;
   const uint32_t w = v.header.width, h = v.header.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
   VideoStore store;
-  if (!video_store_open(&store, w, h, false, false)) return false;
+  const bool alpha = (v.header.flags & kVideoFlagAlpha) != 0;
+  if (!video_store_open(&store, w, h, alpha, false)) return false;
   FramePlanes* fp = &store.planes;
-  const uint32_t movie_flags = v.header.flags & kVideoFlagGrey;
+  uint32_t movie_flags = v.header.flags & (kVideoFlagGrey | kVideoFlagAlpha);
+  if (v.header.version != 'i') movie_flags |= 0x8000;  // the older colour coding, no luma size
+  const bool cb_first = v.header.version == 'f' || v.header.version == 'g';
   for (uint32_t i = 0; i < v.header.frame_count; ++i) {
     const uint8_t* frame;
     uint32_t size;
@@ -122,8 +125,13 @@ bool test_decode_movie(const std::vector<uint8_t>& file, DecodedMovie* out) {
     p.width = w;
     p.height = h;
     for (uint32_t y = 0; y < h; ++y) p.y.insert(p.y.end(), set + size_t(y) * fp->luma_stride, set + size_t(y) * fp->luma_stride + w);
-    const uint8_t* cr = set + size_t(fp->luma_stride) * fp->luma_height;
-    const uint8_t* cb = cr + size_t(fp->chroma_stride) * fp->chroma_height;
+    const uint8_t* a = fp->alpha_planes[fp->current_set];
+    if (alpha)
+      for (uint32_t y = 0; y < h; ++y) p.a.insert(p.a.end(), a + size_t(y) * fp->luma_stride, a + size_t(y) * fp->luma_stride + w);
+    const uint8_t* first = set + size_t(fp->luma_stride) * fp->luma_height;
+    const uint8_t* second = first + size_t(fp->chroma_stride) * fp->chroma_height;
+    const uint8_t* cr = cb_first ? second : first;
+    const uint8_t* cb = cb_first ? first : second;
     for (uint32_t y = 0; y < ch; ++y) {
       p.cb.insert(p.cb.end(), cb + size_t(y) * fp->chroma_stride, cb + size_t(y) * fp->chroma_stride + cw);
       p.cr.insert(p.cr.end(), cr + size_t(y) * fp->chroma_stride, cr + size_t(y) * fp->chroma_stride + cw);

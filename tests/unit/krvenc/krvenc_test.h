@@ -23,8 +23,9 @@ std::vector<uint8_t> test_read(const std::string& name);
 // Runs krvenc with the arguments (output to /dev/null); its exit code.
 int test_krvenc(const std::string& args);
 
-// The decoded luma / chroma of every frame of a movie, visible area only (Cb, Cr order), and
-// the key flags of its index.
+// The decoded luma / chroma (and alpha, when the movie has it) of every frame of a movie,
+// visible area only (Cb, Cr order, whatever the version's plane order), and the key flags of
+// its index.
 struct DecodedMovie {
   ContainerHeader header;
   std::vector<Picture420> frames;

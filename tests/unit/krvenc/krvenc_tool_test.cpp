@@ -2,12 +2,16 @@
 // its input; and the inputs it refuses, with exit code 1 and no file left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "container/container.h"
 #include "krvenc_test.h"
 #include "platform/platform.h"
+#include "video/video_decoder.h"
 
 namespace {
 
@@ -244,6 +248,127 @@ TEST(KrvencTool, PngSequence) {
   EXPECT_EQ(test_krvenc(test_tmp("seq_%03d.png") + " -o " + out), 1);
   EXPECT_FALSE(platform_file_exists(out.c_str()));
   std::remove(test_tmp("seq_007.png").c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// RGBA pictures give the movie an alpha plane: it decodes to the alpha given (exactly at quality
+// 100, closely below), and a 32-bit surface with alpha shows it.
+TEST(KrvencTool, PngAlphaPlane) {
+  const uint32_t w = 30, h = 18, n = 4;
+  std::vector<std::vector<uint8_t>> alphas;
+  for (uint32_t i = 0; i < n; ++i) {
+    std::vector<uint8_t> px(size_t(w) * h * 4), a(size_t(w) * h);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        uint8_t* p = &px[(size_t(y) * w + x) * 4];
+        p[0] = uint8_t(7 * x + 9 * i);
+        p[1] = uint8_t(100 + 5 * y);
+        p[2] = uint8_t(60 + 3 * x);
+        const int dx = int(x) - int(8 + 3 * i), dy = int(y) - 9;
+        a[size_t(y) * w + x] = p[3] = uint8_t(dx * dx + dy * dy < 36 ? 255 : x > 24 ? 128 : 4 * y);
+      }
+    ASSERT_TRUE(test_write(test_tmp("alpha_" + std::to_string(i) + ".png"), test_png(px, w, h, 4)));
+    alphas.push_back(a);
+  }
+  std::remove(test_tmp("alpha_" + std::to_string(n) + ".png").c_str());
+  const std::string out = test_tmp("alpha.krv");
+  for (const char* quality : {"100", "70"}) {
+    std::remove(out.c_str());
+    const int code = test_krvenc(test_tmp("alpha_%d.png") + " -o " + out + " --quality " + quality);
+    if (code == 1 && !platform_file_exists(out.c_str())) GTEST_SKIP() << "no PNG input in this build";
+    ASSERT_EQ(code, 0) << quality;
+    DecodedMovie d;
+    ASSERT_TRUE(test_decode_movie(test_read(out), &d));
+    EXPECT_TRUE(d.whole);
+    EXPECT_TRUE(d.header.flags & kVideoFlagAlpha);
+    ASSERT_EQ(d.frames.size(), n);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (!std::strcmp(quality, "100")) {
+        EXPECT_EQ(d.frames[i].a, alphas[i]) << i;
+      } else {
+        EXPECT_GT(test_psnr(d.frames[i].a, alphas[i]), 36) << i;
+      }
+    }
+    if (std::strcmp(quality, "100")) continue;
+    // krvtool frames --format 5: B, G, R, A per pixel.
+    const std::string dir = test_tmp("alpha_frames");
+    const std::string command = "rm -rf " + dir + " && mkdir -p " + dir + " && " + KORVA_TEST_TMP +
+                                "/../krvtool frames " + out + " " + dir + " --format 5 --raw > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (uint32_t i = 0; i < n; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/frame_%06u.raw", i);
+      const std::vector<uint8_t> raw = test_read(dir + name);
+      ASSERT_EQ(raw.size(), size_t(w) * h * 4) << i;
+      std::vector<uint8_t> a(size_t(w) * h);
+      for (size_t k = 0; k < a.size(); ++k) a[k] = raw[4 * k + 3];
+      EXPECT_EQ(a, alphas[i]) << i;
+    }
+  }
+  // An RGB movie carries no alpha plane.
+  std::vector<uint8_t> rgb(size_t(w) * h * 3, 90);
+  ASSERT_TRUE(test_write(test_tmp("opaque_0.png"), test_png(rgb, w, h, 3)));
+  std::remove(test_tmp("opaque_1.png").c_str());
+  ASSERT_EQ(test_krvenc(test_tmp("opaque_%d.png") + " -o " + out), 0);
+  DecodedMovie d;
+  ASSERT_TRUE(test_decode_movie(test_read(out), &d));
+  EXPECT_FALSE(d.header.flags & kVideoFlagAlpha);
+  EXPECT_TRUE(d.frames[0].a.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The older versions: the same pictures come back (exactly at quality 100 when no sample is 0),
+// the player's own reading (krvtool frames --y4m) agrees on the chroma order, and the sample 0,
+// which their colours cannot carry, comes back within 1.
+TEST(KrvencTool, OlderVersions) {
+  std::vector<Picture420> frames = clip(40, 24, 5);
+  for (Picture420& p : frames)
+    for (std::vector<uint8_t>* plane : {&p.y, &p.cb, &p.cr})
+      for (uint8_t& v : *plane) v = v ? v : 1;
+  const std::string in = test_tmp("older.y4m"), out = test_tmp("older.krv"), y4m = test_tmp("older_out.y4m");
+  ASSERT_TRUE(test_write(in, test_y4m(frames, "420jpeg")));
+  for (const char* version : {"f", "g", "h"}) {
+    std::remove(out.c_str());
+    ASSERT_EQ(test_krvenc(in + " -o " + out + " --quality 100 --version " + version), 0) << version;
+    DecodedMovie d;
+    ASSERT_TRUE(test_decode_movie(test_read(out), &d)) << version;
+    EXPECT_EQ(d.header.version, version[0]);
+    EXPECT_TRUE(d.whole) << version;
+    ASSERT_EQ(d.frames.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(d.frames[i].y, frames[i].y) << version << " " << i;
+      EXPECT_EQ(d.frames[i].cb, frames[i].cb) << version << " " << i;
+      EXPECT_EQ(d.frames[i].cr, frames[i].cr) << version << " " << i;
+    }
+    // krvtool writes Y, Cb, Cr planes per frame after a FRAME line.
+    const std::string command = std::string(KORVA_TEST_TMP) + "/../krvtool frames " + out + " --y4m " + y4m +
+                                " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << version;
+    const std::vector<uint8_t> got = test_read(y4m);
+    const std::vector<uint8_t> want = test_read(in);
+    const size_t frame_bytes = 6 + 40 * 24 + 2 * 20 * 12;
+    ASSERT_GE(got.size(), frames.size() * frame_bytes);
+    ASSERT_GE(want.size(), frames.size() * frame_bytes);
+    EXPECT_TRUE(std::equal(got.end() - frames.size() * frame_bytes, got.end(), want.end() - frames.size() * frame_bytes))
+        << version;
+  }
+  // Samples of 0 come back as 1 at worst.
+  for (Picture420& p : frames) std::fill(p.y.begin(), p.y.begin() + 40 * 8, 0);
+  ASSERT_TRUE(test_write(in, test_y4m(frames, "420jpeg")));
+  ASSERT_EQ(test_krvenc(in + " -o " + out + " --quality 100 --version h"), 0);
+  DecodedMovie d;
+  ASSERT_TRUE(test_decode_movie(test_read(out), &d));
+  for (size_t i = 0; i < frames.size(); ++i)
+    for (size_t k = 0; k < frames[i].y.size(); ++k) {
+      ASSERT_LE(std::abs(int(d.frames[i].y[k]) - int(frames[i].y[k])), 1) << i << " " << k;
+    }
+  EXPECT_EQ(test_krvenc(in + " -o " + out + " --version j"), 1);
 }
 
 }  // namespace

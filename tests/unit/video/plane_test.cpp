@@ -337,12 +337,23 @@ TEST(Plane, RandomBlockListsRoundTrip) {
     o.all_equal = rng() % 3 != 0;
     o.type_runs = rng() % 3 != 0;
     o.tree_form = std::vector<int>{-1, -1, 3, -2}[rng() % 4];
+    o.plan_chunks = rng() % 2;
     std::vector<uint8_t> bits;
     const char* err = nullptr;
     if (!video_write_plane(d, flags, o, &bits, &err)) {
       // The explicit form cannot express every tuned map; any other failure is a fault.
       ASSERT_EQ(o.tree_form, -2) << err;
       continue;
+    }
+    if (o.plan_chunks && o.tree_form == -1 && o.type_runs) {
+      // Planned chunks never take more than the rows' own chunks.
+      VideoPlaneOptions plain = o;
+      plain.plan_chunks = false;
+      plain.all_equal = true;
+      plain.pack_rows = false;
+      std::vector<uint8_t> plain_bits;
+      ASSERT_TRUE(video_write_plane(d, flags, plain, &plain_bits));
+      EXPECT_LE(bits.size(), plain_bits.size()) << iter;
     }
     Plane model(w, h, scale);
     video_plane_model(d, model.r(), model.d(), model.stride, model.map.data());
