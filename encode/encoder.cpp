@@ -789,7 +789,9 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
     code_plane(j, &d);
     VideoPlaneOptions o;
     o.buffer_stride = fp->luma_stride;
-    o.plan_chunks = true;
+    // Planned chunks and trees: two rounds at the slow speeds, one at the default, none faster.
+    o.plan_chunks = e->s.speed <= 2;
+    o.plan_passes = e->s.speed <= 1 ? 2 : 1;
     if (!video_write_plane(d, e->movie_flags & kVideoFlagSignMagnitude, o, outs[p])) return false;
   }
   *packet = video_write_packet(planes, e->movie_flags);

@@ -480,10 +480,11 @@ bool video_write_plane(const VideoPlaneDesc& d, uint32_t flags, const VideoPlane
       for (size_t i = f.e.size(); i-- > 0;)
         f.same_until[i] = i + 1 < f.e.size() && f.e[i + 1] == f.e[i] ? f.same_until[i + 1] : uint32_t(i + 1);
     }
-    // Plan with the trees of the element counts, then twice: trees from the symbols the plan
-    // sends, and a plan with those trees.
+    // Plan with the trees of the element counts, then plan_passes times: trees from the symbols
+    // the plan sends, and (but the last time) a plan with those trees.
     BitWriter scratch;
-    for (int pass = 0; pass < (o.tune_trees ? 2 : 1); ++pass) {
+    const uint32_t passes = o.tune_trees && o.plan_passes > 1 ? o.plan_passes : 1;
+    for (uint32_t pass = 0; pass < passes; ++pass) {
       for (uint32_t s = 0; s < kStreamCount; ++s)
         plan_stream(coder, s, flat[s], rows, stream_cap(s), o.type_runs, &plan[s], &scratch);
       if (!o.tune_trees) break;

@@ -69,6 +69,8 @@ struct VideoPlaneOptions {
   bool plan_chunks = false;  // chunk ends, and all-equal or listed chunks, chosen for the fewest
                              // bits, with trees from the symbols those chunks send (pack_rows
                              // and all_equal are then not used)
+  uint32_t plan_passes = 2;  // plans made, each followed by trees from what it sends (1 is
+                             // faster and a little larger)
   uint32_t buffer_stride = 0;  // the movie's luma stride that sizes the decoder's buffers
                                // (0: width rounded up to 16 for scale 1, 2 × width for 2)
 };

@@ -450,6 +450,7 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform_binary_stdio();  // a Y4M stream on standard input is bytes, not text
   if (argc < 2) {
     std::fputs(kHelp, stderr);
     return 1;
