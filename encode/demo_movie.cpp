@@ -143,43 +143,17 @@ bool block_fits(const uint8_t a[64], const uint8_t target[64], uint32_t tol) {
   return (sum < 0 ? -sum : sum) <= 32 && block_error(a, target) <= tol;
 }
 
-// cos((2x + 1) u π / 16), and the scale of each transform position in the decoder's
-// dequantisation factors (√2 cos(u π / 16) for u > 0).
+// The scale of each transform position in the decoder's dequantisation factors.
 struct DctTables {
-  double cos[8][8];  // [u][x]
   double aan[8];
 };
 const DctTables& dct_tables() {
   static const DctTables t = [] {
     DctTables d;
-    for (int u = 0; u < 8; ++u) {
-      for (int x = 0; x < 8; ++x) d.cos[u][x] = std::cos((2 * x + 1) * u * kPi / 16);
-      d.aan[u] = u ? std::sqrt(2.0) * std::cos(u * kPi / 16) : 1;
-    }
+    for (int u = 0; u < 8; ++u) d.aan[u] = transform_position_scale(u);
     return d;
   }();
   return t;
-}
-
-// The forward transform in the decoder's scale: the inverse transform of the dequantised
-// values F gives f(y, x) = 1/4 Σ C(u) C(v) F(v, u) cos((2x + 1) u π / 16) cos((2y + 1) v π / 16)
-// with C(0) = 1/√2, C(u > 0) = 1.
-void forward_dct(const uint8_t s[64], double f[64]) {
-  const DctTables& t = dct_tables();
-  double rows[64];
-  for (int y = 0; y < 8; ++y)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int x = 0; x < 8; ++x) a += s[8 * y + x] * t.cos[u][x];
-      rows[8 * y + u] = a;
-    }
-  for (int v = 0; v < 8; ++v)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int y = 0; y < 8; ++y) a += rows[8 * y + u] * t.cos[v][y];
-      const double cu = u ? 1 : 1 / std::sqrt(2.0), cv = v ? 1 : 1 / std::sqrt(2.0);
-      f[8 * v + u] = 0.25 * cu * cv * a;
-    }
 }
 
 // Rough costs in bits of the block forms, to choose between them.
@@ -196,8 +170,10 @@ struct Candidate {
 // the test and is left to the other forms).
 bool try_intra(const uint8_t target[64], uint32_t tol, Candidate* best) {
   const DctTables& t = dct_tables();
+  int16_t samples[64];
+  for (int k = 0; k < 64; ++k) samples[k] = target[k];
   double f[64];
-  forward_dct(target, f);
+  transform_forward_dct(samples, f);
   for (int q = 15; q >= 0; --q) {
     int16_t c[64];
     for (int k = 0; k < 64; ++k) {

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 // Estimated bits of each block form besides its transform bits (the trees adapt to the frame,
 // so these are typical figures, good enough to rank the forms).
@@ -28,19 +27,15 @@ constexpr uint32_t kCutBlocks = 1024;
 constexpr double kCutExtra = 1.15;
 
 struct DctTables {
-  double cos[8][8];  // [u][x]
   double aan[8];
-  // Quantiser steps of each index and position, in the units of forward_dct.
+  // Quantiser steps of each index and position, in the units of transform_forward_dct.
   double intra_step[16][64], inter_step[16][64];
 };
 
 const DctTables& dct_tables() {
   static const DctTables t = [] {
     DctTables d;
-    for (int u = 0; u < 8; ++u) {
-      for (int x = 0; x < 8; ++x) d.cos[u][x] = std::cos((2 * x + 1) * u * kPi / 16);
-      d.aan[u] = u ? std::sqrt(2.0) * std::cos(u * kPi / 16) : 1;
-    }
+    for (int u = 0; u < 8; ++u) d.aan[u] = transform_position_scale(u);
     for (int q = 0; q < 16; ++q)
       for (int k = 0; k < 64; ++k) {
         const double a = 65536.0 * d.aan[k / 8] * d.aan[k % 8];
@@ -52,29 +47,22 @@ const DctTables& dct_tables() {
   return t;
 }
 
-// The forward transform in the decoder's scale (the inverse of idct_put on dequantised values).
-void forward_dct(const int16_t s[64], double f[64]) {
-  const DctTables& t = dct_tables();
-  double rows[64];
-  for (int y = 0; y < 8; ++y)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int x = 0; x < 8; ++x) a += s[8 * y + x] * t.cos[u][x];
-      rows[8 * y + u] = a;
-    }
-  for (int v = 0; v < 8; ++v)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int y = 0; y < 8; ++y) a += rows[8 * y + u] * t.cos[v][y];
-      const double cu = u ? 1 : 1 / std::sqrt(2.0), cv = v ? 1 : 1 / std::sqrt(2.0);
-      f[8 * v + u] = 0.25 * cu * cv * a;
-    }
-}
-
 int16_t quantise(double v, double step, double rounding) {
   const double a = std::floor(std::fabs(v) / step + rounding);
   const double m = a > 32767 ? 32767 : a;
   return int16_t(v < 0 ? -m : m);
+}
+
+// The intra transform values of a block at quantiser q (the DC kept within 0..2047).
+void quantise_intra(const uint8_t samples[64], uint32_t q, int16_t c[64]) {
+  const DctTables& t = dct_tables();
+  int16_t s[64];
+  for (int k = 0; k < 64; ++k) s[k] = samples[k];
+  double f[64];
+  transform_forward_dct(s, f);
+  const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
+  c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
 }
 
 uint32_t block_sse(const uint8_t a[64], const uint8_t b[64]) {
@@ -269,15 +257,8 @@ uint32_t coefficient_bits(Encoder* e, const int16_t c[64]) {
 }
 
 void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
-  const DctTables& t = dct_tables();
-  int16_t s[64];
-  for (int k = 0; k < 64; ++k) s[k] = target[k];
-  double f[64];
-  forward_dct(s, f);
   int16_t c[64];
-  const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
-  c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
-  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
+  quantise_intra(target, q, c);
   uint8_t rec[64];
   idct_put(c, IntraQuant[q], rec, 8);
   const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + coefficient_bits(j.e, c));
@@ -294,7 +275,7 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
   int16_t r[64];
   for (int k = 0; k < 64; ++k) r[k] = int16_t(target[k] - pred[k]);
   double f[64];
-  forward_dct(r, f);
+  transform_forward_dct(r, f);
   int16_t c[64];
   const double dc = std::floor(std::fabs(f[0]) / t.inter_step[q][0] + 0.5);
   const double dm = dc > 1023 ? 1023 : dc;
@@ -485,15 +466,8 @@ bool try_scaled(const PlaneJob& j, uint32_t x, uint32_t y, uint32_t q, bool colo
       take(video_pattern(a, b, rows), samples, sse16(samples) + j.lambda * (shared_bits + kPatternBits - kKindBits));
     }
   }
-  const DctTables& t = dct_tables();
-  int16_t s[64];
-  for (int k = 0; k < 64; ++k) s[k] = half[k];
-  double f[64];
-  forward_dct(s, f);
   int16_t c[64];
-  const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
-  c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
-  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
+  quantise_intra(half, q, c);
   idct_put_scaled(c, IntraQuant[q], samples, 16);
   take(video_intra(c, uint8_t(q)), samples,
        sse16(samples) + j.lambda * (shared_bits + kIntraExtraBits - kKindBits + coefficient_bits(j.e, c)));

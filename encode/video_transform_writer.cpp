@@ -6,6 +6,7 @@
 #include "encode/video_transform_writer.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "video/transform.h"
@@ -251,3 +252,43 @@ bool write_residue(BitWriter* w, const int8_t residue[64], int t, uint32_t limit
     for (uint32_t k = 0; k < 64; ++k) decoded[k] = int8_t(c.decoded[kCoefficientOrder[k]]);
   return true;
 }
+
+namespace {
+
+constexpr double kTransformPi = 3.14159265358979323846;
+
+// cos((2x + 1) u π / 16), [u][x].
+struct CosTable {
+  double c[8][8];
+};
+const CosTable& cos_table() {
+  static const CosTable t = [] {
+    CosTable d;
+    for (int u = 0; u < 8; ++u)
+      for (int x = 0; x < 8; ++x) d.c[u][x] = std::cos((2 * x + 1) * u * kTransformPi / 16);
+    return d;
+  }();
+  return t;
+}
+
+}  // namespace
+
+void transform_forward_dct(const int16_t s[64], double f[64]) {
+  const CosTable& t = cos_table();
+  double rows[64];
+  for (int y = 0; y < 8; ++y)
+    for (int u = 0; u < 8; ++u) {
+      double a = 0;
+      for (int x = 0; x < 8; ++x) a += s[8 * y + x] * t.c[u][x];
+      rows[8 * y + u] = a;
+    }
+  for (int v = 0; v < 8; ++v)
+    for (int u = 0; u < 8; ++u) {
+      double a = 0;
+      for (int y = 0; y < 8; ++y) a += rows[8 * y + u] * t.c[v][y];
+      const double cu = u ? 1 : 1 / std::sqrt(2.0), cv = v ? 1 : 1 / std::sqrt(2.0);
+      f[8 * v + u] = 0.25 * cu * cv * a;
+    }
+}
+
+double transform_position_scale(int u) { return u ? std::sqrt(2.0) * std::cos(u * kTransformPi / 16) : 1; }

@@ -52,3 +52,11 @@ uint32_t residue_events(const int8_t residue[64]);
 // Returns false, writing nothing, when t is out of range or a value does not fit it.
 bool write_residue(BitWriter* w, const int8_t residue[64], int t, uint32_t limit,
                    int8_t decoded[64] = nullptr);
+
+// The forward transform in the decoder's scale: the inverse transform of the dequantised
+// values F gives f(y, x) = 1/4 Σ C(u) C(v) F(v, u) cos((2x + 1) u π / 16) cos((2y + 1) v π / 16)
+// with C(0) = 1/√2, C(u > 0) = 1.
+void transform_forward_dct(const int16_t s[64], double f[64]);
+// The scale of transform position u in the decoder's dequantisation factors: √2 cos(u π / 16)
+// for u > 0, 1 for u = 0.
+double transform_position_scale(int u);
