@@ -736,7 +736,9 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   const double dc_step = (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
   // Above quality 90 lambda falls further, to a fiftieth just below 100; quality 100 is exact.
   const double top = (100 - e->s.quality) / 10;
-  double lambda = 0.5 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
+  // 0.2 × the DC step squared: measured against 0.5, the same bitrates give 0.4 to 0.8 dB more
+  // from 500 kbit/s up on 320 x 240 clips, and the same at 250.
+  double lambda = 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
   if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
   if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step * dc_step)) key = true;
   st->quant = uint32_t(std::lround(qf));
