@@ -75,8 +75,8 @@ echo "== PSNR against bitrate: krvenc --bitrate beside VP8 (vpxenc --good --cpu-
 echo "   PSNR from y4m_psnr on both decoded outputs: mean per-frame MSE -> dB; overall = Y:U:V 4:1:1"
 printf '%-18s %6s | %8s %6s %6s | %8s %6s %6s | %6s %6s | %8s\n' clip target "krv kbps" Y all "VP8 kbps" Y all "gap" "gap Y" "gap@rate"
 : > "$T/blocks"
-for spec in "demo 320 240 60" "pan 320 240 60" "demo 1280 720 30" "pan 1280 720 30"; do
-  read -r kind w h n <<< "$spec"
+for point in "demo 320 240 60" "pan 320 240 60" "demo 1280 720 30" "pan 1280 720 30"; do
+  read -r kind w h n <<< "$point"
   src=$(clip "$kind" "$w" "$h" "$n") || exit 1
   LABEL="$kind ${w}x$h"
   rates=$RATE_320
@@ -110,8 +110,8 @@ cat "$T/blocks"
 echo
 echo "== krvenc speed, default quality, by --speed (fps of CPU time = one core; fps of wall time) =="
 printf '%-20s %5s | %8s %8s | %7s | %s\n' clip speed "fps CPU" "fps wall" threads "krvenc summary"
-for spec in "demo 640 480 30" "pan 640 480 30" "demo 1920 1080 15" "pan 1920 1080 15"; do
-  read -r kind w h n <<< "$spec"
+for point in "demo 640 480 30" "pan 640 480 30" "demo 1920 1080 15" "pan 1920 1080 15"; do
+  read -r kind w h n <<< "$point"
   src=$(clip "$kind" "$w" "$h" "$n") || exit 1
   for s in 0 1 2 3 4; do
     ( TIMEFORMAT='%R %U %S'; time "$KRVENC" "$src" -o "$T/s.krv" --speed "$s" > "$T/s.out" 2>&1 ) 2> "$T/s.time" &
