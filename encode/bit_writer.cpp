@@ -1,6 +1,6 @@
 #include "encode/bit_writer.h"
 
-void write_bits(BitWriter* w, uint32_t value, uint32_t n) {
+void bit_writer_append(BitWriter* w, uint32_t value, uint32_t n) {
   if (n == 0) return;
   if (n < 32) value &= (1u << n) - 1;
   w->acc |= uint64_t(value) << w->count;
@@ -12,7 +12,7 @@ void write_bits(BitWriter* w, uint32_t value, uint32_t n) {
   }
 }
 
-uint64_t bit_writer_position(const BitWriter* w) { return uint64_t(w->bytes.size()) * 8 + w->count; }
+uint64_t bit_writer_position(const BitWriter* w) { return uint64_t(w->bytes.size()) * 8 + w->count + w->counted; }
 
 void bit_writer_align_word(BitWriter* w) {
   uint32_t rem = uint32_t(bit_writer_position(w) % 32);

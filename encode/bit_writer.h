@@ -10,10 +10,19 @@ struct BitWriter {
   std::vector<uint8_t> bytes;  // whole bytes written so far
   uint64_t acc = 0;            // pending bits, next bit at position `count`
   uint32_t count = 0;          // number of pending bits, 0 to 7 between calls
+  // A counting writer keeps no bits, only their number (for cost estimates).
+  bool count_only = false;
+  uint64_t counted = 0;
 };
 
+void bit_writer_append(BitWriter* w, uint32_t value, uint32_t n);
 // Appends the low `n` bits of `value` (n = 0 to 32), bit 0 first.
-void write_bits(BitWriter* w, uint32_t value, uint32_t n);
+inline void write_bits(BitWriter* w, uint32_t value, uint32_t n) {
+  if (w->count_only)
+    w->counted += n;
+  else
+    bit_writer_append(w, value, n);
+}
 inline void write_bit(BitWriter* w, uint32_t bit) { write_bits(w, bit & 1, 1); }
 // Number of bits written so far.
 uint64_t bit_writer_position(const BitWriter* w);

@@ -30,6 +30,7 @@ struct DctTables {
   double aan[8];
   // Quantiser steps of each index and position, in the units of transform_forward_dct.
   double intra_step[16][64], inter_step[16][64];
+  double intra_inv[16][64], inter_inv[16][64];  // their reciprocals
 };
 
 const DctTables& dct_tables() {
@@ -41,15 +42,18 @@ const DctTables& dct_tables() {
         const double a = 65536.0 * d.aan[k / 8] * d.aan[k % 8];
         d.intra_step[q][k] = IntraQuant[q][k] / a;
         d.inter_step[q][k] = InterQuant[q][k] / a;
+        d.intra_inv[q][k] = 1 / d.intra_step[q][k];
+        d.inter_inv[q][k] = 1 / d.inter_step[q][k];
       }
     return d;
   }();
   return t;
 }
 
-int16_t quantise(double v, double step, double rounding) {
-  const double a = std::floor(std::fabs(v) / step + rounding);
-  const double m = a > 32767 ? 32767 : a;
+// v over the step (given as its reciprocal), rounded toward zero after adding `rounding`.
+inline int16_t quantise(double v, double inv_step, double rounding) {
+  const double a = std::fabs(v) * inv_step + rounding;
+  const int32_t m = a > 32767 ? 32767 : int32_t(a);
   return int16_t(v < 0 ? -m : m);
 }
 
@@ -62,7 +66,7 @@ void quantise_intra(const uint8_t samples[64], uint32_t q, int16_t c[64]) {
   transform_forward_dct(s, f);
   const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
   c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
-  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_step[q][k], 0.4);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.intra_inv[q][k], 0.4);
 }
 
 uint32_t block_sse(const uint8_t a[64], const uint8_t b[64]) {
@@ -249,9 +253,8 @@ uint32_t block_quant(double qf, uint32_t bx, uint32_t by) {
 
 uint32_t coefficient_bits(Encoder* e, const int16_t c[64]) {
   BitWriter& w = e->scratch;
-  w.bytes.clear();
-  w.acc = 0;
-  w.count = 0;
+  w.count_only = true;
+  w.counted = 0;
   if (!write_coefficients(&w, c)) return 100000;
   return uint32_t(bit_writer_position(&w));
 }
@@ -280,7 +283,7 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
   const double dc = std::floor(std::fabs(f[0]) / t.inter_step[q][0] + 0.5);
   const double dm = dc > 1023 ? 1023 : dc;
   c[0] = int16_t(f[0] < 0 ? -dm : dm);
-  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_step[q][k], 0.3);
+  for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_inv[q][k], 0.3);
   uint8_t rec[64];
   idct_add(c, InterQuant[q], pred, rec, 8);
   const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + coefficient_bits(j.e, c);
@@ -300,20 +303,24 @@ void try_runs(const PlaneJob& j, const uint8_t target[64], Candidate* best) {
     if (k % 8 < 7 && target[k] == target[k + 1]) ++repeats;
     if (k < 56 && target[k] == target[k + 8]) ++repeats;
   }
-  if (repeats < 24) return;
+  if (repeats < 48) return;
   uint8_t shown[64];
   colour_target(j, target, shown);
   const double error = block_sse(shown, target);
   static const uint8_t kScans[4] = {0, 7, 5, 15};
+  int chosen = -1;
   for (uint8_t scan : kScans) {
-    VideoBlock b = video_run_from_samples(scan, shown);
-    const double bits = kKindBits + 4 + 4.0 * double(b.runs.size()) + 5.5 * double(b.colours.size());
-    const double cost = error + j.lambda * bits;
+    uint32_t runs, colours;
+    video_run_counts(scan, shown, &runs, &colours);
+    const double cost = error + j.lambda * (kKindBits + 4 + 4.0 * runs + 5.5 * colours);
     if (cost < best->cost) {
-      best->block = std::move(b);
-      std::memcpy(best->samples, shown, 64);
+      chosen = scan;
       best->cost = cost;
     }
+  }
+  if (chosen >= 0) {
+    best->block = video_run_from_samples(uint8_t(chosen), shown);
+    std::memcpy(best->samples, shown, 64);
   }
 }
 
@@ -342,9 +349,8 @@ void try_residue(const PlaneJob& j, const uint8_t target[64], const uint8_t pred
     }
     if (residue_events(r) > 128) continue;
     BitWriter& w = j.e->scratch;
-    w.bytes.clear();
-    w.acc = 0;
-    w.count = 0;
+    w.count_only = true;
+    w.counted = 0;
     if (!write_residue(&w, r, kAutoPlanes, 127)) continue;
     uint8_t rec[64];
     for (int k = 0; k < 64; ++k) rec[k] = uint8_t(pred[k] + r[k]);
@@ -586,7 +592,8 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
       if (best.cost > j.lambda * 12) {
         try_inter(j, target, moved, m.best_x, m.best_y, q, &best);
         if (speed == 0 && (m.best_x || m.best_y)) try_inter(j, target, pred, 0, 0, q, &best);
-        if (speed < 4) try_residue(j, target, moved, m.best_x, m.best_y, &best);
+        // Exact corrections win only near the top qualities (measured: none below 90).
+        if (speed < 2 || (speed < 4 && e->s.quality >= 90)) try_residue(j, target, moved, m.best_x, m.best_y, &best);
       }
       const size_t i = (size_t(by) * cols + bx) * 2;
       mv[i] = int8_t(best.block.kind == kBlockSkip ? 0 : best.block.mx);
@@ -796,10 +803,12 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
     for (uint32_t y = 0; y < pi.vis_height; ++y) {
       const uint8_t* a = got + pi.offset + size_t(y) * pi.stride;
       const uint8_t* b = source + pi.offset + size_t(y) * pi.stride;
+      uint64_t row = 0;
       for (uint32_t x = 0; x < pi.vis_width; ++x) {
         const int dd = int(a[x]) - int(b[x]);
-        sse += dd * dd;
+        row += uint32_t(dd * dd);
       }
+      sse += double(row);
     }
     if (alpha) {
       st->alpha_sse = sse;

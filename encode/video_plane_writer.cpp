@@ -47,31 +47,59 @@ VideoBlock video_run(uint8_t scan, std::vector<VideoRun> runs, std::vector<uint8
   return b;
 }
 
-VideoBlock video_run_from_samples(uint8_t scan, const uint8_t samples[64]) {
-  VideoBlock b;
-  b.kind = kBlockRun;
-  b.scan = scan;
+namespace {
+
+// Walks `samples` along `scan` as video_run_from_samples codes them, counting the runs and
+// colours, and filling `b` when given.
+void run_walk(uint8_t scan, const uint8_t samples[64], VideoBlock* b, uint32_t* runs, uint32_t* colours) {
   const uint8_t* s = kRunScans[scan & 15];
   uint8_t v[64];
   for (int i = 0; i < 64; ++i) v[i] = samples[s[i]];
-  uint32_t i = 0;
+  uint32_t i = 0, nr = 0, nc = 0;
   while (i < 63) {  // a last position left alone takes its colour without a run
     uint32_t rep = 1;
     while (i + rep < 64 && rep < 16 && v[i + rep] == v[i]) ++rep;
     if (rep >= 2) {
-      b.runs.push_back({uint8_t(rep), true});
-      b.colours.push_back(v[i]);
+      if (b) {
+        b->runs.push_back({uint8_t(rep), true});
+        b->colours.push_back(v[i]);
+      }
+      nr += 1;
+      nc += 1;
       i += rep;
       continue;
     }
     uint32_t len = 1;  // listed run up to the next repeat
     while (i + len < 64 && len < 16 && !(i + len + 1 < 64 && v[i + len] == v[i + len + 1])) ++len;
-    b.runs.push_back({uint8_t(len), false});
-    b.colours.insert(b.colours.end(), v + i, v + i + len);
+    if (b) {
+      b->runs.push_back({uint8_t(len), false});
+      b->colours.insert(b->colours.end(), v + i, v + i + len);
+    }
+    nr += 1;
+    nc += len;
     i += len;
   }
-  if (i == 63) b.colours.push_back(v[63]);
+  if (i == 63) {
+    if (b) b->colours.push_back(v[63]);
+    nc += 1;
+  }
+  *runs = nr;
+  *colours = nc;
+}
+
+}  // namespace
+
+VideoBlock video_run_from_samples(uint8_t scan, const uint8_t samples[64]) {
+  VideoBlock b;
+  b.kind = kBlockRun;
+  b.scan = scan;
+  uint32_t runs, colours;
+  run_walk(scan, samples, &b, &runs, &colours);
   return b;
+}
+
+void video_run_counts(uint8_t scan, const uint8_t samples[64], uint32_t* runs, uint32_t* colours) {
+  run_walk(scan, samples, nullptr, runs, colours);
 }
 
 VideoBlock video_intra(const int16_t coefficients[64], uint8_t quant) {
@@ -315,9 +343,8 @@ constexpr uint32_t kPlanMaxRows = 64;  // rows one chunk may span (bounds the se
 uint32_t chunk_bits(StreamCoder* c, uint32_t s, const int32_t* e, uint32_t n, ChunkForm form, bool type_runs,
                     uint32_t high, BitWriter* scratch) {
   c->last_high = high;
-  scratch->bytes.clear();
-  scratch->acc = 0;
-  scratch->count = 0;
+  scratch->count_only = true;
+  scratch->counted = 0;
   if (!write_stream_chunk(scratch, c, s, e, n, form, type_runs)) return ~0u;
   return uint32_t(bit_writer_position(scratch));
 }

@@ -43,6 +43,8 @@ VideoBlock video_run(uint8_t scan, std::vector<VideoRun> runs, std::vector<uint8
 // Runs along `scan` that rebuild `samples` (row by row): repeats as fill runs, the rest as
 // listed runs, each at most 16 long.
 VideoBlock video_run_from_samples(uint8_t scan, const uint8_t samples[64]);
+// The number of runs and colours that video_run_from_samples would give.
+void video_run_counts(uint8_t scan, const uint8_t samples[64], uint32_t* runs, uint32_t* colours);
 VideoBlock video_intra(const int16_t coefficients[64], uint8_t quant);
 VideoBlock video_inter(int mx, int my, const int16_t coefficients[64], uint8_t quant);
 VideoBlock video_residue(int mx, int my, const int8_t residue[64], uint8_t limit = 127);

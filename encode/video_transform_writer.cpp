@@ -58,12 +58,27 @@ struct List {
   }
 };
 
+// The largest magnitude of each group of four coding indices (every set but a single starts at
+// a multiple of four and covers whole groups).
+struct QuadMax {
+  uint32_t m[16];
+  template <class Mag>
+  void fill(const Mag& mag) {
+    for (uint32_t q = 0; q < 16; ++q) {
+      uint32_t a = 0;
+      for (uint32_t j = 4 * q; j < 4 * q + 4; ++j) a = mag(j) > a ? mag(j) : a;
+      m[q] = a;
+    }
+  }
+};
+
 template <class Coder>
 bool set_significant(const Coder& c, uint32_t e, uint32_t m) {
   const uint32_t first = e >> 2;
-  const uint32_t size = kSetSize[e & 3];
-  for (uint32_t j = first; j < first + size; ++j)
-    if (c.mag(j) >= m) return true;
+  if ((e & 3) == kSingle) return c.mag(first) >= m;
+  const uint32_t groups = kSetSize[e & 3] / 4;
+  for (uint32_t g = first / 4; g < first / 4 + groups; ++g)
+    if (c.quads.m[g] >= m) return true;
   return false;
 }
 
@@ -123,6 +138,7 @@ bool write_pass(BitWriter* w, List* l, Coder& c, uint32_t p) {
 
 struct CoefficientCoder {
   int16_t value[64];  // coding order
+  QuadMax quads;
   BitWriter* w;
 
   uint32_t mag(uint32_t j) const { return magnitude16(value[j]); }
@@ -139,6 +155,7 @@ struct ResidueCoder {
   bool negative[64];
   uint8_t decoded[64];     // what the reader holds so far, modulo 256
   uint8_t order[64];       // indices in the order they became significant
+  QuadMax quads;
   uint32_t count = 0;
   uint32_t events = 0;
   uint32_t limit = 0;
@@ -188,6 +205,7 @@ bool write_coefficients(BitWriter* w, const int16_t block[64], int planes) {
   c.w = w;
   c.value[0] = 0;
   for (uint32_t k = 1; k < 64; ++k) c.value[kCoefficientOrder[k]] = block[k];
+  c.quads.fill([&](uint32_t j) { return c.mag(j); });
 
   write_bits(w, uint32_t(planes), 4);
   if (planes == 0) return true;
@@ -227,6 +245,7 @@ bool write_residue(BitWriter* w, const int8_t residue[64], int t, uint32_t limit
     c.negative[j] = residue[k] < 0;
     c.decoded[j] = 0;
   }
+  c.quads.fill([&](uint32_t j) { return c.mag(j); });
 
   write_bits(w, uint32_t(t), 3);
   List l;
@@ -257,15 +276,17 @@ namespace {
 
 constexpr double kTransformPi = 3.14159265358979323846;
 
-// cos((2x + 1) u π / 16), [u][x].
+// cos((2x + 1) u π / 16) as [x][u], and with the DC's 1/√2 and the factor 1/2 of each pass folded
+// in as [y][v], so that the passes run along contiguous rows.
 struct CosTable {
-  double c[8][8];
+  float c[8][8];
 };
 const CosTable& cos_table() {
   static const CosTable t = [] {
     CosTable d;
     for (int u = 0; u < 8; ++u)
-      for (int x = 0; x < 8; ++x) d.c[u][x] = std::cos((2 * x + 1) * u * kTransformPi / 16);
+      for (int x = 0; x < 8; ++x)
+        d.c[x][u] = float(0.5 * (u ? 1 : 1 / std::sqrt(2.0)) * std::cos((2 * x + 1) * u * kTransformPi / 16));
     return d;
   }();
   return t;
@@ -274,21 +295,26 @@ const CosTable& cos_table() {
 }  // namespace
 
 void transform_forward_dct(const int16_t s[64], double f[64]) {
+  // Single precision is ample here (the values stay below 2^15 and are rounded to quantiser
+  // steps afterwards); eight lanes a row keep the passes vectorisable.
   const CosTable& t = cos_table();
-  double rows[64];
-  for (int y = 0; y < 8; ++y)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int x = 0; x < 8; ++x) a += s[8 * y + x] * t.c[u][x];
-      rows[8 * y + u] = a;
+  float rows[64];
+  for (int y = 0; y < 8; ++y) {
+    float a[8] = {};
+    for (int x = 0; x < 8; ++x) {
+      const float v = s[8 * y + x];
+      for (int u = 0; u < 8; ++u) a[u] += v * t.c[x][u];
     }
-  for (int v = 0; v < 8; ++v)
-    for (int u = 0; u < 8; ++u) {
-      double a = 0;
-      for (int y = 0; y < 8; ++y) a += rows[8 * y + u] * t.c[v][y];
-      const double cu = u ? 1 : 1 / std::sqrt(2.0), cv = v ? 1 : 1 / std::sqrt(2.0);
-      f[8 * v + u] = 0.25 * cu * cv * a;
+    for (int u = 0; u < 8; ++u) rows[8 * y + u] = a[u];
+  }
+  for (int v = 0; v < 8; ++v) {
+    float a[8] = {};
+    for (int y = 0; y < 8; ++y) {
+      const float c = t.c[y][v];
+      for (int u = 0; u < 8; ++u) a[u] += rows[8 * y + u] * c;
     }
+    for (int u = 0; u < 8; ++u) f[8 * v + u] = a[u];
+  }
 }
 
 double transform_position_scale(int u) { return u ? std::sqrt(2.0) * std::cos(u * kTransformPi / 16) : 1; }
