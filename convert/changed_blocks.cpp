@@ -1,43 +1,28 @@
-// The changed-block copy: only the 16 × 16 blocks that the change map marks are converted,
-// in whole 32-pixel pairs where it can; strips that do not fill a block go through the
-// whole-rectangle path.
+// The changed-block copy: only the 16 × 16 blocks that the change map marks are converted, a
+// run of adjacent changed blocks in one converter call per row pair; strips that do not fill a
+// block go through the whole-rectangle path.
 #include "convert/convert.h"
 #include "convert/convert_internal.h"
 
 namespace {
 
-// Converts `units` × 4 pixels on the 8 row pairs of one band, from the cursor's position,
-// and leaves the cursor where it was.
-void convert_block_rows(ConvertCursor* c, uint32_t units, uint32_t P, int32_t row_step,
-                        int32_t skip) {
-  const CursorPositions start = cursor_positions(c);
-  for (int pair = 0; pair < 8; ++pair) {
+// Runs gathered per band before they are converted; a band with more is converted in parts.
+constexpr uint32_t kMaxRuns = 128;
+
+// The walk through the cursor, for converters without a band form (the integer set and the
+// duplicate-row methods).
+void walk_band_through_cursor(const BlockBand* band) {
+  ConvertCursor* c = &g_convert.cursor;
+  convert_walk_band(band, [c](CursorPositions& k, uint32_t units) {
+    cursor_set_positions(c, k);
     g_convert.groups_even(c, units);
-    c->y0 = c->y1 + (P - 4 * units);
-    c->y1 = c->y0 + P;
-    if (c->a0) {
-      c->a0 = c->a1 + (P - 4 * units);
-      c->a1 = c->a0 + P;
-    }
-    c->cb += P / 2 - 2 * units;
-    c->cr += P / 2 - 2 * units;
-    c->dst0 = c->dst1 + skip;
-    c->dst1 = c->dst0 + row_step;
-  }
-  cursor_set_positions(c, start);
+  });
 }
 
-void advance(ConvertCursor* c, uint32_t pixels, uint32_t dest_bytes) {
-  c->y0 += pixels;
-  c->y1 += pixels;
-  if (c->a0) {
-    c->a0 += pixels;
-    c->a1 += pixels;
-  }
-  c->cb += pixels / 2;
-  c->cr += pixels / 2;
-  c->dst0 += dest_bytes;
-  c->dst1 += dest_bytes;
+void convert_runs(const BlockBand* band) {
+  if (!band->run_count) return;
+  if (g_convert.band) g_convert.band(band);
+  else walk_band_through_cursor(band);
 }
 
 }  // namespace
@@ -62,65 +47,65 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
   }
   if (mode == 2 || mode == 5 || mode == 6) row_step *= 2;
 
-  ConvertCursor& c = g_convert.cursor;
   const uint32_t hmul = convert_width_factor(mode);
-  const uint32_t block_bytes = b * hmul * 16;
-  const uint32_t bands = h / 16, pairs = w / 32;
-  const bool single = (w / 16) & 1;
+  const uint32_t bands = h / 16, blocks = w / 16;
 
-  if (bands && w >= 16) {
-    // Both calls start from the same row step; the second one's converters stay installed.
-    int32_t step16 = row_step, skip16, skip32;
-    select_converters(f, flags, 16, h, &step16, &skip16);
-    int32_t step32 = row_step;
-    select_converters(f, flags, 32, h, &step32, &skip32);
-    row_step = step32;
+  if (bands && blocks) {
+    // Runs of adjacent changed blocks go to the converter in one call per row pair, so the
+    // scratch rows of the duplicate-row methods are made as wide as the widest run.
+    int32_t skip;
+    select_converters(f, flags, 16 * blocks, h, &row_step, &skip);
 
-    uint8_t* band_dst = dest + ptrdiff_t(dest_y) * dest_pitch + ptrdiff_t(dest_x) * b;
-    const uint8_t* band_y = planes + size_t(y) * P + x;
-    const uint8_t* band_a = alpha ? alpha + size_t(y) * P + x : nullptr;
+    BlockBand band;
+    band.origin.dst0 = dest + ptrdiff_t(dest_y) * dest_pitch + ptrdiff_t(dest_x) * b;
+    band.origin.dst1 = band.origin.dst0 + row_step;
+    band.origin.y0 = planes + size_t(y) * P + x;
+    band.origin.y1 = band.origin.y0 + P;
+    band.origin.a0 = alpha ? alpha + size_t(y) * P + x : nullptr;
+    band.origin.a1 = alpha ? band.origin.a0 + P : nullptr;
     const uint8_t* first = planes + luma_bytes;
     const uint8_t* second = first + luma_bytes / 4;
     const bool swap = flags & kCopyChromaSwap;
     const size_t chroma_at = size_t(y / 2) * (P / 2) + x / 2;
-    const uint8_t* band_cr = (swap ? second : first) + chroma_at;
-    const uint8_t* band_cb = (swap ? first : second) + chroma_at;
+    band.origin.cr = (swap ? second : first) + chroma_at;
+    band.origin.cb = (swap ? first : second) + chroma_at;
+    band.luma_pitch = P;
+    band.row_step = row_step;
+    band.block_bytes = b * hmul * 16;
+    uint16_t runs[2 * kMaxRuns];
+    band.runs = runs;
     const uint8_t* band_map = map + size_t(y / 16) * map_pitch + x / 16;
 
-    for (uint32_t band = 0; band < bands; ++band) {
-      c.dst0 = band_dst;
-      c.dst1 = band_dst + row_step;
-      c.y0 = band_y;
-      c.y1 = band_y + P;
-      c.a0 = band_a;
-      c.a1 = band_a ? band_a + P : nullptr;
-      c.cb = band_cb;
-      c.cr = band_cr;
+    for (uint32_t row = 0; row < bands; ++row) {
       const uint8_t* m = band_map;
-      auto changed = [&](uint32_t k) {
-        return m[k] || (second_map_row && m[k + second_map_row]);
-      };
-      for (uint32_t p = 0; p < pairs; ++p) {
-        const uint32_t code = (changed(0) ? 1 : 0) + (changed(1) ? 2 : 0);
-        if (code == 3) {
-          convert_block_rows(&c, 8, P, row_step, skip32);
-        } else if (code == 2) {
-          const CursorPositions keep = cursor_positions(&c);
-          advance(&c, 16, block_bytes);
-          convert_block_rows(&c, 4, P, row_step, skip16);
-          cursor_set_positions(&c, keep);
-        } else if (code == 1) {
-          convert_block_rows(&c, 4, P, row_step, skip16);
+      band.run_count = 0;
+      for (uint32_t i = 0; i < blocks;) {
+        if (!m[i] && !(second_map_row && m[i + second_map_row])) {
+          ++i;
+          continue;
         }
-        advance(&c, 32, 2 * block_bytes);
-        m += 2;
+        uint32_t end = i + 1;
+        while (end < blocks && (m[end] || (second_map_row && m[end + second_map_row]))) ++end;
+        if (band.run_count == kMaxRuns) {
+          convert_runs(&band);
+          band.run_count = 0;
+        }
+        runs[2 * band.run_count] = uint16_t(i);
+        runs[2 * band.run_count + 1] = uint16_t(end - i);
+        ++band.run_count;
+        i = end;
       }
-      if (single && changed(0)) convert_block_rows(&c, 4, P, row_step, skip16);
-      band_dst += ptrdiff_t(16) * row_step;
-      band_y += size_t(16) * P;
-      if (band_a) band_a += size_t(16) * P;
-      band_cb += size_t(8) * (P / 2);
-      band_cr += size_t(8) * (P / 2);
+      convert_runs(&band);
+      band.origin.dst0 += ptrdiff_t(16) * row_step;
+      band.origin.dst1 += ptrdiff_t(16) * row_step;
+      band.origin.y0 += size_t(16) * P;
+      band.origin.y1 += size_t(16) * P;
+      if (band.origin.a0) {
+        band.origin.a0 += size_t(16) * P;
+        band.origin.a1 += size_t(16) * P;
+      }
+      band.origin.cb += size_t(8) * (P / 2);
+      band.origin.cr += size_t(8) * (P / 2);
       band_map += map_pitch;
     }
   }

@@ -96,10 +96,50 @@ using convert_row_fn = void (*)(ConvertCursor* c, uint32_t x, uint32_t count);
 // `count` pixels on both rows of a pair; returns x + count.
 using convert_run_fn = uint32_t (*)(ConvertCursor* c, uint32_t count, uint32_t x);
 
+// One band of the changed-block copy: runs of changed 16-pixel blocks, each converted on the
+// band's 8 row pairs with the even-x group converter.
+struct BlockBand {
+  CursorPositions origin;     // row pair 0 at the rectangle's left column (a0, a1 null: no alpha)
+  uint32_t luma_pitch;        // source bytes per row (chroma: half)
+  int32_t row_step;           // destination step between the two rows of a pair
+  uint32_t block_bytes;       // destination bytes per block
+  const uint16_t* runs;       // run_count pairs: first block column, blocks in the run
+  uint32_t run_count;
+};
+// Converts every run of a band.
+using convert_band_fn = void (*)(const BlockBand* band);
+
 struct GroupConverter {
   uint32_t shift;             // log2 of the group size (2: 4 pixels, 3: 8 pixels)
   convert_groups_fn run;
+  convert_band_fn band;       // the same conversion over a band's runs; null: the driver walks
+                              // the runs itself through `run`
 };
+
+// The band walk: row pair by row pair, run by run, `span` (CursorPositions&, units) converting
+// from the positions it is given. Each converter set inlines its own span into it.
+template <typename Span>
+inline void convert_walk_band(const BlockBand* band, Span span) {
+  const BlockBand b = *band;
+  const size_t P = b.luma_pitch;
+  for (uint32_t pair = 0; pair < 8; ++pair) {
+    const size_t luma = pair * 2 * P, chroma = pair * (P / 2);
+    uint8_t* const dst = b.origin.dst0 + ptrdiff_t(2 * pair) * b.row_step;
+    for (uint32_t i = 0; i < b.run_count; ++i) {
+      const uint32_t first = b.runs[2 * i], count = b.runs[2 * i + 1];
+      CursorPositions k;
+      k.y0 = b.origin.y0 + luma + 16 * first;
+      k.y1 = k.y0 + P;
+      k.a0 = b.origin.a0 ? b.origin.a0 + luma + 16 * first : nullptr;
+      k.a1 = k.a0 ? k.a0 + P : nullptr;
+      k.cb = b.origin.cb + chroma + 8 * first;
+      k.cr = b.origin.cr + chroma + 8 * first;
+      k.dst0 = dst + size_t(first) * b.block_bytes;
+      k.dst1 = k.dst0 + b.row_step;
+      span(k, 4 * count);
+    }
+  }
+}
 
 // Indices into ConversionFamily::groups (add kGroupSimd for the SIMD set).
 enum : uint32_t {
@@ -158,6 +198,7 @@ struct ConvertState {
   convert_run_fn run;
   convert_groups_fn groups_even, groups_odd;
   convert_groups_fn inner_even, inner_odd;  // wrapped by the duplicate-row methods
+  convert_band_fn band;       // band converter of the active even-x group converter, or null
   uint32_t group_shift, group_mask;
   uint32_t* split_state;      // TuningState of the row split
   uint32_t* dup_state;        // TuningState of the duplicate-row method

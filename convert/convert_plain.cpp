@@ -247,9 +247,9 @@ void fill_family(ConversionFamily* f) {
   f->bytes_per_pixel = F::kBpp;
   f->pairs = F::kPairs;
   const GroupConverter g[6] = {
-      {2, groups_fn<F, TableMath, false, 1, false>}, {2, groups_fn<F, TableMath, false, 1, true>},
-      {2, groups_fn<F, TableMath, true, 1, false>},  {2, groups_fn<F, TableMath, false, 2, false>},
-      {2, groups_fn<F, TableMath, false, 2, true>},  {2, groups_fn<F, TableMath, true, 2, false>},
+      {2, groups_fn<F, TableMath, false, 1, false>, nullptr}, {2, groups_fn<F, TableMath, false, 1, true>, nullptr},
+      {2, groups_fn<F, TableMath, true, 1, false>, nullptr},  {2, groups_fn<F, TableMath, false, 2, false>, nullptr},
+      {2, groups_fn<F, TableMath, false, 2, true>, nullptr},  {2, groups_fn<F, TableMath, true, 2, false>, nullptr},
   };
   for (int i = 0; i < 6; ++i) f->groups[i] = f->groups[i + kGroupSimd] = g[i];
   const RowConverters r[8] = {
@@ -269,12 +269,12 @@ template <class F>
 void fill_reference(GroupConverter out[6]) {
   // Group sizes of the SIMD set: RGB 4 colour / 8 grey, packed YUV 8 colour / 4 grey.
   const uint32_t sc = F::kPairs ? 3 : 2, sg = F::kPairs ? 2 : 3;
-  out[0] = {sc, groups_fn<F, SimdMath, false, 1, false>};
-  out[1] = {sc, groups_fn<F, SimdMath, false, 1, true>};
-  out[2] = {sg, groups_fn<F, SimdMath, true, 1, false>};
-  out[3] = {sc, groups_fn<F, SimdMath, false, 2, false>};
-  out[4] = {sc, groups_fn<F, SimdMath, false, 2, true>};
-  out[5] = {sg, groups_fn<F, SimdMath, true, 2, false>};
+  out[0] = {sc, groups_fn<F, SimdMath, false, 1, false>, nullptr};
+  out[1] = {sc, groups_fn<F, SimdMath, false, 1, true>, nullptr};
+  out[2] = {sg, groups_fn<F, SimdMath, true, 1, false>, nullptr};
+  out[3] = {sc, groups_fn<F, SimdMath, false, 2, false>, nullptr};
+  out[4] = {sc, groups_fn<F, SimdMath, false, 2, true>, nullptr};
+  out[5] = {sg, groups_fn<F, SimdMath, true, 2, false>, nullptr};
 }
 
 using Bgr32 = Rgb<kL32, kNoAlpha>;

@@ -19,6 +19,9 @@
 #include <type_traits>
 #include <utility>
 
+// The spans are inlined into both their cursor form and their band form.
+#define KORVA_SPAN inline __attribute__((always_inline))
+
 namespace {
 
 inline __m128i load_exact(const uint8_t* p, uint32_t n) {  // n ≤ 16 bytes, the rest zero
@@ -152,15 +155,13 @@ inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, const Packing1
 }
 
 template <Layout L, AlphaKind A, bool kGrey, int kW, bool kOdd>
-void rgb_groups(ConvertCursor* c, uint32_t units) {
+KORVA_SPAN void rgb_span(CursorPositions& k, uint32_t units) {
   constexpr uint32_t kBpp = L == kL16 ? 2 : (L == kL24 || L == kL24R) ? 3 : 4;
   const __m128i zero = _mm_setzero_si128();
   const Packing16 pk = L == kL16 ? packing16() : Packing16{};
   const __m128i grey_scale = _mm_set1_epi16(int16_t(g_color.simd_grey_scale));
   const __m128i grey_clamp = _mm_set1_epi16(int16_t(g_color.simd_grey_clamp));
   const __m128i grey_unit = _mm_set1_epi16(int16_t(g_color.simd_grey_unit));
-  // The cursor in a local: stores through the destination cannot change it.
-  CursorPositions k = cursor_positions(c);
   auto step = [&](auto size) {
     constexpr uint32_t n = decltype(size)::value;
     __m128i tb[2], tg[2], tr[2];
@@ -259,14 +260,25 @@ void rgb_groups(ConvertCursor* c, uint32_t units) {
     left -= 8;
   }
   if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
+}
+
+template <Layout L, AlphaKind A, bool kGrey, int kW, bool kOdd>
+void rgb_groups(ConvertCursor* c, uint32_t units) {
+  // The cursor in a local: stores through the destination cannot change it.
+  CursorPositions k = cursor_positions(c);
+  rgb_span<L, A, kGrey, kW, kOdd>(k, units);
   cursor_set_positions(c, k);
+}
+
+template <Layout L, AlphaKind A, bool kGrey, int kW>
+void rgb_band(const BlockBand* band) {
+  convert_walk_band(band, [](CursorPositions& k, uint32_t units) { rgb_span<L, A, kGrey, kW, false>(k, units); });
 }
 
 // Packed YUV: a pair (Y0, Y1) takes the chroma sample under its first pixel, in either phase.
 template <bool kUyvy, bool kGrey, int kW, bool kOdd>
-void yuv_groups(ConvertCursor* c, uint32_t units) {
+KORVA_SPAN void yuv_span(CursorPositions& k, uint32_t units) {
   const __m128i grey = _mm_set1_epi8(int8_t(0x80));
-  CursorPositions k = cursor_positions(c);
   auto step = [&](auto size) {
     constexpr uint32_t n = decltype(size)::value;
     __m128i cb = grey, cr = grey;
@@ -322,29 +334,40 @@ void yuv_groups(ConvertCursor* c, uint32_t units) {
     left -= 8;
   }
   if (left >= 4) step(std::integral_constant<uint32_t, 4>{});
+}
+
+template <bool kUyvy, bool kGrey, int kW, bool kOdd>
+void yuv_groups(ConvertCursor* c, uint32_t units) {
+  CursorPositions k = cursor_positions(c);
+  yuv_span<kUyvy, kGrey, kW, kOdd>(k, units);
   cursor_set_positions(c, k);
+}
+
+template <bool kUyvy, bool kGrey, int kW>
+void yuv_band(const BlockBand* band) {
+  convert_walk_band(band, [](CursorPositions& k, uint32_t units) { yuv_span<kUyvy, kGrey, kW, false>(k, units); });
 }
 
 template <Layout L, AlphaKind A>
 void fill_rgb(ConversionFamily* f) {
   GroupConverter* g = f->groups + kGroupSimd;
-  g[kGroupColorEven] = {2, rgb_groups<L, A, false, 1, false>};
-  g[kGroupColorOdd] = {2, rgb_groups<L, A, false, 1, true>};
-  g[kGroupGrey] = {3, rgb_groups<L, A, true, 1, false>};
-  g[kGroupWideColorEven] = {2, rgb_groups<L, A, false, 2, false>};
-  g[kGroupWideColorOdd] = {2, rgb_groups<L, A, false, 2, true>};
-  g[kGroupWideGrey] = {3, rgb_groups<L, A, true, 2, false>};
+  g[kGroupColorEven] = {2, rgb_groups<L, A, false, 1, false>, rgb_band<L, A, false, 1>};
+  g[kGroupColorOdd] = {2, rgb_groups<L, A, false, 1, true>, nullptr};
+  g[kGroupGrey] = {3, rgb_groups<L, A, true, 1, false>, rgb_band<L, A, true, 1>};
+  g[kGroupWideColorEven] = {2, rgb_groups<L, A, false, 2, false>, rgb_band<L, A, false, 2>};
+  g[kGroupWideColorOdd] = {2, rgb_groups<L, A, false, 2, true>, nullptr};
+  g[kGroupWideGrey] = {3, rgb_groups<L, A, true, 2, false>, rgb_band<L, A, true, 2>};
 }
 
 template <bool kUyvy>
 void fill_yuv(ConversionFamily* f) {
   GroupConverter* g = f->groups + kGroupSimd;
-  g[kGroupColorEven] = {3, yuv_groups<kUyvy, false, 1, false>};
-  g[kGroupColorOdd] = {3, yuv_groups<kUyvy, false, 1, true>};
-  g[kGroupGrey] = {2, yuv_groups<kUyvy, true, 1, false>};
-  g[kGroupWideColorEven] = {3, yuv_groups<kUyvy, false, 2, false>};
-  g[kGroupWideColorOdd] = {3, yuv_groups<kUyvy, false, 2, true>};
-  g[kGroupWideGrey] = {2, yuv_groups<kUyvy, true, 2, false>};
+  g[kGroupColorEven] = {3, yuv_groups<kUyvy, false, 1, false>, yuv_band<kUyvy, false, 1>};
+  g[kGroupColorOdd] = {3, yuv_groups<kUyvy, false, 1, true>, nullptr};
+  g[kGroupGrey] = {2, yuv_groups<kUyvy, true, 1, false>, yuv_band<kUyvy, true, 1>};
+  g[kGroupWideColorEven] = {3, yuv_groups<kUyvy, false, 2, false>, yuv_band<kUyvy, false, 2>};
+  g[kGroupWideColorOdd] = {3, yuv_groups<kUyvy, false, 2, true>, nullptr};
+  g[kGroupWideGrey] = {2, yuv_groups<kUyvy, true, 2, false>, yuv_band<kUyvy, true, 2>};
 }
 
 }  // namespace

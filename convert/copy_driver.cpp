@@ -212,9 +212,11 @@ void select_converters(ConversionFamily* f, uint32_t flags, uint32_t w, uint32_t
     g_convert.inner_even = even.run;
     g_convert.inner_odd = odd.run;
     choose_dup_method(&f->dup_tuning[(set ? 4 : 0) + (mode == 4 ? 2 : 0) + (grey ? 1 : 0)], h);
+    g_convert.band = nullptr;  // the duplicate-row methods go through the cursor
   } else {
     g_convert.groups_even = even.run;
     g_convert.groups_odd = odd.run;
+    g_convert.band = even.band;
   }
   *row_skip = *row_step - row_bytes;
 }
