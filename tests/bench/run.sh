@@ -29,15 +29,20 @@ trap 'rm -rf "$T"' EXIT
 BV=$B/tests/bench
 NOCOLOR=--benchmark_color=false
 
-# counter NAME_PATTERN COUNTER FILE -> the counter's value (k and M suffixes expanded)
+# counter NAME_PATTERN COUNTER FILE -> the counter's value (k and M suffixes expanded), from
+# either "name=value" fields or the console table's column of that name
 counter() {
-  awk -v pat="$1" -v key="$2" '$0 ~ pat {
-      for (i = 1; i <= NF; ++i) if (index($i, key "=") == 1) {
-        v = substr($i, length(key) + 2); sub(/\/s$/, "", v); m = 1
-        if (v ~ /k$/) { m = 1e3; sub(/k$/, "", v) } else if (v ~ /M$/) { m = 1e6; sub(/M$/, "", v) }
-        printf "%.1f\n", v * m; exit
-      }
-    }' "$3"
+  sed 's/\x1b\[[0-9;]*m//g' "$3" | awk -v pat="$1" -v key="$2" '
+    function num(v,  m) {
+      sub(/\/s$/, "", v); m = 1
+      if (v ~ /k$/) { m = 1e3; sub(/k$/, "", v) } else if (v ~ /M$/) { m = 1e6; sub(/M$/, "", v) }
+      return sprintf("%.1f", v * m)
+    }
+    $1 == "Benchmark" { col = 0; for (i = 1; i <= NF; ++i) if ($i == key) col = NF - i + 1 }
+    $0 ~ pat {
+      for (i = 1; i <= NF; ++i) if (index($i, key "=") == 1) { print num(substr($i, length(key) + 2)); exit }
+      if (col) { print num($(NF - col + 1)); exit }
+    }'
 }
 
 echo "== video decoding (bench_video)" >&2

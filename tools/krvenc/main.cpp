@@ -384,29 +384,46 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
     if (!total) return krvenc_fail("the input holds no frames");
     // Bisection over the quality for the rate the stretches predict; then the whole clip, and
     // when it misses by more than 5 %, the aim of the prediction is moved by the miss and the
-    // bisection run again (at most twice).
-    double aim = o.bitrate;
-    for (int pass = 0; pass < 3; ++pass) {
-      double lo = 0, hi = 100, est = 0, est_lo = 0, est_hi = 1e300;
-      for (int k = 0; k < 10; ++k) {
-        s.quality = (lo + hi) / 2;
-        if (!estimate_kbps(segments, total, s, fps, &est)) return 1;
-        if (est > aim) {
-          hi = s.quality;
-          est_hi = est;
-        } else {
-          lo = s.quality;
-          est_lo = est;
+    // search run again (at most three whole runs). The whole runs bound the search: once one
+    // has overshot and one undershot, the quality is taken between the two by their measured
+    // rates (the stretches can misjudge a clip badly, one full of cuts for instance).
+    double aim = o.bitrate, floor_q = 0, floor_kbps = 0, ceiling_q = 100, ceiling_kbps = 0;
+    for (int pass = 0; pass < 4; ++pass) {
+      if (floor_kbps > 0 && ceiling_kbps > 0) {
+        s.quality = floor_q + (ceiling_q - floor_q) * std::log(o.bitrate / floor_kbps) /
+                                  std::log(ceiling_kbps / floor_kbps);
+      } else {
+        double lo = floor_q, hi = ceiling_q, est = 0, est_lo = 0, est_hi = 1e300;
+        for (int k = 0; k < 10; ++k) {
+          s.quality = (lo + hi) / 2;
+          if (!estimate_kbps(segments, total, s, fps, &est)) return 1;
+          if (est > aim) {
+            hi = s.quality;
+            est_hi = est;
+          } else {
+            lo = s.quality;
+            est_lo = est;
+          }
         }
+        // The nearer side, but never one predicted to overshoot by more than 5 %: near the
+        // top qualities the rate can jump (flat pictures turning exact), and the lower side is
+        // then the best picture within the budget.
+        s.quality = est_hi <= 1.05 * aim && est_hi - aim < aim - est_lo ? hi : lo;
       }
-      s.quality = aim - est_lo <= est_hi - aim ? lo : hi;
-      if (pass == 2) break;
+      if (pass == 3) break;
       RunTotals whole;
       PictureFeed feed;
       feed.source = src;
       if (!source_rewind(src) || !encode_run(&feed, total, s, fps, nullptr, false, false, &whole)) return 1;
       const double kbps = double(whole.video_bytes) * 8 / 1000 / (whole.frames / fps);
       if (std::fabs(kbps - o.bitrate) <= 0.05 * o.bitrate || kbps <= 0) break;
+      if (kbps > o.bitrate && s.quality <= ceiling_q) {
+        ceiling_q = s.quality;
+        ceiling_kbps = kbps;
+      } else if (kbps < o.bitrate && s.quality >= floor_q) {
+        floor_q = s.quality;
+        floor_kbps = kbps;
+      }
       aim *= o.bitrate / kbps;
     }
     krvenc_note("--bitrate %.0f: quality %.1f", o.bitrate, s.quality);
