@@ -8,6 +8,9 @@ struct PlatformFile;  // an open file, read-only
 
 // Opens `name` for reading; null when it cannot be opened.
 PlatformFile* platform_file_open(const char* name);
+// Opens a file of the caller's own (a descriptor, or a HANDLE on Windows) for reading through a
+// handle of ours, which platform_file_close closes; the caller's stays open. Null on failure.
+PlatformFile* platform_file_duplicate(intptr_t os_file);
 // Reads up to `n` bytes at the current position; returns the count read (0 at end), -1 on error.
 int64_t platform_file_read(PlatformFile* f, void* dst, uint32_t n);
 // Moves to absolute byte position `pos`; false on failure.

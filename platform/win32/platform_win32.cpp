@@ -22,6 +22,17 @@ PlatformFile* platform_file_open(const char* name) {
   return f;
 }
 
+PlatformFile* platform_file_duplicate(intptr_t os_file) {
+  HANDLE h = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(os_file), GetCurrentProcess(), &h, GENERIC_READ,
+                       FALSE, 0))
+    return nullptr;
+  PlatformFile* f = static_cast<PlatformFile*>(std::malloc(sizeof(PlatformFile)));
+  if (!f) { CloseHandle(h); return nullptr; }
+  f->h = h;
+  return f;
+}
+
 int64_t platform_file_read(PlatformFile* f, void* dst, uint32_t n) {
   DWORD got = 0;
   if (!ReadFile(f->h, dst, n, &got, nullptr)) return -1;
