@@ -17,7 +17,7 @@
 #include "container/alloc.h"
 #include "container/bytes.h"
 #include "container/container.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
 #include "playback/engine.h"

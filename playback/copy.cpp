@@ -1,6 +1,6 @@
 // The copy step of a frame: the movie's side of the pixel conversion. It hands the converters
 // the current picture, the late-check inputs and counters, and hooks into its reader.
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
 #include "playback/timer.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "audio/audio_decoder.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "playback/timer.h"
 #include "sound/sound.h"
 

@@ -2,7 +2,7 @@
 // rectangles of the last decoded frame.
 #include <cstring>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "playback/changed_rects.h"
 #include "playback/engine.h"
 #include "playback/timer.h"

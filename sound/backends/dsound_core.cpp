@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 
 namespace {
 

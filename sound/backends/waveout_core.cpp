@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "container/alloc.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "audio/audio_decoder.h"
 #include "container/container.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
 #include "playback/engine.h"

@@ -9,7 +9,7 @@
 #endif
 
 #include "container/container.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 
 #include "app/options.h"
 #include "app/stats_text.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
 #include "sound/backends/capture.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/player.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "encode/closing_picture.h"
 #include "playback/engine.h"
 

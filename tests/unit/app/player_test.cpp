@@ -10,7 +10,7 @@
 
 #include "app/player.h"
 #include "app/player_state.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "display/backends/memory_display.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"

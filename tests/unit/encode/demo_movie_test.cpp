@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "encode/demo_movie.h"
 #include "encode/picture_coder.h"
 #include "playback/engine.h"

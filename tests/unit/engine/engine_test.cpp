@@ -13,7 +13,7 @@
 #include "audio/audio_decoder.h"
 #include "container/bytes.h"
 #include "container/container.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
 #include "encode/container_writer.h"

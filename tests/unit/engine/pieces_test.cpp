@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "container/alloc.h"
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "sound/backends/dsound_core.h"
 
 namespace {

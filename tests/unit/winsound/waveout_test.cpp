@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "container/movie.h"
+#include "playback/movie.h"
 #include "sound/backends/waveout_core.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "container/movie.h"
+#include "playback/movie.h"
 
 #include <cstring>
 #include <mutex>
