@@ -131,7 +131,7 @@ void pull_close(SoundOutput* out) {
 constexpr SoundOperations kPullOperations = {pull_ready, pull_get_buffer, pull_commit, pull_set_volume,
                                              pull_set_pan, pull_pause, pull_on_off, pull_close, nullptr, nullptr};
 
-uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie*) {
+uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, const SoundLength*) {
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
   if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
@@ -315,7 +315,7 @@ int korva_get_info(korva_movie* km, korva_info* info) {
   info->has_alpha = m->planes.alpha_planes[0] != nullptr;
   info->grey = (m->flags & kOpenGrey) != 0;
   info->track_count = m->track_count;
-  info->played_track_count = km->pull ? m->played_tracks : 0;
+  info->played_track_count = km->pull ? m->feed.count : 0;
   return 0;
 }
 
@@ -333,10 +333,10 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
                                                                                       : KORVA_CODING_NONE;
   info->played = -1;
   if (km->pull)
-    for (uint32_t k = 0; k < m->played_tracks; ++k)
+    for (uint32_t k = 0; k < m->feed.count; ++k)
       if (m->played[k] == index) {
         info->played = int32_t(k);
-        info->rate = m->sound[k].rate;  // the rate it plays at (a rate override rescales it)
+        info->rate = m->feed.outputs[k].rate;  // the rate it plays at (a rate override rescales it)
       }
   return 0;
 }
@@ -381,14 +381,14 @@ int korva_seek(korva_movie* km, uint32_t frame) {
   movie_goto(m, frame);
   m->last_decoded = 0;
   if (km->pull) {
-    sound_lock(m);
-    for (uint32_t k = 0; k < m->played_tracks; ++k) {
-      SoundOutput* o = &m->sound[k];
+    sound_lock(&m->feed);
+    for (uint32_t k = 0; k < m->feed.count; ++k) {
+      SoundOutput* o = &m->feed.outputs[k];
       o->read_pos = o->write_pos = o->ring_start;
       o->fill = 0;
       if (PullQueue* q = queue_of(o)) q->head = q->count = 0;
     }
-    sound_unlock(m);
+    sound_unlock(&m->feed);
   }
   return 0;
 }
@@ -452,11 +452,11 @@ int32_t korva_read_pcm(korva_movie* km, uint32_t played, void* dest, uint32_t by
   if (!km) return -1;
   Movie* m = km->movie;
   if (!km->pull) return fail(km, "The movie was opened without pulled sound.");
-  if (played >= m->played_tracks) return fail(km, "No played track %u.", played);
+  if (played >= m->feed.count) return fail(km, "No played track %u.", played);
   if (!dest && bytes) return fail(km, "No destination.");
-  sound_pump(m);  // what the engine has decoded, into the queue
-  sound_lock(m);
-  PullQueue* q = queue_of(&m->sound[played]);
+  sound_pump(&m->feed);  // what the engine has decoded, into the queue
+  sound_lock(&m->feed);
+  PullQueue* q = queue_of(&m->feed.outputs[played]);
   uint32_t n = 0;
   if (q) {
     uint8_t* d = static_cast<uint8_t*>(dest);
@@ -470,7 +470,7 @@ int32_t korva_read_pcm(korva_movie* km, uint32_t played, void* dest, uint32_t by
       n += run;
     }
   }
-  sound_unlock(m);
+  sound_unlock(&m->feed);
   return int32_t(n);
 }
 

@@ -20,13 +20,13 @@ void movie_copy_source(Movie* m, CopySource* s) {
   s->coded_height = m->coded_height;
   s->movie_flags = m->flags;
   // Blits are skipped only while the movie keeps time with its sound.
-  s->late_check = m->played_tracks && m->rate_num && !m->paused;
+  s->late_check = m->feed.count && m->rate_num && !m->paused;
   if (s->late_check) movie_clock_check(m);
   s->now_ms = ms_timer();
   s->frames_decoded = m->frames_decoded;
   s->rate_num = m->rate_num;
   s->rate_den = m->rate_den;
-  s->time_scale = m->sound[0].time_scale ? m->sound[0].time_scale : 0x10000;
+  s->time_scale = m->feed.outputs[0].time_scale ? m->feed.outputs[0].time_scale : 0x10000;
   s->late_debt = uint32_t(m->late_debt);
   s->late_threshold = m->late_threshold;
   s->clock_start = m->clock_start;

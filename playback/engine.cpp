@@ -19,7 +19,7 @@ void start_clock(Movie* m, uint32_t now) {
 
 
 int32_t played_slot(const Movie* m, uint32_t track) {
-  for (uint32_t k = 0; k < m->played_tracks; ++k)
+  for (uint32_t k = 0; k < m->feed.count; ++k)
     if (m->played[k] == track) return int32_t(k);
   return -1;
 }
@@ -28,7 +28,7 @@ int32_t played_slot(const Movie* m, uint32_t track) {
 void clock_position(const Movie* m, uint32_t now, uint32_t* due, int32_t* elapsed) {
   uint64_t frames = uint32_t(m->frames_decoded - m->clock_start_frame);
   uint32_t q = uint32_t(frames * 1000 * m->rate_den / m->rate_num);
-  *due = uint32_t(uint64_t(q) * m->sound[0].time_scale / 65536);
+  *due = uint32_t(uint64_t(q) * m->feed.outputs[0].time_scale / 65536);
   *elapsed = int32_t(now - uint32_t(m->late_debt) - m->clock_start);
 }
 
@@ -46,8 +46,8 @@ uint32_t decode_sound(Movie* m) {
     if (len > size - pos) { pos = size; break; }
     int32_t slot = played_slot(m, t);
     if (slot >= 0 && len) {
-      if (!locked) { sound_lock(m); locked = true; }
-      SoundOutput* o = &m->sound[slot];
+      if (!locked) { sound_lock(&m->feed); locked = true; }
+      SoundOutput* o = &m->feed.outputs[slot];
       AudioPacketCursor c;
       audio_packet_begin(&c, f + pos, len);
       const int16_t* pcm;
@@ -57,7 +57,7 @@ uint32_t decode_sound(Movie* m) {
     }
     pos += len;
   }
-  if (locked) sound_unlock(m);
+  if (locked) sound_unlock(&m->feed);
   return pos;
 }
 
@@ -89,7 +89,7 @@ void movie_account_blit(Movie* m, uint32_t now) {
 void movie_goto(Movie* m, uint32_t n) {
   uint32_t i = n ? n - 1 : 0;
   if (i >= m->frame_count) i = 0;
-  if (m->played_tracks) sound_pump(m);
+  if (m->feed.count) sound_pump(&m->feed);
   m->previous_frame = m->current_frame;
   if (i == 0) {
     const uint32_t t = ms_timer();
@@ -119,7 +119,7 @@ void movie_goto(Movie* m, uint32_t n) {
     m->frame_incomplete = got < size;
   }
   m->frame_size = size;
-  if (m->played_tracks) sound_pump(m);
+  if (m->feed.count) sound_pump(&m->feed);
   shared_put(m->current_frame, i + 1);  // the sound thread's pump reads it
 }
 
@@ -127,9 +127,9 @@ uint32_t movie_do_frame(Movie* m) {
   if (!m || m->last_decoded == m->current_frame) return 0;
   if (m->resync) {
     m->resync = 0;
-    if (m->sound_clock) {
-      sound_switch(m, 0);
-      sound_switch(m, 1);
+    if (m->feed.clock) {
+      sound_switch(&m->feed, 0);
+      sound_switch(&m->feed, 1);
     }
     m->clock_running = false;
     m->late_debt = 0;
@@ -152,8 +152,8 @@ uint32_t movie_do_frame(Movie* m) {
     shared_put(r->background_ms, 0);
     m->playback_start = t0;
     m->playback_started = true;
-  } else if (m->played_tracks) {
-    sound_pump(m);
+  } else if (m->feed.count) {
+    sound_pump(&m->feed);
   }
   m->slow_start = t0;
   m->slow_pending = true;
@@ -178,7 +178,7 @@ uint32_t movie_do_frame(Movie* m) {
                        m->header_flags);
     p->current_set = 1 - cur;
   }
-  if (m->played_tracks) sound_pump(m);
+  if (m->feed.count) sound_pump(&m->feed);
 
   m->rect_count = -1;
   m->frames_decoded += 1;
@@ -197,12 +197,12 @@ uint32_t movie_wait(Movie* m) {
   if (!m || (!m->frames_decoded && !m->paused) || m->read_failed) return 0;
   if (!m->clock_running) {
     start_clock(m, ms_timer());
-    if (m->played_tracks) sound_pump(m);
+    if (m->feed.count) sound_pump(&m->feed);
   }
   const uint32_t now = ms_timer();
   movie_account_blit(m, now);
   movie_update_slowest(m);
-  if (!m->paused && (!m->played_tracks || m->sound_clock)) {
+  if (!m->paused && (!m->feed.count || m->feed.clock)) {
     if (!m->rate_num) return 0;
     uint32_t due;
     int32_t elapsed;
@@ -210,7 +210,7 @@ uint32_t movie_wait(Movie* m) {
     if (elapsed >= int32_t(due)) {
       int32_t late = elapsed - int32_t(due);
       if (late > int32_t(m->late_threshold)) {
-        if (!m->played_tracks) {
+        if (!m->feed.count) {
           start_clock(m, now);  // no sound to keep in step with: drop the lateness
         } else {
           m->late_debt = late;
@@ -235,37 +235,37 @@ uint32_t movie_wait(Movie* m) {
 void movie_next_frame(Movie* m) {
   if (!m) return;
   bool underrun = false;
-  if (m->played_tracks) {
-    sound_lock(m);  // the back ends set the flag with the lock held
-    for (uint32_t k = 0; k < m->played_tracks; ++k) {
-      SoundOutput* o = &m->sound[k];
+  if (m->feed.count) {
+    sound_lock(&m->feed);  // the back ends set the flag with the lock held
+    for (uint32_t k = 0; k < m->feed.count; ++k) {
+      SoundOutput* o = &m->feed.outputs[k];
       if (o->underrun) {
         o->underrun = 0;
         if (m->current_frame > 1 && o->flush_frame >= m->current_frame) underrun = true;
       }
     }
-    sound_unlock(m);
+    sound_unlock(&m->feed);
   }
   InputReader* r = &m->reader;
   if (underrun) {
     m->sound_underruns += 1;
-    std::recursive_mutex* a = m->sound_node.mutex;
+    std::recursive_mutex* a = m->feed.node.mutex;
     std::recursive_mutex* b = m->has_reader ? r->node.mutex : nullptr;
     if (a && b) std::lock(*a, *b);
     else if (a) a->lock();
     else if (b) b->lock();
-    sound_switch(m, 0);
+    sound_switch(&m->feed, 0);
     if (!m->in_memory && m->has_reader)
       while (reader_fill_percent(r) < 90 && r->background_fill(r) != 0) {
       }
     m->clock_running = false;
     m->late_debt = 0;
-    sound_switch(m, 1);
+    sound_switch(&m->feed, 1);
     if (b) b->unlock();
     if (a) a->unlock();
   }
   shared_put(r->engine_busy, 1);
-  if (m->played_tracks) sound_pump(m);
+  if (m->feed.count) sound_pump(&m->feed);
   movie_account_blit(m, ms_timer());
   const bool wraps = m->current_frame >= m->frame_count;
   // Back at frame 1 the movie shows its first frame anew: it is decoded (and timed) again even
@@ -285,12 +285,12 @@ uint32_t movie_pause(Movie* m, uint32_t pause) {
     m->late_debt = 0;
   }
   m->paused = pause ? 1 : 0;
-  if (m->played_tracks) {
-    sound_lock(m);  // every call into a back end holds the sound lock
-    for (uint32_t k = 0; k < m->played_tracks; ++k)
-      if (m->sound[k].sound_pause) m->sound[k].sound_pause(&m->sound[k], m->paused);
-    sound_unlock(m);
+  if (m->feed.count) {
+    sound_lock(&m->feed);  // every call into a back end holds the sound lock
+    for (uint32_t k = 0; k < m->feed.count; ++k)
+      if (m->feed.outputs[k].sound_pause) m->feed.outputs[k].sound_pause(&m->feed.outputs[k], m->paused);
+    sound_unlock(&m->feed);
   }
-  if (m->frames_decoded && m->played_tracks) sound_pump(m);
+  if (m->frames_decoded && m->feed.count) sound_pump(&m->feed);
   return m->paused;
 }

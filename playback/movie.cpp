@@ -32,8 +32,8 @@ void reset_track_request() {
 // Everything open has made so far, undone in reverse (used by failures and by close).
 void release(Movie* m) {
   if (!m) return;
-  for (uint32_t i = 0; i < m->played_tracks; ++i) {
-    SoundOutput* o = &m->sound[i];
+  for (uint32_t i = 0; i < m->feed.count; ++i) {
+    SoundOutput* o = &m->feed.outputs[i];
     if (o->sound_close) o->sound_close(o);
     audio_decoder_close(o->decoder);
     aligned_free32(o->ring_start);
@@ -65,9 +65,20 @@ uint32_t rescaled_rate(uint32_t rate, const Movie* m) {
   return r > 0xffffffffu ? 0xffffffffu : uint32_t(r);
 }
 
+// Switching the sound on started the sound clock: the movie's clock starts again from it.
+void sound_clock_started(void* context) {
+  Movie* m = static_cast<Movie*>(context);
+  m->clock_running = false;
+  m->late_debt = 0;
+}
+
 // Opens the played tracks (step 14). Tracks that cannot be opened are dropped.
 void open_sound(Movie* m, uint32_t requested, const uint32_t* ids) {
-  m->sound[0].time_scale = 0x10000;
+  m->feed.current_frame = &m->current_frame;
+  m->feed.last_decoded = &m->last_decoded;
+  m->feed.clock_started = sound_clock_started;
+  m->feed.context = m;
+  m->feed.outputs[0].time_scale = 0x10000;
   uint32_t count = 0;
   for (uint32_t k = 0; k < requested; ++k)
     for (uint32_t t = 0; t < m->track_count; ++t)
@@ -80,14 +91,15 @@ void open_sound(Movie* m, uint32_t requested, const uint32_t* ids) {
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t t = m->played[k];
     const uint32_t word = load_le32(m->track_words + 4 * t);
-    SoundOutput* o = &m->sound[kept];
+    SoundOutput* o = &m->feed.outputs[kept];
     if (!(word & (kAudioWordDct | kAudioWordRdft)) || !open) continue;
     const uint32_t file_rate = word & kAudioWordRateMask;
     const uint32_t rate = rescaled_rate(file_rate, m);
     const uint32_t bits = (word & kAudioWordSixteenBit) ? 16 : 8;
     const uint32_t channels = (word & kAudioWordStereo) ? 2 : 1;
     const uint32_t time_scale = o->time_scale;
-    if (!open(o, rate, bits, channels, m->flags, m)) {
+    const SoundLength length = {m->frame_count, m->rate_num, m->rate_den};
+    if (!open(o, rate, bits, channels, m->flags, &length)) {
       std::memset(static_cast<void*>(o), 0, sizeof *o);
       o->time_scale = time_scale;
       continue;
@@ -125,8 +137,8 @@ void open_sound(Movie* m, uint32_t requested, const uint32_t* ids) {
     if (!o->time_scale) o->time_scale = 0x10000;
     m->played[kept++] = t;
   }
-  m->played_tracks = kept;
-  if (!m->sound[0].time_scale) m->sound[0].time_scale = 0x10000;
+  m->feed.count = kept;
+  if (!m->feed.outputs[0].time_scale) m->feed.outputs[0].time_scale = 0x10000;
 }
 
 }  // namespace
@@ -262,7 +274,7 @@ Movie* movie_open(const void* source, uint32_t flags) {
   m->stats_window = window;
   m->history_shift = 4 * (window - 1);
   for (int i = 0; i < 7; ++i) m->history[i] = history[i];
-  m->sound = sound;
+  m->feed.outputs = sound;
   m->played = played;
   m->planes.change_map = change_map;
   frame_planes_set_sizes(&m->planes, &vs);
@@ -387,15 +399,15 @@ Movie* movie_open(const void* source, uint32_t flags) {
   // 15., 16. Service threads.
   {
     std::lock_guard<std::mutex> hold(service_threads_lock());
-    if (m->played_tracks) {
-      m->sound_clock = 1;
+    if (m->feed.count) {
+      m->feed.clock = 1;
       ServiceThread** t = service_sound_thread();
       if (!*t) {
         *t = service_thread_create(20);
         service_thread_start(*t);
       }
-      m->sound_node.owner = m;
-      service_node_add(&m->sound_node, sound_service_due, sound_service_work, *t);
+      m->feed.node.owner = &m->feed;
+      service_node_add(&m->feed.node, sound_service_due, sound_service_work, *t);
     }
     if (!(m->flags & kOpenNoThread) && !m->in_memory) {
       ServiceThread** t = service_input_thread();
@@ -419,7 +431,7 @@ void movie_close(Movie* m) {
   movie_pause(m, 1);
   {
     std::lock_guard<std::mutex> hold(service_threads_lock());
-    ServiceNode* sound_node = m->sound_node.mutex || m->played_tracks ? &m->sound_node : nullptr;
+    ServiceNode* sound_node = m->feed.node.mutex || m->feed.count ? &m->feed.node : nullptr;
     ServiceNode* reader_node = m->reader.node.mutex ? &m->reader.node : nullptr;
     service_node_remove(sound_node, service_sound_thread(), reader_node, service_input_thread());
   }

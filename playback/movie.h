@@ -16,7 +16,7 @@
 #include "container/open_flags.h"
 #include "container/reader.h"
 #include "playback/stats.h"
-#include "sound/sound_output.h"
+#include "sound/sound.h"
 #include "video/video_decoder.h"
 
 constexpr uint32_t kMaxRequestedTracks = 16;
@@ -70,7 +70,6 @@ struct Movie {
   const uint8_t* track_buffer_bytes;
   const uint8_t* track_words;
   const uint8_t* track_ids;
-  SoundOutput* sound;        // one record per played track (at least one record)
   // 14. Timing and statistics.
   uint32_t frames_decoded;
   uint32_t playback_start;
@@ -81,7 +80,6 @@ struct Movie {
   uint32_t clock_start_frame;
   uint32_t late_threshold;
   uint32_t slowest_ms, slowest_frame, second_ms, second_frame;
-  uint32_t sound_clock;
   uint32_t video_enabled;
   uint32_t total_memory;
   uint32_t video_ms, audio_ms, blit_ms;
@@ -101,7 +99,6 @@ struct Movie {
   uint32_t last_decoded;
   uint32_t frame1_visit;
   uint32_t resync;
-  uint32_t played_tracks;
   uint32_t sound_underruns;
   uint32_t skip_flag;
   uint32_t skipped_blits;
@@ -110,8 +107,9 @@ struct Movie {
   int32_t late_repay;
   uint32_t last_copy_flags;  // the copy flags of the last copy (its doubling mode scales rects)
   // 15. The video decoder's buffers live in `planes`.
-  // 16. The sound node (its mutex is the sound lock).
-  ServiceNode sound_node;
+  // 16. The sound: the played tracks' outputs, the sound clock, the sound node (its mutex is
+  // the sound lock).
+  SoundFeed feed;
   bool in_memory;            // the whole movie is in memory (preloaded or an image)
   bool image;                // the source was a memory image
   const uint8_t* image_data; // its bytes (frames are addressed in place)

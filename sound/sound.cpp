@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "playback/movie.h"
+#include "container/shared_field.h"
 
 namespace {
 
@@ -11,8 +11,8 @@ sound_provider_fn g_provider = nullptr;
 sound_open_fn g_open = nullptr;
 uint32_t g_tracks_opened = 0;
 
-// The movie's sound lock: the sound node's mutex (none before the node is added).
-bool try_lock_sound(Movie* m) { return m->sound_node.mutex ? m->sound_node.mutex->try_lock() : true; }
+// The feed's sound lock: the sound node's mutex (none before the node is added).
+bool try_lock_sound(SoundFeed* f) { return f->node.mutex ? f->node.mutex->try_lock() : true; }
 
 // Copies n ring bytes from read_pos (wrapping) to dst, converting to 8-bit when asked.
 void take(SoundOutput* o, uint8_t* dst, uint32_t n) {
@@ -96,12 +96,12 @@ void sound_fill_silence(SoundOutput* o) {
   o->fill = o->prime_bytes;
 }
 
-void sound_pump(Movie* m) {
-  if (!m || !m->played_tracks || !m->sound[m->played_tracks - 1].sound_ready) return;
-  if (!try_lock_sound(m)) return;
-  for (uint32_t k = 0; k < m->played_tracks; ++k) {
-    SoundOutput* o = &m->sound[k];
-    const bool before_end = shared_get(m->current_frame) <= o->flush_frame;
+void sound_pump(SoundFeed* f) {
+  if (!f || !f->count || !f->outputs[f->count - 1].sound_ready) return;
+  if (!try_lock_sound(f)) return;
+  for (uint32_t k = 0; k < f->count; ++k) {
+    SoundOutput* o = &f->outputs[k];
+    const bool before_end = shared_get(*f->current_frame) <= o->flush_frame;
     while (o->sound_ready && o->sound_ready(o)) {
       if (o->fill <= o->backend_bytes && (before_end || o->fill == 0)) break;
       uint8_t* buffer = nullptr;
@@ -117,42 +117,41 @@ void sound_pump(Movie* m) {
       o->sound_commit(o, amount >> o->to_8bit);
     }
   }
-  sound_unlock(m);
+  sound_unlock(f);
 }
 
-void sound_lock(Movie* m) {
-  if (m && m->sound_node.mutex) m->sound_node.mutex->lock();
+void sound_lock(SoundFeed* f) {
+  if (f && f->node.mutex) f->node.mutex->lock();
 }
-void sound_unlock(Movie* m) {
-  if (m && m->sound_node.mutex) m->sound_node.mutex->unlock();
+void sound_unlock(SoundFeed* f) {
+  if (f && f->node.mutex) f->node.mutex->unlock();
 }
 
-uint32_t sound_switch(Movie* m, uint32_t on) {
-  if (!m) return 0;
+uint32_t sound_switch(SoundFeed* f, uint32_t on) {
+  if (!f) return 0;
   bool any = false;
-  for (uint32_t k = 0; k < m->played_tracks; ++k) any = any || m->sound[k].sound_on_off;
+  for (uint32_t k = 0; k < f->count; ++k) any = any || f->outputs[k].sound_on_off;
   if (!any) return 0;
-  sound_lock(m);
+  sound_lock(f);
   uint32_t result = 0;
-  for (uint32_t k = 0; k < m->played_tracks; ++k) {
-    SoundOutput* o = &m->sound[k];
+  for (uint32_t k = 0; k < f->count; ++k) {
+    SoundOutput* o = &f->outputs[k];
     if (!o->sound_on_off) continue;
     if (o->sound_on_off(o, on)) {
       result = 1;
-      if (!m->sound_clock) {
-        m->sound_clock = 1;
-        m->clock_running = false;
-        m->late_debt = 0;
+      if (!f->clock) {
+        f->clock = 1;
+        if (f->clock_started) f->clock_started(f->context);
       }
-    } else if (m->sound_clock) {
+    } else if (f->clock) {
       o->write_pos = o->read_pos = o->ring_start;
       o->fill = 0;
-      if (!(m->current_frame == 1 && m->last_decoded != 1)) sound_fill_silence(o);
+      if (!(*f->current_frame == 1 && *f->last_decoded != 1)) sound_fill_silence(o);
     }
   }
   // The sound clock stops once every output is off (after each has been emptied).
-  if (!result && m->sound_clock) m->sound_clock = 0;
-  sound_unlock(m);
+  if (!result && f->clock) f->clock = 0;
+  sound_unlock(f);
   return result;
 }
 
@@ -162,7 +161,7 @@ uint32_t sound_service_due(ServiceNode* node, uint32_t pass) {
 }
 
 void sound_service_work(ServiceNode* node, uint32_t pass) {
-  Movie* m = static_cast<Movie*>(node->owner);
-  if (m->played_tracks) sound_pump(m);
+  SoundFeed* f = static_cast<SoundFeed*>(node->owner);
+  if (f->count) sound_pump(f);
   node->last_pass = pass;
 }

@@ -1,13 +1,25 @@
 // Sound feeding: the process-wide sound system, the per-track rings of decoded PCM and the
 // pump that moves it to the back end. The ring and every call into a back end are guarded by
-// the movie's sound lock (its sound node's mutex).
+// the feed's sound lock (its sound node's mutex).
 #pragma once
 #include <cstdint>
 
 #include "container/service.h"
 #include "sound/sound_output.h"
 
-struct Movie;
+// The sound of one movie: its played tracks' outputs, the sound clock and the service node.
+// The movie fills it at open and the engine decodes into the outputs' rings.
+struct SoundFeed {
+  SoundOutput* outputs;            // one record per played track (at least one record)
+  uint32_t count;                  // played tracks
+  uint32_t clock;                  // the movie plays by its sound clock
+  ServiceNode node;                // on the sound service thread; its mutex is the sound lock
+  const uint32_t* current_frame;   // the movie's current frame (1-based), read across threads
+  const uint32_t* last_decoded;    // the movie's last decoded frame
+  // Called (with the lock held) when switching the sound on starts the sound clock.
+  void (*clock_started)(void* context);
+  void* context;
+};
 
 // Installs a sound provider (see sound_output.h). Refuses (0) a null provider, or a different
 // provider once a track was opened. Returns 1 when an open function is installed.
@@ -24,12 +36,12 @@ void sound_ring_write(SoundOutput* o, const uint8_t* pcm, uint32_t n);
 // Primes the ring with silence up to prime_bytes.
 void sound_fill_silence(SoundOutput* o);
 
-void sound_pump(Movie* m);
-// The movie's sound lock (re-entrant): it guards the rings and every call into a back end, so a
+void sound_pump(SoundFeed* f);
+// The feed's sound lock (re-entrant): it guards the rings and every call into a back end, so a
 // caller that reads or drives a back end itself (a tool, the player) holds it meanwhile.
-void sound_lock(Movie* m);
-void sound_unlock(Movie* m);
-uint32_t sound_switch(Movie* m, uint32_t on);
+void sound_lock(SoundFeed* f);
+void sound_unlock(SoundFeed* f);
+uint32_t sound_switch(SoundFeed* f, uint32_t on);
 
 // The sound node's operations (the sound service thread calls them).
 uint32_t sound_service_due(ServiceNode* node, uint32_t pass);

@@ -4,8 +4,14 @@
 #include <cstdint>
 
 struct AudioDecoder;
-struct Movie;
 struct SoundOutput;
+
+// How long the whole sound of a track lasts, for back ends that size their first fill by it:
+// frame_count frames at rate_num / rate_den frames a second (rate_num 0: unknown).
+struct SoundLength {
+  uint32_t frame_count;
+  uint32_t rate_num, rate_den;
+};
 
 using sound_ready_fn = uint32_t (*)(SoundOutput*);
 // Offers a buffer: its address and size in output bytes; non-zero on success.
@@ -23,7 +29,7 @@ using sound_set_speaker_volumes_fn = void (*)(SoundOutput*, int32_t front, int32
 // A back end's open: clears the record, fills the operations and back-end fields, opens the
 // device; non-zero on success.
 using sound_open_fn = uint32_t (*)(SoundOutput*, uint32_t rate, uint32_t bits, uint32_t channels,
-                                   uint32_t open_flags, Movie* movie);
+                                   uint32_t open_flags, const SoundLength* length);
 // A sound provider: given its opaque argument, the back end's open function (or null).
 using sound_provider_fn = sound_open_fn (*)(void* arg);
 

@@ -209,7 +209,7 @@ constexpr SoundOperations kOperations = {
     capture_pause, capture_on_off, capture_close, nullptr, nullptr};
 
 uint32_t capture_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                      uint32_t /*open_flags*/, Movie* /*movie*/) {
+                      uint32_t /*open_flags*/, const SoundLength* /*length*/) {
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
   if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;

@@ -72,7 +72,7 @@ sound_open_fn capture_provider(void* arg);
 // The back end's open (a `sound_open_fn`): clears the record and fills it. Fails for a format
 // other than 8 or 16 bits, 1 or 2 channels and a rate above 0, or when memory runs out.
 uint32_t capture_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                      uint32_t open_flags, Movie* movie);
+                      uint32_t open_flags, const SoundLength* length);
 
 // True when the record is open on this back end (every control below checks it and does
 // nothing otherwise).

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "playback/movie.h"
+#include "sound/sound_output.h"
 
 namespace {
 
@@ -297,7 +297,7 @@ void op_set_speaker_volumes(SoundOutput* o, int32_t front, int32_t rear) {
 }
 
 // The movie's whole sound in bytes, exact in 64 bits (0 when the movie has no frame rate).
-uint64_t whole_sound_bytes(uint32_t per_second, const Movie* m) {
+uint64_t whole_sound_bytes(uint32_t per_second, const SoundLength* m) {
   if (!m || !m->rate_num || !m->rate_den) return 0;
   const uint64_t q = uint64_t(m->frame_count) * m->rate_den;
   return q / m->rate_num * per_second + (q % m->rate_num) * per_second / m->rate_num;
@@ -345,7 +345,7 @@ constexpr SoundOperations kOperations = {
     op_set_speakers, op_set_speaker_volumes};
 
 uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                          uint32_t /*open_flags*/, Movie* movie) {
+                          uint32_t /*open_flags*/, const SoundLength* length) {
   if (!out) return 0;
   std::memset(static_cast<void*>(out), 0, sizeof *out);
   init_system();
@@ -366,7 +366,7 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   s->late_bytes = late_bytes;
   const uint32_t per_second = rate * (bits / 8) * channels;
   const uint32_t block = (bits / 8) * channels;
-  uint64_t prefill = whole_sound_bytes(per_second, movie);
+  uint64_t prefill = whole_sound_bytes(per_second, length);
   if (!prefill) prefill = chunk_bytes;
   if (prefill > buffer_bytes) prefill = buffer_bytes;
   // Whole sample frames, so that the ring is never taken from in the middle of a sample.

@@ -110,7 +110,7 @@ void dsound_core_install(const DsoundDevice* device, void* object);
 uint32_t dsound_core_trial();
 // The back end's open (a sound_open_fn) on the installed device; non-zero on success.
 uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                          uint32_t open_flags, Movie* movie);
+                          uint32_t open_flags, const SoundLength* length);
 // Sizes of a format: 600 ms, 50 ms and 90 % of the buffer (0 when it cannot be played).
 void dsound_sizes(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t* buffer_bytes,
                   uint32_t* chunk_bytes, uint32_t* late_bytes);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "playback/movie.h"
+#include "sound/sound_output.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ constexpr SoundOperations kOperations = {
     nullptr, nullptr};
 
 uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t /*open_flags*/,
-                        Movie* movie) {
+                        const SoundLength* length) {
   if (!out) return 0;
   std::memset(static_cast<void*>(out), 0, sizeof *out);
   if (rate == 0 || rate > kMaxRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
@@ -247,8 +247,8 @@ uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t
   // The first fill: 600 ms, or the movie's whole sound when shorter (one buffer when the movie
   // has no frame rate). Bounded so that the pump can always reach it before the queue is full.
   uint64_t prefill = chunk;
-  if (movie && movie->rate_num && movie->rate_den)
-    prefill = uint64_t(movie->frame_count) * movie->rate_den * per_second / movie->rate_num;
+  if (length && length->rate_num && length->rate_den)
+    prefill = uint64_t(length->frame_count) * length->rate_den * per_second / length->rate_num;
   if (prefill > queue - chunk) prefill = queue - chunk;
   if (prefill < frame) prefill = frame;
   s->prefill_bytes = uint32_t(prefill);

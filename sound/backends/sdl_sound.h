@@ -33,9 +33,9 @@
 sound_open_fn sdl_sound_provider(void* arg);
 // The back end's open (a `sound_open_fn`): clears the record and fills it. Fails for a format
 // other than 8 or 16 bits, 1 or 2 channels and a rate of 1..1000000, when SDL audio cannot
-// start or when memory runs out. A movie, when given, bounds the first fill by its length.
+// start or when memory runs out. The sound's length, when given, bounds the first fill.
 uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                        uint32_t open_flags, Movie* movie);
+                        uint32_t open_flags, const SoundLength* length);
 
 // True when the record is open on this back end.
 bool sdl_sound_is_open(const SoundOutput* out);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "container/alloc.h"
-#include "playback/movie.h"
+#include "sound/sound_output.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void set_done(WaveHeader* h) { h->flags |= kWaveHeaderDone; }
 void clear_done(WaveHeader* h) { h->flags &= ~kWaveHeaderDone; }
 
 // The movie's whole sound in bytes: bytes/s x frames x denominator / numerator, exact in 64 bits.
-uint32_t whole_sound_bytes(uint32_t per_second, const Movie* m) {
+uint32_t whole_sound_bytes(uint32_t per_second, const SoundLength* m) {
   if (!m || !m->rate_num || !m->rate_den) return kNoLimit;
   const uint64_t q = uint64_t(m->frame_count) * m->rate_den;
   const uint64_t whole = q / m->rate_num * per_second + (q % m->rate_num) * per_second / m->rate_num;
@@ -217,7 +217,7 @@ constexpr SoundOperations kOperations = {
     nullptr, nullptr};
 
 uint32_t waveout_open(SoundOutput* out, const WaveOutDevice* device, uint32_t rate,
-                      uint32_t bits, uint32_t channels, const Movie* movie) {
+                      uint32_t bits, uint32_t channels, const SoundLength* length) {
   if (!out) return 0;
   std::memset(static_cast<void*>(out), 0, sizeof *out);
   if (!device || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
@@ -231,7 +231,7 @@ uint32_t waveout_open(SoundOutput* out, const WaveOutDevice* device, uint32_t ra
   out->rate = rate;
   out->bits = bits;
   out->channels = channels;
-  s->total_bytes = whole_sound_bytes(rate * (bits / 8) * channels, movie);
+  s->total_bytes = whole_sound_bytes(rate * (bits / 8) * channels, length);
   s->volume = 32767;
   s->pan = 32767;
   s->paused = 0;

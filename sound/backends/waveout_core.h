@@ -3,8 +3,8 @@
 // waveOut calls; the tests fill it with a fake device.
 //
 //   uint32_t my_open(SoundOutput* o, uint32_t rate, uint32_t bits, uint32_t channels,
-//                    uint32_t flags, Movie* m) {
-//     return waveout_open(o, &kMyWaveDevice, rate, bits, channels, m);
+//                    uint32_t flags, const SoundLength* length) {
+//     return waveout_open(o, &kMyWaveDevice, rate, bits, channels, length);
 //   }
 //
 // Behaviour:
@@ -79,10 +79,10 @@ void waveout_sizes(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t* bu
 // Bytes in the block holding the sixteen buffers, header pointers and headers.
 uint32_t waveout_memory_bytes(uint32_t buffer_bytes);
 
-// Clears the record, fills its operations and opens the device; non-zero on success. The movie,
+// Clears the record, fills its operations and opens the device; non-zero on success. The sound's length,
 // when given, bounds the start by its whole sound. Fails for a format other than 8 or 16 bits,
 // 1 or 2 channels and a rate that gives buffers of at least 32 bytes.
 uint32_t waveout_open(SoundOutput* out, const WaveOutDevice* device, uint32_t rate,
-                      uint32_t bits, uint32_t channels, const Movie* movie);
+                      uint32_t bits, uint32_t channels, const SoundLength* length);
 // The state of a record opened by waveout_open (tests and diagnostics).
 WaveOutState* waveout_state(SoundOutput* out);

@@ -51,8 +51,8 @@ constexpr WaveOutDevice kWaveDevice = {wave_open,      wave_prepare, wave_write,
                                        wave_unprepare, wave_close,   wave_set_volume};
 
 uint32_t win32_waveout_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
-                            uint32_t /*open_flags*/, Movie* movie) {
-  return waveout_open(out, &kWaveDevice, rate, bits, channels, movie);
+                            uint32_t /*open_flags*/, const SoundLength* length) {
+  return waveout_open(out, &kWaveDevice, rate, bits, channels, length);
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ void BM_EngineFast(benchmark::State& state) {
   MovieImage img{bytes.data(), bytes.size()};
   movie_set_rate_override(0, 0);
   Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
-  if (!m || m->played_tracks != 1) {
+  if (!m || m->feed.count != 1) {
     state.SkipWithError("cannot open the movie with its sound");
     return;
   }
@@ -169,7 +169,7 @@ void report_memory() {
   }
   const uint64_t after = rss_kib();
   uint64_t decoder = 0;
-  for (uint32_t t = 0; t < m->played_tracks; ++t) decoder += m->sound[t].ring_size + 64 * 1024;
+  for (uint32_t t = 0; t < m->feed.count; ++t) decoder += m->feed.outputs[t].ring_size + 64 * 1024;
   std::printf("memory while playing 1920x1080 with sound: movie buffers %u KiB (+ %lu KiB rings and "
               "audio decoder), resident memory grew by %lu KiB\n",
               m->total_memory / 1024, (unsigned long)(decoder / 1024), (unsigned long)(after - before));

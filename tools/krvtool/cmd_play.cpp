@@ -162,15 +162,15 @@ int cmd_play(int argc, char** argv) {
     if (summary_text(&sum, "Memory surface (headless)", 0, 0, 32, text, sizeof text)) std::printf("%s", text);
   }
   // Let the last of the sound play out (not after an interruption).
-  for (int k = 0; k < 2000 && m->played_tracks && !g_interrupted; ++k) {
-    sound_pump(m);
+  for (int k = 0; k < 2000 && m->feed.count && !g_interrupted; ++k) {
+    sound_pump(&m->feed);
     bool done = true;
-    sound_lock(m);
-    for (uint32_t t = 0; t < m->played_tracks; ++t) {
+    sound_lock(&m->feed);
+    for (uint32_t t = 0; t < m->feed.count; ++t) {
       CaptureCounts c;
-      if (capture_counts(&m->sound[t], &c) && (m->sound[t].fill || c.queued)) done = false;
+      if (capture_counts(&m->feed.outputs[t], &c) && (m->feed.outputs[t].fill || c.queued)) done = false;
     }
-    sound_unlock(m);
+    sound_unlock(&m->feed);
     if (done) break;
     platform_sleep_ms(1);
   }

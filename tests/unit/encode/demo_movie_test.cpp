@@ -81,7 +81,7 @@ TEST_P(DemoMovie, DecodesToTheDrawingWithItsTune) {
   EXPECT_EQ(m->width, s.width);
   EXPECT_EQ(m->height, s.height);
   EXPECT_EQ(m->frame_count, s.frames);
-  ASSERT_EQ(m->played_tracks, 1u);
+  ASSERT_EQ(m->feed.count, 1u);
   const uint32_t cw = (s.width + 1) / 2, ch = (s.height + 1) / 2;
   std::vector<uint8_t> last;
   for (uint32_t i = 0; i < s.frames; ++i) {
@@ -109,7 +109,7 @@ TEST_P(DemoMovie, DecodesToTheDrawingWithItsTune) {
   }
   // The tune: loud enough and not a click (over a tenth of its samples well above silence).
   uint32_t logged = 0;
-  const uint8_t* log = capture_log(&m->sound[0], &logged);
+  const uint8_t* log = capture_log(&m->feed.outputs[0], &logged);
   ASSERT_GT(logged, 44100u);  // more than a quarter second of stereo sound
   int peak = 0;
   uint32_t loud = 0;

@@ -280,21 +280,21 @@ TEST_F(Engine, TrackSelection) {
   movie_set_tracks(1, &id);
   Movie* m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->played_tracks, 0u);  // no track 3: silent
-  EXPECT_EQ(m->sound_clock, 0u);
+  EXPECT_EQ(m->feed.count, 0u);  // no track 3: silent
+  EXPECT_EQ(m->feed.clock, 0u);
   movie_close(m);
   id = 7;
   movie_set_tracks(1, &id);
   m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->played_tracks, 1u);
-  EXPECT_EQ(m->sound_clock, 1u);
+  EXPECT_EQ(m->feed.count, 1u);
+  EXPECT_EQ(m->feed.clock, 1u);
   EXPECT_NE(*service_sound_thread(), nullptr);
   movie_close(m);
   EXPECT_EQ(*service_sound_thread(), nullptr);  // its last node is gone
   m = movie_open(path.c_str(), kOpenNoThread);  // the request went back to identifier 0
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->played_tracks, 0u);
+  EXPECT_EQ(m->feed.count, 0u);
   movie_close(m);
 }
 
@@ -329,17 +329,17 @@ TEST_F(Engine, SoundReachesTheBackEndExactly) {
     MovieImage img{bytes.data(), bytes.size()};
     Movie* m = movie_open(&img, kOpenFromMemory);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(m->played_tracks, 1u);
+    ASSERT_EQ(m->feed.count, 1u);
     for (uint32_t i = 0; i < s.frames; ++i) {
       ASSERT_EQ(movie_do_frame(m), 0u);
       if (i + 1 < s.frames) movie_next_frame(m);
     }
-    sound_pump(m);
-    sound_lock(m);  // the sound thread's pump may still be committing
+    sound_pump(&m->feed);
+    sound_lock(&m->feed);  // the sound thread's pump may still be committing
     uint32_t log_bytes = 0;
-    const uint8_t* log = capture_log(&m->sound[0], &log_bytes);
+    const uint8_t* log = capture_log(&m->feed.outputs[0], &log_bytes);
     const bool same = log_bytes == expected.size() && std::memcmp(log, expected.data(), log_bytes) == 0;
-    sound_unlock(m);
+    sound_unlock(&m->feed);
     EXPECT_EQ(log_bytes, expected.size());
     EXPECT_TRUE(same);
     movie_close(m);
@@ -409,7 +409,7 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   MovieImage img{bytes.data(), bytes.size()};
   Movie* m = movie_open(&img, kOpenFromMemory);
   ASSERT_NE(m, nullptr);
-  ASSERT_EQ(m->played_tracks, 1u);
+  ASSERT_EQ(m->feed.count, 1u);
   g_fake_ms = 1000;
   movie_do_frame(m);
   movie_next_frame(m);
@@ -455,33 +455,33 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   std::string path = write_file("underrun.krv", bytes);
   Movie* m = movie_open(path.c_str(), kOpenNoThread);
   ASSERT_NE(m, nullptr);
-  ASSERT_EQ(m->played_tracks, 1u);
-  EXPECT_EQ(m->sound[0].flush_frame, 23u);
+  ASSERT_EQ(m->feed.count, 1u);
+  EXPECT_EQ(m->feed.outputs[0].flush_frame, 23u);
   for (uint32_t i = 0; i < 5; ++i) {
     movie_do_frame(m);
     movie_next_frame(m);
   }
-  sound_lock(m);  // back-end calls and the underrun flag are the sound lock's
-  capture_run_dry(&m->sound[0]);
-  const uint32_t dry = m->sound[0].underrun;
-  sound_unlock(m);
+  sound_lock(&m->feed);  // back-end calls and the underrun flag are the sound lock's
+  capture_run_dry(&m->feed.outputs[0]);
+  const uint32_t dry = m->feed.outputs[0].underrun;
+  sound_unlock(&m->feed);
   ASSERT_EQ(dry, 1u);
   movie_do_frame(m);
   movie_next_frame(m);
   EXPECT_EQ(m->sound_underruns, 1u);
-  EXPECT_EQ(m->sound[0].underrun, 0u);
+  EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
   EXPECT_FALSE(m->clock_running);  // restarted after the refill
   while (m->current_frame < 25) {
     movie_do_frame(m);
     movie_next_frame(m);
   }
-  sound_lock(m);
-  capture_run_dry(&m->sound[0]);
-  sound_unlock(m);
+  sound_lock(&m->feed);
+  capture_run_dry(&m->feed.outputs[0]);
+  sound_unlock(&m->feed);
   movie_do_frame(m);
   movie_next_frame(m);
   EXPECT_EQ(m->sound_underruns, 1u);  // past the flush frame: only cleared
-  EXPECT_EQ(m->sound[0].underrun, 0u);
+  EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
   movie_close(m);
 }
 
@@ -676,11 +676,11 @@ TEST_F(Engine, SoundRingIsBounded) {
   MovieImage img{bytes.data(), bytes.size()};
   Movie* m = movie_open(&img, kOpenFromMemory);
   ASSERT_NE(m, nullptr) << movie_last_error();
-  ASSERT_EQ(m->played_tracks, 1u);
-  EXPECT_EQ(m->sound[0].ring_size, kMaxSoundRing);
+  ASSERT_EQ(m->feed.count, 1u);
+  EXPECT_EQ(m->feed.outputs[0].ring_size, kMaxSoundRing);
   EXPECT_EQ(movie_do_frame(m), 0u);
   uint32_t played = 0;
-  capture_log(&m->sound[0], &played);
+  capture_log(&m->feed.outputs[0], &played);
   EXPECT_GT(played, 0u);
   movie_close(m);
 }

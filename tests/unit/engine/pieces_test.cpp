@@ -231,16 +231,18 @@ TEST(Sound, RingOverflowPumpAndEightBitOutput) {
   s.backend_bytes = 256;
   s.flush_frame = 10;
   uint32_t played = 0;
-  m->sound = &s;
+  m->feed.outputs = &s;
   m->played = &played;
-  m->played_tracks = 1;
+  m->feed.count = 1;
+  m->feed.current_frame = &m->current_frame;
+  m->feed.last_decoded = &m->last_decoded;
   m->current_frame = 5;
   sound_ring_write(&s, pcm.data(), 600);
-  sound_pump(m);
+  sound_pump(&m->feed);
   EXPECT_EQ(be.out.size(), 512u);  // 88 bytes wait for a whole buffer
   EXPECT_EQ(s.fill, 88u);
   m->current_frame = 11;
-  sound_pump(m);
+  sound_pump(&m->feed);
   EXPECT_EQ(be.out.size(), 600u);
   EXPECT_EQ(0, std::memcmp(be.out.data(), pcm.data(), 600));
 
@@ -250,7 +252,7 @@ TEST(Sound, RingOverflowPumpAndEightBitOutput) {
   s.backend_bytes = 512;
   const int16_t samples[4] = {int16_t(0x8000), 0x7fff, 0, 0x1234};
   sound_ring_write(&s, reinterpret_cast<const uint8_t*>(samples), 8);
-  sound_pump(m);
+  sound_pump(&m->feed);
   ASSERT_EQ(be.out.size(), 4u);
   EXPECT_EQ(be.out[0], 0x00);
   EXPECT_EQ(be.out[1], 0xff);
@@ -272,7 +274,7 @@ TEST(Sound, RingOverflowPumpAndEightBitOutput) {
   EXPECT_EQ(ring[100], pcm[0]);
 }
 
-sound_open_fn provider_a(void*) { return [](SoundOutput*, uint32_t, uint32_t, uint32_t, uint32_t, Movie*) -> uint32_t { return 0; }; }
+sound_open_fn provider_a(void*) { return [](SoundOutput*, uint32_t, uint32_t, uint32_t, uint32_t, const SoundLength*) -> uint32_t { return 0; }; }
 sound_open_fn provider_b(void*) { return nullptr; }
 
 TEST(Sound, ProviderRules) {

@@ -170,8 +170,8 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
     MovieImage image{movie.data(), movie.size()};
     Movie* m = movie_open(&image, kOpenFromMemory);
     ASSERT_NE(m, nullptr) << movie_last_error();
-    ASSERT_EQ(m->played_tracks, 1u);
-    SoundOutput* o = &m->sound[0];
+    ASSERT_EQ(m->feed.count, 1u);
+    SoundOutput* o = &m->feed.outputs[0];
     ASSERT_TRUE(sdl_sound_is_open(o));
     EXPECT_EQ(o->bits, c.sixteen ? 16u : 8u);
     for (;;) {
@@ -182,10 +182,10 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
     }
     // The rest of the ring goes out, then the queue plays empty.
     for (int k = 0; k < 1000; ++k) {
-      sound_pump(m);
-      sound_lock(m);
+      sound_pump(&m->feed);
+      sound_lock(&m->feed);
       const bool done = o->fill == 0 && sdl_sound_queued(o) == 0;
-      sound_unlock(m);
+      sound_unlock(&m->feed);
       if (done) break;
       platform_sleep_ms(5);
     }
@@ -359,11 +359,11 @@ TEST_F(SdlSound, ShortSoundStillStarts) {
   MovieImage image{movie.data(), movie.size()};
   Movie* m = movie_open(&image, kOpenFromMemory | kOpenNoThread);
   ASSERT_NE(m, nullptr) << movie_last_error();
-  ASSERT_EQ(m->played_tracks, 1u);
-  SoundOutput* s = &m->sound[0];
+  ASSERT_EQ(m->feed.count, 1u);
+  SoundOutput* s = &m->feed.outputs[0];
   // Less than the movie's 300 ms: the fill waits (until the pump stalls).
   std::vector<uint8_t> data(s->backend_bytes * 4, 0x11);
-  sound_lock(m);
+  sound_lock(&m->feed);
   ASSERT_TRUE(feed(s, data.data(), data.size()));
   EXPECT_FALSE(sdl_sound_started(s));
   EXPECT_EQ(s->sound_pause(s, 1), 1u);
@@ -371,7 +371,7 @@ TEST_F(SdlSound, ShortSoundStillStarts) {
   EXPECT_FALSE(sdl_sound_started(s));  // resuming during the fill does not start it
   ASSERT_TRUE(feed(s, data.data(), s->backend_bytes * 2));
   EXPECT_TRUE(sdl_sound_started(s));   // 300 ms queued: the movie's whole sound
-  sound_unlock(m);
+  sound_unlock(&m->feed);
   movie_close(m);
 
   SoundOutput o;
@@ -405,7 +405,7 @@ TEST_F(SdlSound, NoDeviceMeansNoSound) {
   MovieImage image{movie.data(), movie.size()};
   Movie* m = movie_open(&image, kOpenFromMemory);
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_EQ(m->played_tracks, 0u);
+  EXPECT_EQ(m->feed.count, 0u);
   EXPECT_EQ(movie_do_frame(m), 0u);
   movie_close(m);
 

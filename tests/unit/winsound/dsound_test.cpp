@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "playback/movie.h"
+#include "sound/sound_output.h"
 #include "sound/backends/dsound_core.h"
 
 namespace {
@@ -150,7 +150,7 @@ constexpr uint32_t kBuffer = 106496, kChunk = 8960, kLate = 95846;
 
 struct Dsound : ::testing::Test {
   SoundOutput out{};
-  std::unique_ptr<Movie> movie{new Movie{}};
+  std::unique_ptr<SoundLength> movie{new SoundLength{}};
   void SetUp() override {
     g = DsLog{};
     dsound_core_reset();
@@ -162,7 +162,7 @@ struct Dsound : ::testing::Test {
   void TearDown() override {
     if (out.sound_close) out.sound_close(&out);
   }
-  bool open(uint32_t rate = 44100, uint32_t bits = 16, uint32_t channels = 2, Movie* m = nullptr,
+  bool open(uint32_t rate = 44100, uint32_t bits = 16, uint32_t channels = 2, const SoundLength* m = nullptr,
             SoundOutput* o = nullptr) {
     return dsound_core_open(o ? o : &out, rate, bits, channels, 0, m) != 0;
   }

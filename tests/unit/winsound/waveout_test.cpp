@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "playback/movie.h"
+#include "sound/sound_output.h"
 #include "sound/backends/waveout_core.h"
 
 namespace {
@@ -50,12 +50,12 @@ constexpr WaveOutDevice kFake = {f_open,   f_prepare, f_write,     f_pause, f_re
 
 struct WaveOut : ::testing::Test {
   SoundOutput out{};
-  std::unique_ptr<Movie> movie{new Movie{}};
+  std::unique_ptr<SoundLength> movie{new SoundLength{}};
   void SetUp() override { g = WaveLog{}; }
   void TearDown() override {
     if (out.sound_close) out.sound_close(&out);
   }
-  bool open(uint32_t rate = 44100, uint32_t bits = 16, uint32_t channels = 2, const Movie* m = nullptr) {
+  bool open(uint32_t rate = 44100, uint32_t bits = 16, uint32_t channels = 2, const SoundLength* m = nullptr) {
     return waveout_open(&out, &kFake, rate, bits, channels, m) != 0;
   }
   WaveOutState* st() { return waveout_state(&out); }
