@@ -14,8 +14,8 @@
 #include <mutex>
 
 #include "app/options.h"
-#include "container/alloc.h"
-#include "container/bytes.h"
+#include "base/alloc.h"
+#include "base/bytes.h"
 #include "container/container.h"
 #include "playback/movie.h"
 #include "convert/convert.h"

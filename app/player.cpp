@@ -11,7 +11,7 @@
 #include "display/surface_flags.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/sound.h"
 
 const char kClosingWebAddress[] = "https://korva.example.org/thanks?from=korvaplay&ver=1.5q";

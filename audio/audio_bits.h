@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 struct AudioBitReader {
   const uint8_t* next;  // next word to load

@@ -8,8 +8,8 @@
 #include "audio/audio_bits.h"
 #include "audio/audio_convert.h"
 #include "audio/audio_transform.h"
-#include "container/alloc.h"
-#include "container/cpu.h"
+#include "base/alloc.h"
+#include "base/cpu.h"
 
 const uint8_t kAudioRunLengths[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
 

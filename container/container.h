@@ -102,7 +102,7 @@ const char* container_audio_packet(const uint8_t* frame, uint32_t frame_size, ui
 const char* container_video_packet(const uint8_t* frame, uint32_t frame_size, uint32_t track_count,
                                    const uint8_t** packet, uint32_t* packet_size);
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 inline uint32_t container_track_buffer_bytes(const ContainerView* v, uint32_t t) { return load_le32(v->track_buffer_bytes + 4 * t); }
 inline uint32_t container_track_word(const ContainerView* v, uint32_t t) { return load_le32(v->track_words + 4 * t); }
 inline uint32_t container_track_id(const ContainerView* v, uint32_t t) { return load_le32(v->track_ids + 4 * t); }

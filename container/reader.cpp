@@ -6,7 +6,7 @@
 
 #include "container/open_flags.h"
 #include "platform/platform.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 
 namespace {
 

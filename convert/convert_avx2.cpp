@@ -5,7 +5,7 @@
 //
 // Every unpack works inside each 128-bit half, so in a 32-pixel step the halves hold pixels
 // 0..15 and 16..31 until the stores put the quarter rows back in order.
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "convert/convert.h"
 #include "convert/convert_internal.h"
 

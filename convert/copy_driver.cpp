@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "convert/convert.h"
 #include "convert/convert_internal.h"
 #include "video/video_decoder.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "container/alloc.h"
+#include "base/alloc.h"
 #include "convert/convert.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/audio_transform.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "encode/container_writer.h"
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

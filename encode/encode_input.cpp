@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "convert/convert_internal.h"
 
 namespace {

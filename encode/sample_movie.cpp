@@ -4,7 +4,7 @@
 
 #include "audio/audio_decoder.h"
 #include "container/container.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "encode/audio_writer.h"
 #include "encode/container_writer.h"
 #include "encode/video_plane_writer.h"

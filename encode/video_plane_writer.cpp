@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "encode/video_transform_writer.h"
 #include "video/transform.h"
 

@@ -3,7 +3,7 @@
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 
 namespace {
 

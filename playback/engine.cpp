@@ -6,7 +6,7 @@
 
 #include "audio/audio_decoder.h"
 #include "playback/movie.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/sound.h"
 
 namespace {

@@ -4,11 +4,11 @@
 #include <mutex>
 
 #include "audio/audio_decoder.h"
-#include "container/alloc.h"
-#include "container/bytes.h"
+#include "base/alloc.h"
+#include "base/bytes.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/sound.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "playback/movie.h"
 #include "playback/changed_rects.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 
 namespace {
 

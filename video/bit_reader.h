@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 struct BitReader {
   const uint8_t* next;   // next word to load

@@ -16,7 +16,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "video/plane.h"
 
 namespace {

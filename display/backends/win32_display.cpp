@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "container/alloc.h"
+#include "base/alloc.h"
 #include "display/backends/ddraw_logic.h"
 #include "display/backends/win32_ddraw.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "container/alloc.h"
+#include "base/alloc.h"
 #include "sound/sound_output.h"
 
 namespace {

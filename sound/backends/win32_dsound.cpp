@@ -5,7 +5,7 @@
 #include <mmsystem.h>
 #include <dsound.h>
 
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/backends/dsound_core.h"
 #include "sound/backends/win32_sound.h"
 

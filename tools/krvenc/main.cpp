@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "container/container.h"
 #include "encode/audio_encoder.h"
 #include "encode/container_writer.h"

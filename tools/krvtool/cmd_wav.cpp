@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "tools/krvtool/tool.h"
 
 bool tool_track_pcm(const char* movie, const char* track_arg, std::vector<uint8_t>* pcm,

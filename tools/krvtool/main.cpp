@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "container/container.h"
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "platform/platform.h"
 #include "video/video_decoder.h"
 #include "tools/krvtool/tool.h"

@@ -14,7 +14,7 @@
 #include "display/backends/memory_display.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/backends/capture.h"
 #include "sound/sound.h"
 

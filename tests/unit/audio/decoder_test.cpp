@@ -12,7 +12,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/audio_transform.h"
 #include "audio/audio_convert.h"
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "encode/audio_writer.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "container/container.h"
 #include "encode/container_writer.h"
 

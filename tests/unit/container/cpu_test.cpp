@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 
 namespace {
 

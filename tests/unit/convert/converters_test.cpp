@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "tests/unit/convert/convert_model.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "tests/unit/convert/convert_model.h"
 #include "video/video_decoder.h"
 

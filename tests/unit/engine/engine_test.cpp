@@ -11,7 +11,7 @@
 
 #include "app/stats_text.h"
 #include "audio/audio_decoder.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "container/container.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
@@ -20,7 +20,7 @@
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/backends/capture.h"
 #include "sound/sound.h"
 

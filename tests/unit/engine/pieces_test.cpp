@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "container/alloc.h"
+#include "base/alloc.h"
 #include "playback/movie.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/sound.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "container/container.h"
 #include "encode/audio_encoder.h"
 #include "encode/audio_writer.h"

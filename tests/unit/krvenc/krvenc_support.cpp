@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include "audio/audio_decoder.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 #include "video/video_decoder.h"
 
 Picture420 test_clip_frame(uint32_t w, uint32_t h, uint32_t i, uint32_t seed) {

@@ -21,7 +21,7 @@
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
-#include "playback/timer.h"
+#include "base/timer.h"
 #include "sound/backends/sdl_sound.h"
 #include "sound/sound.h"
 

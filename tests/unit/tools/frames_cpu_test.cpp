@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "container/container.h"
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "tests/unit/convert/convert_model.h"

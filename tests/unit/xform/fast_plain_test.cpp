@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "container/cpu.h"
+#include "base/cpu.h"
 #include "encode/video_transform_writer.h"
 #include "video/transform.h"
 #include "xform_util.h"

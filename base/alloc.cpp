@@ -1,4 +1,4 @@
-#include "container/alloc.h"
+#include "base/alloc.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "container/cpu.h"
+#include "base/cpu.h"
 
 #include <atomic>
 #include <cstdlib>

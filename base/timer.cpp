@@ -1,4 +1,4 @@
-#include "playback/timer.h"
+#include "base/timer.h"
 
 #include <mutex>
 
