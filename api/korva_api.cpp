@@ -22,12 +22,18 @@
 #include "platform/platform.h"
 #include "playback/engine.h"
 #include "sound/sound.h"
+#if defined(KORVA_DEVICE_SDL)
+#include "sound/backends/sdl_sound.h"
+#elif defined(KORVA_DEVICE_WAVEOUT)
+#include "sound/backends/win32_sound.h"
+#endif
 
 struct korva_movie {
   Movie* movie;
   PlatformFile* file;      // the duplicate of a caller's file, closed after the movie
   void* image;             // the library's copy of a memory image
   bool pull;               // the played tracks go to the pull back end
+  bool sound;              // tracks are played (pulled or on the device)
   char error[256];
 };
 
@@ -155,7 +161,27 @@ uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t chan
   return 1;
 }
 
-sound_open_fn pull_provider(void*) { return pull_open; }
+// The library's one sound system: each open says which back end its tracks take.
+thread_local uint32_t t_sound_mode = KORVA_SOUND_NONE;
+
+sound_open_fn device_open() {
+#if defined(KORVA_DEVICE_SDL)
+  return sdl_sound_provider(nullptr);
+#elif defined(KORVA_DEVICE_WAVEOUT)
+  return win32_waveout_provider(nullptr);
+#else
+  return nullptr;
+#endif
+}
+
+uint32_t api_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t flags,
+                        const SoundLength* length) {
+  if (t_sound_mode == KORVA_SOUND_PULL) return pull_open(out, rate, bits, channels, flags, length);
+  sound_open_fn device = device_open();
+  return t_sound_mode == KORVA_SOUND_DEVICE && device ? device(out, rate, bits, channels, flags, length) : 0;
+}
+
+sound_open_fn api_provider(void*) { return api_sound_open; }
 
 // ---- Opening
 
@@ -177,7 +203,7 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
   if (options) o = *options;
   t_open_error[0] = 0;
   korva_movie* km = static_cast<korva_movie*>(std::calloc(1, sizeof(korva_movie)));
-  if (!km || o.track_count > kMaxRequestedTracks || (o.track_count && !o.track_ids) || o.sound > KORVA_SOUND_PULL) {
+  if (!km || o.track_count > kMaxRequestedTracks || (o.track_count && !o.track_ids) || o.sound > KORVA_SOUND_DEVICE) {
     set_text(t_open_error, km ? "Bad open options." : "Out of memory.");
     std::free(km);
     platform_file_close(file);
@@ -187,9 +213,12 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
   const uint32_t zero = 0;
   {
     std::lock_guard<std::mutex> lock(g_open_lock);
-    if (o.sound == KORVA_SOUND_PULL && !sound_use_system(pull_provider, nullptr)) {
+    if (o.sound != KORVA_SOUND_NONE && !sound_use_system(api_provider, nullptr)) {
       set_text(t_open_error, "Another sound system is in use in this program.");
+    } else if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
+      set_text(t_open_error, "This library has no sound device back end.");
     } else {
+      t_sound_mode = o.sound;
       if (o.flags & KORVA_OPEN_RATE) movie_set_rate_override(o.rate_num, o.rate_den);
       if (o.buffer_bytes) movie_set_buffer_size(int32_t(o.buffer_bytes > 0x7fffffffu ? 0x7fffffffu : o.buffer_bytes));
       // Without pull sound no track is asked for (an identifier that no track has).
@@ -202,6 +231,7 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
       // Parameters that this open did not consume must not reach the next one.
       movie_set_rate_override(-1, -1);
       movie_set_buffer_size(-1);
+      t_sound_mode = KORVA_SOUND_NONE;
     }
   }
   if (!km->movie) {
@@ -213,6 +243,7 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
   km->file = file;
   km->image = image;
   km->pull = o.sound == KORVA_SOUND_PULL;
+  km->sound = o.sound != KORVA_SOUND_NONE;
   return km;
 }
 
@@ -315,7 +346,7 @@ int korva_get_info(korva_movie* km, korva_info* info) {
   info->has_alpha = m->planes.alpha_planes[0] != nullptr;
   info->grey = (m->flags & kOpenGrey) != 0;
   info->track_count = m->track_count;
-  info->played_track_count = km->pull ? m->feed.count : 0;
+  info->played_track_count = km->sound ? m->feed.count : 0;
   return 0;
 }
 
@@ -332,7 +363,7 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
   info->coding = (word & kAudioWordRdft) ? KORVA_CODING_RDFT : (word & kAudioWordDct) ? KORVA_CODING_DCT
                                                                                       : KORVA_CODING_NONE;
   info->played = -1;
-  if (km->pull)
+  if (km->sound)
     for (uint32_t k = 0; k < m->feed.count; ++k)
       if (m->played[k] == index) {
         info->played = int32_t(k);
@@ -380,13 +411,15 @@ int korva_seek(korva_movie* km, uint32_t frame) {
   }
   movie_goto(m, frame);
   m->last_decoded = 0;
-  if (km->pull) {
+  if (km->sound) {
+    // The sound decoded on the way is dropped: the tracks go on from the frame asked for.
     sound_lock(&m->feed);
     for (uint32_t k = 0; k < m->feed.count; ++k) {
       SoundOutput* o = &m->feed.outputs[k];
       o->read_pos = o->write_pos = o->ring_start;
       o->fill = 0;
-      if (PullQueue* q = queue_of(o)) q->head = q->count = 0;
+      if (km->pull)
+        if (PullQueue* q = queue_of(o)) q->head = q->count = 0;
     }
     sound_unlock(&m->feed);
   }

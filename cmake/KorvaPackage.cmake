@@ -14,6 +14,8 @@ endforeach()
 set(_korva_system_libs "")
 if(WIN32)
   set(_korva_system_libs user32 winmm shell32)
+elseif(KORVA_DEVICE_LIBS)
+  set(_korva_system_libs ${KORVA_DEVICE_LIBS})  # the sound device back end
 endif()
 
 # On ELF systems the static library is one object, linked from all of the core's, in which only
@@ -69,6 +71,10 @@ install(TARGETS ${_korva_installed} EXPORT KorvaTargets
 install(FILES ${CMAKE_SOURCE_DIR}/include/korva/korva.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korva)
 install(EXPORT KorvaTargets NAMESPACE Korva:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Korva)
 set(KORVA_MAIN_TARGET ${_korva_main})
+set(KORVA_NEEDS_SDL2 OFF)
+if(KORVA_DEVICE_LIBS STREQUAL "SDL2::SDL2")
+  set(KORVA_NEEDS_SDL2 ON)
+endif()
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/KorvaConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/KorvaConfig.cmake
                               INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Korva)
@@ -85,6 +91,16 @@ if(KORVA_SHARED)
 else()
   set(KORVA_PC_CFLAGS "-DKORVA_STATIC_DEFINE")
   set(KORVA_PC_LIBS "-lkorva -lstdc++ -lm -lpthread")
+endif()
+set(KORVA_PC_REQUIRES "")
+set(KORVA_PC_SDL OFF)
+if(KORVA_DEVICE_LIBS STREQUAL "SDL2::SDL2")
+  set(KORVA_PC_SDL ON)
+  if(KORVA_SHARED)
+    set(KORVA_PC_REQUIRES "Requires.private: sdl2")
+  else()
+    set(KORVA_PC_REQUIRES "Requires: sdl2")
+  endif()
 endif()
 set(KORVA_PC_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 # From lib/pkgconfig (or lib/<arch>/pkgconfig) back up to the prefix.

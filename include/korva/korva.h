@@ -75,6 +75,9 @@ KORVA_API const char* korva_version(void);
 /* korva_open_options.sound */
 #define KORVA_SOUND_NONE 0u  /* no sound is decoded */
 #define KORVA_SOUND_PULL 1u  /* the tracks' PCM is decoded and pulled with korva_read_pcm */
+#define KORVA_SOUND_DEVICE 2u /* the tracks play on the system's sound device (SDL2 on Linux,
+                               * waveOut on Windows), kept in step with the movie's clock;
+                               * korva_open_* fails where the library has no device back end */
 
 typedef struct korva_open_options {
   uint32_t flags;            /* KORVA_OPEN_* */
@@ -126,7 +129,7 @@ typedef struct korva_info {
   uint32_t has_alpha;                   /* 1: an alpha plane is decoded */
   uint32_t grey;                        /* 1: grey scale */
   uint32_t track_count;                 /* sound tracks in the movie */
-  uint32_t played_track_count;          /* of those, opened for korva_read_pcm */
+  uint32_t played_track_count;          /* of those, played (pulled or on the device) */
 } korva_info;
 
 /* korva_track_info.coding */
@@ -140,7 +143,7 @@ typedef struct korva_track_info {
   uint32_t channels;    /* 1 or 2 */
   uint32_t bits;        /* 8 or 16: the PCM that korva_read_pcm hands out */
   uint32_t coding;      /* KORVA_CODING_* */
-  int32_t played;       /* index for korva_read_pcm, or -1 when the track is not played */
+  int32_t played;       /* its index among the played tracks (for korva_read_pcm), or -1 */
 } korva_track_info;
 
 /* 0 on success, -1 for a bad argument (the text in korva_last_error(movie)). */
