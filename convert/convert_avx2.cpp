@@ -259,7 +259,12 @@ KORVA_AVX2 void groups(ConvertCursor* c, uint32_t units) {
 
 template <class F, uint32_t kFamily>
 KORVA_AVX2 void band(const BlockBand* b) {
-  convert_walk_band(b, [](CursorPositions& k, uint32_t units) KORVA_AVX2 { span<F, kFamily, false>(k, units); });
+  for (uint32_t pair = 0; pair < 8; ++pair)
+    for (uint32_t i = 0; i < b->run_count; ++i) {
+      CursorPositions k = band_positions(*b, pair, i);
+      band_prefetch_next_pair(k, b->luma_pitch);
+      span<F, kFamily, false>(k, 4 * b->runs[2 * i + 1]);
+    }
 }
 
 // The 16-bit family: the 5-6-5 packing here, the others by the SSE2 converters.

@@ -116,29 +116,42 @@ struct GroupConverter {
                               // the runs itself through `run`
 };
 
+// The positions of run `i` of a band on its row pair `pair` (0..7).
+inline __attribute__((always_inline)) CursorPositions band_positions(const BlockBand& b, uint32_t pair, uint32_t i) {
+  const size_t P = b.luma_pitch, luma = pair * 2 * P, chroma = pair * (P / 2);
+  const uint32_t first = b.runs[2 * i];
+  CursorPositions k;
+  k.y0 = b.origin.y0 + luma + 16 * first;
+  k.y1 = k.y0 + P;
+  k.a0 = b.origin.a0 ? b.origin.a0 + luma + 16 * first : nullptr;
+  k.a1 = k.a0 ? k.a0 + P : nullptr;
+  k.cb = b.origin.cb + chroma + 8 * first;
+  k.cr = b.origin.cr + chroma + 8 * first;
+  k.dst0 = b.origin.dst0 + ptrdiff_t(2 * pair) * b.row_step + size_t(first) * b.block_bytes;
+  k.dst1 = k.dst0 + b.row_step;
+  return k;
+}
+
+// Asks for the source rows of the same run on the next row pair: they lie out of the hardware
+// prefetchers' sight, and the loads of a short run otherwise wait for them.
+inline __attribute__((always_inline)) void band_prefetch_next_pair(const CursorPositions& k, size_t luma_pitch) {
+  __builtin_prefetch(k.y0 + 2 * luma_pitch);
+  __builtin_prefetch(k.y1 + 2 * luma_pitch);
+  __builtin_prefetch(k.cb + luma_pitch / 2);
+  __builtin_prefetch(k.cr + luma_pitch / 2);
+}
+
 // The band walk: row pair by row pair, run by run, `span` (CursorPositions&, units) converting
-// from the positions it is given. Each converter set inlines its own span into it.
+// from the positions it is given. A converter set whose span needs instructions of its own
+// writes this loop in its own target (the span is then inlined into it).
 template <typename Span>
 inline void convert_walk_band(const BlockBand* band, Span span) {
-  const BlockBand b = *band;
-  const size_t P = b.luma_pitch;
-  for (uint32_t pair = 0; pair < 8; ++pair) {
-    const size_t luma = pair * 2 * P, chroma = pair * (P / 2);
-    uint8_t* const dst = b.origin.dst0 + ptrdiff_t(2 * pair) * b.row_step;
-    for (uint32_t i = 0; i < b.run_count; ++i) {
-      const uint32_t first = b.runs[2 * i], count = b.runs[2 * i + 1];
-      CursorPositions k;
-      k.y0 = b.origin.y0 + luma + 16 * first;
-      k.y1 = k.y0 + P;
-      k.a0 = b.origin.a0 ? b.origin.a0 + luma + 16 * first : nullptr;
-      k.a1 = k.a0 ? k.a0 + P : nullptr;
-      k.cb = b.origin.cb + chroma + 8 * first;
-      k.cr = b.origin.cr + chroma + 8 * first;
-      k.dst0 = dst + size_t(first) * b.block_bytes;
-      k.dst1 = k.dst0 + b.row_step;
-      span(k, 4 * count);
+  for (uint32_t pair = 0; pair < 8; ++pair)
+    for (uint32_t i = 0; i < band->run_count; ++i) {
+      CursorPositions k = band_positions(*band, pair, i);
+      band_prefetch_next_pair(k, band->luma_pitch);
+      span(k, 4 * band->runs[2 * i + 1]);
     }
-  }
 }
 
 // Indices into ConversionFamily::groups (add kGroupSimd for the SIMD set).
