@@ -101,6 +101,21 @@ KORVA_AVX2 inline void rgb_bytes(__m256i y8, const PixelTerms& t, __m256i* b8, _
   *r8 = _mm256_packus_epi16(_mm256_add_epi16(l0, t.r[0]), _mm256_add_epi16(l1, t.r[1]));
 }
 
+// Moves the positions of both rows of a pair on by `pixels` source pixels and `dest_bytes`.
+template <bool kAlpha>
+inline void advance(CursorPositions& k, uint32_t pixels, uint32_t dest_bytes) {
+  k.y0 += pixels;
+  k.y1 += pixels;
+  if (kAlpha) {
+    k.a0 += pixels;
+    k.a1 += pixels;
+  }
+  k.cb += pixels / 2;
+  k.cr += pixels / 2;
+  k.dst0 += dest_bytes;
+  k.dst1 += dest_bytes;
+}
+
 // The output of 32 pixels as n vectors whose 128-bit halves, taken in pairs, are: low halves
 // of (v[0], v[1]), (v[2], v[3]) the first 16 pixels, high halves the next 16.
 template <uint32_t n>
@@ -203,8 +218,7 @@ KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units) {
         store_halves(d + 2 * kRow * i, d + 2 * kRow * i + kRow, o);
       }
     }
-    k.y0 += 32 * steps; k.y1 += 32 * steps; k.cb += 16 * steps; k.cr += 16 * steps;
-    k.dst0 += 2 * kRow * steps; k.dst1 += 2 * kRow * steps;
+    advance<false>(k, 32 * steps, 2 * kRow * steps);
     left -= 32 * steps;
   }
   for (; left >= 32; left -= 32) {
@@ -214,32 +228,14 @@ KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units) {
     store_halves(k.dst0, k.dst0 + kRow, o0);
     const Out<F::kVectors> o1 = F::pixels(load32(k.y1), F::kAlpha ? load32(k.a1) : zero, t);
     store_halves(k.dst1, k.dst1 + kRow, o1);
-    k.y0 += 32;
-    k.y1 += 32;
-    if (F::kAlpha) {
-      k.a0 += 32;
-      k.a1 += 32;
-    }
-    k.cb += 16;
-    k.cr += 16;
-    k.dst0 += 2 * kRow;
-    k.dst1 += 2 * kRow;
+    advance<F::kAlpha>(k, 32, 2 * kRow);
   }
   if (left >= 16) {
     const auto t = F::template terms16<kOdd>(k);
     const Out<F::kVectors> o = F::pixels(load_pair(k.y0, k.y1),
                                          F::kAlpha ? load_pair(k.a0, k.a1) : _mm256_setzero_si256(), t);
     store_halves(k.dst0, k.dst1, o);
-    k.y0 += 16;
-    k.y1 += 16;
-    if (F::kAlpha) {
-      k.a0 += 16;
-      k.a1 += 16;
-    }
-    k.cb += 8;
-    k.cr += 8;
-    k.dst0 += kRow;
-    k.dst1 += kRow;
+    advance<F::kAlpha>(k, 16, kRow);
     left -= 16;
   }
   if (left) {

@@ -15,8 +15,10 @@
 
 struct PlatformFile { int fd; };
 
-PlatformFile* platform_file_open(const char* name) {
-  int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+namespace {
+
+// A record for an open descriptor (closed on failure); directories are refused.
+PlatformFile* file_of(int fd) {
   if (fd < 0) return nullptr;
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return nullptr; }
@@ -26,6 +28,10 @@ PlatformFile* platform_file_open(const char* name) {
   return f;
 }
 
+}  // namespace
+
+PlatformFile* platform_file_open(const char* name) { return file_of(::open(name, O_RDONLY | O_CLOEXEC)); }
+
 PlatformFile* platform_file_duplicate(intptr_t os_file) {
   if (os_file < 0 || os_file > INT32_MAX) return nullptr;
   // A file of its own where the system offers one (its position apart from the caller's),
@@ -34,13 +40,7 @@ PlatformFile* platform_file_duplicate(intptr_t os_file) {
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", int(os_file));
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) fd = ::fcntl(int(os_file), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return nullptr; }
-  PlatformFile* f = static_cast<PlatformFile*>(std::malloc(sizeof(PlatformFile)));
-  if (!f) { ::close(fd); return nullptr; }
-  f->fd = fd;
-  return f;
+  return file_of(fd);
 }
 
 int64_t platform_file_read(PlatformFile* f, void* dst, uint32_t n) {
