@@ -61,9 +61,125 @@ inline float take_coefficient(AudioBitReader* r, uint32_t w, uint32_t mask, floa
   return std::bit_cast<float>(std::bit_cast<uint32_t>(float(m) * q) ^ (sign << 31));
 }
 
-// Coefficients X[2 .. n−1] of one coded channel.
-void decode_coefficients(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
-                         const float* quant) {
+// Coefficients of width w (and a sign bit each) that fit in 56 bits.
+constexpr uint8_t kPerWindow[16] = {56, 28, 18, 14, 11, 9, 8, 7, 6, 5, 5, 4, 4, 4, 3, 3};
+
+// For widths 1 to 7, the value ±m of each w + 1 bits (magnitude, then the sign bit), +0 for a
+// magnitude of 0: width w's 2^(w+1) entries start at 2^(w+1) − 4.
+struct SmallValues {
+  float v[508];
+};
+constexpr SmallValues make_small_values() {
+  SmallValues t{};
+  for (uint32_t w = 1; w <= 7; ++w) {
+    for (uint32_t f = 0; f < (2u << w); ++f) {
+      const uint32_t m = f & ((1u << w) - 1);
+      t.v[(2u << w) - 4 + f] = (f >> w) && m ? -float(m) : float(m);
+    }
+  }
+  return t;
+}
+constexpr SmallValues kSmallValues = make_small_values();
+
+// 64 bits of the block from bit `pos` on (at least 57 of them valid); bytes past the end read
+// as zero, as the word buffer pads them.
+inline uint64_t window_at(const uint8_t* data, size_t size, uint64_t pos) {
+  const uint64_t byte = pos >> 3;
+  uint64_t v = 0;
+  if (size >= 8 && byte <= size - 8) {
+    std::memcpy(&v, data + byte, 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  } else {
+    for (uint64_t i = 0; i < 8 && byte + i < size; ++i) v |= uint64_t(data[byte + i]) << (8 * i);
+  }
+  return v >> (pos & 7);
+}
+
+// Where each magnitude of width w in v is not 0: the widest power of two `span` ≤ w, then the
+// two span-bit stretches at the start and at the end of the w bits (they overlap).
+inline uint64_t nonzero_starts(uint64_t v, uint32_t w) {
+  uint32_t span = 1;
+  for (; span * 2 <= w; span *= 2) v |= v >> span;
+  return v | v >> (w - span);
+}
+
+// Where each second coefficient of a pair starting at p has a magnitude that is not 0, given
+// `any` (nonzero_starts): the second starts w + 1 bits on when the first is not 0, else w.
+inline uint64_t second_nonzero(uint64_t any, uint32_t w) {
+  return (any & (any >> (w + 1))) | (~any & (any >> w));
+}
+
+// The values ±m × q of x[0 .. count − 1], width W (1 to 7), from bit `pos` on, a window at a
+// time; returns the new position. Two coefficients a step: the pair's length, 2W plus one bit per
+// nonzero magnitude, comes from one bit of `any` and one of `second`, so the position
+// advances without waiting on the first coefficient's value.
+template <uint32_t W>
+uint64_t small_values(const uint8_t* data, size_t size, uint64_t pos, float* x, uint32_t count,
+                      float q) {
+  const float* values = kSmallValues.v + (2u << W) - 4;
+  constexpr uint32_t kMaskSign = (2u << W) - 1, kFull = kPerWindow[W];
+  while (count) {
+    const uint64_t v = window_at(data, size, pos);
+    const uint64_t any = nonzero_starts(v, W);
+    const uint64_t second = second_nonzero(any, W);
+    const uint32_t now = count < kFull ? count : kFull;
+    uint32_t p = 0, i = 0;
+    for (; i + 1 < now; i += 2) {
+      const uint32_t b0 = uint32_t(any >> p) & 1;
+      x[i] = values[uint32_t(v >> p) & kMaskSign] * q;
+      x[i + 1] = values[uint32_t(v >> (p + W + b0)) & kMaskSign] * q;
+      p += 2 * W + b0 + (uint32_t(second >> p) & 1);
+    }
+    if (i < now) {
+      x[i] = values[uint32_t(v >> p) & kMaskSign] * q;
+      p += W + (uint32_t(any >> p) & 1);
+    }
+    x += now;
+    count -= now;
+    pos += p;
+  }
+  return pos;
+}
+
+// ±m from the w + 1 bits at the bottom of u (magnitude, then the sign bit); a magnitude of 0
+// stays +0 whatever bit follows it.
+inline float signed_value(uint64_t u, uint32_t w, uint32_t mask) {
+  const uint32_t m = uint32_t(u) & mask;
+  const uint32_t sign = uint32_t(u >> w) & 1;
+  return float(int32_t((m ^ (0u - sign)) + sign));
+}
+
+// The same for widths 8 to 15.
+uint64_t wide_values(const uint8_t* data, size_t size, uint64_t pos, float* x, uint32_t count, float q,
+                     uint32_t w) {
+  const uint32_t mask = (1u << w) - 1, full = kPerWindow[w];
+  while (count) {
+    const uint64_t v = window_at(data, size, pos);
+    const uint64_t any = nonzero_starts(v, w);
+    const uint64_t second = second_nonzero(any, w);
+    const uint32_t now = count < full ? count : full;
+    uint32_t p = 0, i = 0;
+    for (; i + 1 < now; i += 2) {
+      const uint32_t b0 = uint32_t(any >> p) & 1;
+      x[i] = signed_value(v >> p, w, mask) * q;
+      x[i + 1] = signed_value(v >> (p + w + b0), w, mask) * q;
+      p += 2 * w + b0 + (uint32_t(second >> p) & 1);
+    }
+    if (i < now) {
+      x[i] = signed_value(v >> p, w, mask) * q;
+      p += w + (uint32_t(any >> p) & 1);
+    }
+    x += now;
+    count -= now;
+    pos += p;
+  }
+  return pos;
+}
+
+}  // namespace
+
+void audio_decode_coefficients_plain(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
+                                     const float* quant) {
   uint32_t j = 2, b = 0;
   float q = 0.0f;
   while (j < n) {
@@ -106,7 +222,67 @@ void decode_coefficients(AudioBitReader* r, float* x, uint32_t n, const uint32_t
   }
 }
 
-}  // namespace
+void audio_decode_coefficients_fast(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
+                                    const float* quant) {
+  const uint8_t* data = r->start;
+  const size_t size = size_t(r->end - r->start);
+  uint64_t pos = audio_bits_consumed(r);
+  uint32_t j = 2, b = 0;
+  float q = 0.0f;
+  while (j < n) {
+    uint64_t t = window_at(data, size, pos);
+    uint32_t run = 8;
+    if (t & 1) {
+      run = uint32_t(kAudioRunLengths[(t >> 1) & 15]) * 8;
+      t >>= 5;
+      pos += 5;
+    } else {
+      t >>= 1;
+      pos += 1;
+    }
+    const uint32_t w = uint32_t(t & 15);
+    pos += 4;
+    const uint32_t end = j + run < n ? j + run : n;
+    if (w == 0) {
+      for (; j < end; ++j) x[j] = 0.0f;
+      while (end > 2 * edges[b]) q = quant[b++];
+      continue;
+    }
+    // A run inside one band takes its quantiser at once. Else the run's values ±m (times 1,
+    // exact) are each multiplied by their band's quantiser after, bands advancing as in the
+    // plain reader: the same product float(m) × q, the sign applied.
+    float run_q = q;
+    uint32_t run_b = b;
+    if (j == 2 * edges[run_b]) run_q = quant[run_b++];
+    const bool one_band = 2 * edges[run_b] >= end;
+    float* out = x + j;
+    const uint32_t count = end - j;
+    const float scale = one_band ? run_q : 1.0f;
+    switch (w) {
+      case 1: pos = small_values<1>(data, size, pos, out, count, scale); break;
+      case 2: pos = small_values<2>(data, size, pos, out, count, scale); break;
+      case 3: pos = small_values<3>(data, size, pos, out, count, scale); break;
+      case 4: pos = small_values<4>(data, size, pos, out, count, scale); break;
+      case 5: pos = small_values<5>(data, size, pos, out, count, scale); break;
+      case 6: pos = small_values<6>(data, size, pos, out, count, scale); break;
+      case 7: pos = small_values<7>(data, size, pos, out, count, scale); break;
+      default: pos = wide_values(data, size, pos, out, count, scale, w); break;
+    }
+    if (one_band) {
+      q = run_q;
+      b = run_b;
+      j = end;
+      continue;
+    }
+    while (j < end) {
+      if (j == 2 * edges[b]) q = quant[b++];
+      const uint32_t band_end = 2 * edges[b];
+      const uint32_t stop = band_end > j && band_end < end ? band_end : band_end > j ? end : j + 1;
+      for (; j < stop; ++j) x[j] *= q;
+    }
+  }
+  audio_bits_seek(r, pos);
+}
 
 float audio_read_float29(AudioBitReader* r) {
   const uint32_t v = audio_read_bits(r, 29);
@@ -161,9 +337,16 @@ AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool u
   dec->flags = use_dct ? kAudioFlagDct : 0;
   const bool simd = cpu_level() >= kCpuSse2;
   dec->transform = use_dct ? (simd ? audio_dct : audio_dct_plain) : (simd ? audio_rdft : audio_rdft_plain);
+#if defined(AUDIO_HAVE_TRANSFORM_AVX2)
+  if (cpu_level() >= kCpuAvx2) dec->transform = use_dct ? audio_dct_avx2 : audio_rdft_avx2;
+#endif
+  dec->coefficients = simd ? audio_decode_coefficients_fast : audio_decode_coefficients_plain;
   dec->to_pcm = audio_to_pcm_plain;
 #if defined(AUDIO_HAVE_SSE2)
   if (simd) dec->to_pcm = audio_to_pcm_sse2;
+#endif
+#if defined(AUDIO_HAVE_AVX2)
+  if (cpu_level() >= kCpuAvx2) dec->to_pcm = audio_to_pcm_avx2;
 #endif
   dec->channels = channels;
   dec->sample_rate = sample_rate;
@@ -194,7 +377,7 @@ bool audio_decode_block(AudioDecoder* d, const uint8_t* block, size_t size, cons
     x[1] = audio_read_float29(&r);
     float quant[kAudioMaxBands];
     for (uint32_t b = 0; b < d->band_count; ++b) quant[b] = quant_table[audio_read_bits(&r, 8)];
-    decode_coefficients(&r, x, n, d->band_edges, quant);
+    d->coefficients(&r, x, n, d->band_edges, quant);
     d->transform(int(n), dct ? 1 : -1, x, d->transform_sizes, d->transform_table);
   }
 

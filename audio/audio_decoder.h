@@ -23,6 +23,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct AudioBitReader;
+
 // Coefficient run lengths in units of 8 coefficients, by 4-bit code.
 extern const uint8_t kAudioRunLengths[16];
 // Start frequency of each band in Hz.
@@ -50,9 +52,12 @@ struct AudioDecoder {
   uint32_t flags;             // kAudioFlagDct
   uint32_t channels;          // 1 or 2
   uint32_t sample_rate;
-  // The inverse transform and the PCM conversion, chosen at open from the instruction sets
-  // the processor has and KORVA_CPU allows (the plain and SSE2 forms give the same bits).
+  // The coefficient reader, the inverse transform and the PCM conversion, chosen at open from
+  // the instruction sets the processor has and KORVA_CPU allows (every form gives the same
+  // bits).
   void (*transform)(int n, int direction, float* a, int* sizes, float* table);
+  void (*coefficients)(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
+                       const float* quant);
   void (*to_pcm)(const float* ch0, const float* ch1, uint32_t n, double scale, int16_t* out);
 };
 

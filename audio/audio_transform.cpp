@@ -23,7 +23,9 @@
 //
 // Where the build has SSE2, the splitting stages, the kernels and the real steps handle two
 // positions a step in registers, lane for lane the same operations as the plain code (so the
-// same bits); audio_rdft_plain and audio_dct_plain keep the plain code for the tests.
+// same bits); audio_rdft_plain and audio_dct_plain keep the plain code for the tests. The AVX2
+// forms (audio_rdft_avx2, audio_dct_avx2) take four positions a step in the splitting stages
+// and the real steps, again lane for lane; the kernels stay SSE2.
 #include "audio/audio_transform.h"
 
 #include <cmath>
@@ -31,6 +33,11 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(AUDIO_HAVE_TRANSFORM_AVX2)
+#include <immintrin.h>
+#define AUDIO_TRANSFORM_AVX2 1
+#define AUDIO_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace {
@@ -335,6 +342,83 @@ void split_stage(float* a, int m, const float* w, float w4) {
   split1<false>(a, e, q, w4, w4, -w4, w4);
 }
 
+#if defined(AUDIO_TRANSFORM_AVX2)
+// split1x2 on positions p .. p + 3 at once, lane for lane the same operations; the twiddle
+// registers hold each position's value twice.
+AUDIO_AVX2 inline __m256 cmul4(__m256 y, __m256 wr, __m256 wi, __m256 neg_re) {
+  const __m256 ys = _mm256_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));
+  return _mm256_add_ps(_mm256_mul_ps(wr, y), _mm256_xor_ps(_mm256_mul_ps(wi, ys), neg_re));
+}
+
+template <bool Conj = false>
+AUDIO_AVX2 inline void split1x4(float* a, int p, int q, __m256 wr, __m256 wi, __m256 vr, __m256 vi) {
+  float* z0 = a + 2 * p;
+  float* z1 = z0 + 2 * q;
+  float* z2 = z1 + 2 * q;
+  float* z3 = z2 + 2 * q;
+  const __m256 neg_re = _mm256_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f);
+  const __m256 neg_im = _mm256_setr_ps(0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f);
+  __m256 a0 = _mm256_loadu_ps(z0), a1 = _mm256_loadu_ps(z1);
+  __m256 a2 = _mm256_loadu_ps(z2), a3 = _mm256_loadu_ps(z3);
+  if (Conj) {
+    a0 = _mm256_xor_ps(a0, neg_im);
+    a1 = _mm256_xor_ps(a1, neg_im);
+    a2 = _mm256_xor_ps(a2, neg_im);
+    a3 = _mm256_xor_ps(a3, neg_im);
+  }
+  const __m256 x0 = _mm256_add_ps(a0, a2), x1 = _mm256_sub_ps(a0, a2);
+  const __m256 x2 = _mm256_add_ps(a1, a3), x3 = _mm256_sub_ps(a1, a3);
+  _mm256_storeu_ps(z0, x0);
+  _mm256_storeu_ps(z1, x2);
+  const __m256 x3s = _mm256_shuffle_ps(x3, x3, _MM_SHUFFLE(2, 3, 0, 1));
+  _mm256_storeu_ps(z2, cmul4(_mm256_add_ps(x1, _mm256_xor_ps(x3s, neg_re)), wr, wi, neg_re));
+  _mm256_storeu_ps(z3, cmul4(_mm256_add_ps(x1, _mm256_xor_ps(x3s, neg_im)), vr, vi, neg_re));
+}
+
+// split_stage with four positions (and their four mirrors) a step; the rest as the SSE2 form.
+AUDIO_AVX2 void split_stage_avx2(float* a, int m, const float* w, float w4) {
+  const int q = m >> 2, e = m >> 3;
+  split0<false>(a, 0, q);
+  int k = 1;
+  const __m256 neg = _mm256_set1_ps(-0.0f);
+  for (; k + 3 < e; k += 4) {
+    // (c, s, c3, s3) of k .. k + 3: t01 = (t0, t1), t23 = (t2, t3).
+    const __m256 t01 = _mm256_loadu_ps(w + 4 * k), t23 = _mm256_loadu_ps(w + 4 * k + 8);
+    const __m256 lo = _mm256_permute2f128_ps(t01, t23, 0x20);   // (t0, t2)
+    const __m256 hi = _mm256_permute2f128_ps(t01, t23, 0x31);   // (t1, t3)
+    split1x4(a, k, q, _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(0, 0, 0, 0)),
+             _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(1, 1, 1, 1)),
+             _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 2, 2, 2)),
+             _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 3, 3, 3)));
+    // the mirrors q − k − 3 .. q − k: (s, c, −s3, −c3) of k + 3, k + 2, k + 1, k
+    const __m256 rc = _mm256_permute2f128_ps(t01, t23, 0x13);  // (t3, t1)
+    const __m256 rd = _mm256_permute2f128_ps(t01, t23, 0x02);  // (t2, t0)
+    split1x4(a, q - k - 3, q, _mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(1, 1, 1, 1)),
+             _mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(0, 0, 0, 0)),
+             _mm256_xor_ps(_mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(3, 3, 3, 3)), neg),
+             _mm256_xor_ps(_mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(2, 2, 2, 2)), neg));
+  }
+  for (; k + 1 < e; k += 2) {
+    const __m128 t0 = _mm_loadu_ps(w + 4 * k), t1 = _mm_loadu_ps(w + 4 * k + 4);
+    const __m128 neg4 = _mm_set1_ps(-0.0f);
+    split1x2<false>(a, k, q, _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(0, 0, 0, 0)),
+                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 1, 1, 1)),
+                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 2, 2, 2)),
+                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 3, 3, 3)));
+    split1x2<false>(a, q - k - 1, q, _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(1, 1, 1, 1)),
+                    _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(0, 0, 0, 0)),
+                    _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(3, 3, 3, 3)), neg4),
+                    _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(2, 2, 2, 2)), neg4));
+  }
+  for (; k < e; ++k) {
+    const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
+    split1<false>(a, k, q, c, s, c3, s3);
+    split1<false>(a, q - k, q, s, c, -s3, -c3);
+  }
+  split1<false>(a, e, q, w4, w4, -w4, w4);
+}
+#endif
+
 // Stored twiddles of the first stage: e^(2ikθ) and e^(6ikθ) for k = 0 .. m / 16.
 inline void first_twiddle(const float* w, int k, int f, float w4, float* t) {
   if (k == 0) {
@@ -346,15 +430,49 @@ inline void first_twiddle(const float* w, int k, int f, float w4, float* t) {
   }
 }
 
+#if defined(AUDIO_TRANSFORM_AVX2)
+// first_stage's steps k and k + 1 together while k + 2 < f: positions 2k + 1 .. 2k + 4 and
+// their mirrors, the odd positions' twiddles formed as there; t0 holds step k's stored twiddle
+// and is left holding the next one's.
+template <bool Conj>
+AUDIO_AVX2 void first_stage_wide(float* a, int q, int f, const float* w, float w4, float hr, float h3,
+                                 int& k, float* t0) {
+  for (; k + 2 < f; k += 2) {
+    float t1[4], t2[4];
+    first_twiddle(w, k + 1, f, w4, t1);
+    first_twiddle(w, k + 2, f, w4, t2);
+    const float c = (t0[0] + t1[0]) * hr, s = (t0[1] + t1[1]) * hr;
+    const float c3 = (t0[2] + t1[2]) * h3, s3 = (t0[3] + t1[3]) * h3;
+    const float d = (t1[0] + t2[0]) * hr, u = (t1[1] + t2[1]) * hr;
+    const float d3 = (t1[2] + t2[2]) * h3, u3 = (t1[3] + t2[3]) * h3;
+    const int p = 2 * k + 1;
+    split1x4<Conj>(a, p, q, _mm256_setr_ps(c, c, t1[0], t1[0], d, d, t2[0], t2[0]),
+                   _mm256_setr_ps(s, s, t1[1], t1[1], u, u, t2[1], t2[1]),
+                   _mm256_setr_ps(c3, c3, t1[2], t1[2], d3, d3, t2[2], t2[2]),
+                   _mm256_setr_ps(s3, s3, t1[3], t1[3], u3, u3, t2[3], t2[3]));
+    // mirrors q − p − 3 .. q − p: (s, c, −s3, −c3) of positions p + 3, p + 2, p + 1, p
+    split1x4<Conj>(a, q - p - 3, q, _mm256_setr_ps(t2[1], t2[1], u, u, t1[1], t1[1], s, s),
+                   _mm256_setr_ps(t2[0], t2[0], d, d, t1[0], t1[0], c, c),
+                   _mm256_setr_ps(-t2[3], -t2[3], -u3, -u3, -t1[3], -t1[3], -s3, -s3),
+                   _mm256_setr_ps(-t2[2], -t2[2], -d3, -d3, -t1[2], -t1[2], -c3, -c3));
+    t0[0] = t2[0]; t0[1] = t2[1]; t0[2] = t2[2]; t0[3] = t2[3];
+  }
+}
+#endif
+
 // The first stage on the whole array (m = n / 2 points, m ≥ 32), every other twiddle stored.
-template <bool Conj, bool Simd>
+template <bool Conj, bool Simd, bool Wide>
 void first_stage(float* a, int m, const float* w, float w4) {
   const int q = m >> 2, e = m >> 3, f = m >> 4;
   const float hr = w[2], h3 = w[3];
   float t0[4], t1[4];
   first_twiddle(w, 0, f, w4, t0);
   split0<Conj>(a, 0, q);
-  for (int k = 0; k < f; ++k) {
+  int k = 0;
+#if defined(AUDIO_TRANSFORM_AVX2)
+  if (Wide) first_stage_wide<Conj>(a, q, f, w, w4, hr, h3, k, t0);
+#endif
+  for (; k < f; ++k) {
     first_twiddle(w, k + 1, f, w4, t1);
     // Odd position 2k + 1 from its neighbours by the half-angle rule.
     const float c = (t0[0] + t1[0]) * hr, s = (t0[1] + t1[1]) * hr;
@@ -381,14 +499,19 @@ void first_stage(float* a, int m, const float* w, float w4) {
   split1<Conj>(a, e, q, w4, w4, -w4, w4);
 }
 
-template <bool Simd>
+// Wide: the AVX2 split stages (the kernels stay SSE2).
+template <bool Simd, bool Wide>
 void sub_transform(float* a, int m, const float* wend, const KernelConsts& k) {
   if (m == 16) { kernel16_any<Simd>(a, k); return; }
   if (m == 8) { kernel8_any<Simd>(a, k.w4); return; }
-  split_stage<Simd>(a, m, wend - m, k.w4);
-  sub_transform<Simd>(a, m >> 1, wend, k);
-  sub_transform<Simd>(a + m, m >> 2, wend, k);
-  sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
+#if defined(AUDIO_TRANSFORM_AVX2)
+  if (Wide) split_stage_avx2(a, m, wend - m, k.w4);
+  else
+#endif
+    split_stage<Simd>(a, m, wend - m, k.w4);
+  sub_transform<Simd, Wide>(a, m >> 1, wend, k);
+  sub_transform<Simd, Wide>(a + m, m >> 2, wend, k);
+  sub_transform<Simd, Wide>(a + m + (m >> 1), m >> 2, wend, k);
 }
 
 // Bit-reversal permutation of m complex points (m ≥ 8). An index splits into a high part x,
@@ -447,7 +570,7 @@ KernelConsts kernel_consts(int n, const float* w, int nw) {
 }
 
 // X[k] = Σ z[j] e^(±2πijk/(n/2)), sign + when forward.
-template <bool Simd>
+template <bool Simd, bool Wide>
 void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int nw) {
   if (n == 4) {
     dft2(a);
@@ -479,11 +602,11 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
   } else {
     const float* wend = w + nw;
     const float* top = wend - (n >> 2);
-    if (forward) first_stage<false, Simd>(a, m, top, k.w4);
-    else first_stage<true, Simd>(a, m, top, k.w4);
-    sub_transform<Simd>(a, m >> 1, wend, k);
-    sub_transform<Simd>(a + m, m >> 2, wend, k);
-    sub_transform<Simd>(a + m + (m >> 1), m >> 2, wend, k);
+    if (forward) first_stage<false, Simd, Wide>(a, m, top, k.w4);
+    else first_stage<true, Simd, Wide>(a, m, top, k.w4);
+    sub_transform<Simd, Wide>(a, m >> 1, wend, k);
+    sub_transform<Simd, Wide>(a + m, m >> 2, wend, k);
+    sub_transform<Simd, Wide>(a + m + (m >> 1), m >> 2, wend, k);
   }
   bit_reverse(a, m, sizes + 2);
   if (!forward) conjugate<Simd>(a, n);
@@ -491,13 +614,78 @@ void complex_fft(int n, bool forward, float* a, int* sizes, const float* w, int 
 
 // ---- real steps --------------------------------------------------------------------------
 
+#if defined(AUDIO_TRANSFORM_AVX2)
+// The AVX2 forms of the real steps below: the same lanes as their SSE2 loops, twice as many a
+// step. Each advances j (and kk) over what it did; the caller's loops finish the rest.
+AUDIO_AVX2 inline __m256 reverse_pairs(__m256 v) {  // complex values in reverse order
+  const __m256 s = _mm256_permute2f128_ps(v, v, 0x01);
+  return _mm256_shuffle_ps(s, s, _MM_SHUFFLE(1, 0, 3, 2));
+}
+
+template <bool Forward>
+AUDIO_AVX2 void real_step_wide(int n, float* a, int nc, const float* c, int ks, int& j, int& kk) {
+  const int m = n >> 1;
+  const __m256 neg_re = _mm256_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f);
+  const __m256 neg_im = _mm256_setr_ps(0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f);
+  for (; j + 6 < m; j += 8) {
+    const int k = n - j;
+    const int k0 = kk + ks, k1 = kk + 2 * ks, k2 = kk + 3 * ks, k3 = kk + 4 * ks;
+    kk = k3;
+    const float r0 = 0.5f - c[nc - k0], r1 = 0.5f - c[nc - k1];
+    const float r2 = 0.5f - c[nc - k2], r3 = 0.5f - c[nc - k3];
+    const __m256 wr = _mm256_setr_ps(r0, r0, r1, r1, r2, r2, r3, r3);
+    const __m256 wi = _mm256_setr_ps(c[k0], c[k0], c[k1], c[k1], c[k2], c[k2], c[k3], c[k3]);
+    const __m256 va = _mm256_loadu_ps(a + j);
+    const __m256 b = reverse_pairs(_mm256_loadu_ps(a + k - 6));  // a[k], a[k − 2], ...
+    const __m256 x = _mm256_add_ps(va, _mm256_xor_ps(b, neg_re));
+    const __m256 xs = _mm256_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m256 wx = _mm256_mul_ps(wi, xs);
+    const __m256 y = _mm256_add_ps(_mm256_mul_ps(wr, x), _mm256_xor_ps(wx, Forward ? neg_re : neg_im));
+    _mm256_storeu_ps(a + j, _mm256_sub_ps(va, y));
+    _mm256_storeu_ps(a + k - 6, reverse_pairs(_mm256_add_ps(b, _mm256_xor_ps(y, neg_im))));
+  }
+}
+
+AUDIO_AVX2 void cosine_step_wide(int n, float* a, int nc, const float* c, int& j) {
+  const int m = n >> 1;
+  for (; j + 7 < m; j += 8) {
+    const int k = n - j;
+    const __m256 lo = _mm256_loadu_ps(c + j);
+    const __m256 hi_r = _mm256_loadu_ps(c + nc - j - 7);
+    const __m256 hs = _mm256_permute2f128_ps(hi_r, hi_r, 0x01);
+    const __m256 hi = _mm256_shuffle_ps(hs, hs, _MM_SHUFFLE(0, 1, 2, 3));
+    const __m256 wr = _mm256_sub_ps(lo, hi), wi = _mm256_add_ps(lo, hi);
+    const __m256 aj = _mm256_loadu_ps(a + j);
+    const __m256 ak_r = _mm256_loadu_ps(a + k - 7);
+    const __m256 aks = _mm256_permute2f128_ps(ak_r, ak_r, 0x01);
+    const __m256 ak = _mm256_shuffle_ps(aks, aks, _MM_SHUFFLE(0, 1, 2, 3));
+    const __m256 xr = _mm256_sub_ps(_mm256_mul_ps(wi, aj), _mm256_mul_ps(wr, ak));
+    _mm256_storeu_ps(a + j, _mm256_add_ps(_mm256_mul_ps(wr, aj), _mm256_mul_ps(wi, ak)));
+    const __m256 xs = _mm256_permute2f128_ps(xr, xr, 0x01);
+    _mm256_storeu_ps(a + k - 7, _mm256_shuffle_ps(xs, xs, _MM_SHUFFLE(0, 1, 2, 3)));
+  }
+}
+
+AUDIO_AVX2 void dct_unpack_wide(int n, float* a, int& j) {
+  for (; j + 7 < n; j += 8) {
+    const __m256 v = _mm256_loadu_ps(a + j);
+    const __m256 e = _mm256_shuffle_ps(v, v, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 o = _mm256_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 3, 1));
+    _mm256_storeu_ps(a + j - 1, _mm256_unpacklo_ps(_mm256_sub_ps(e, o), _mm256_add_ps(e, o)));
+  }
+}
+#endif
+
 // Forward: y = w·x; backward: y = conj(w)·x, with w = (0.5 − c[nc − kk], c[kk]) and
 // x = (a[j] − a[k], a[j+1] + a[k+1]); then a[j] −= yr, a[j+1] −= yi, a[k] += yr, a[k+1] −= yi.
-template <bool Forward, bool Simd>
+template <bool Forward, bool Simd, bool Wide = false>
 void real_step(int n, float* a, int nc, const float* c) {
   const int m = n >> 1, ks = 2 * nc / m;
   int kk = 0;
   int j = 2;
+#if defined(AUDIO_TRANSFORM_AVX2)
+  if (Wide) real_step_wide<Forward>(n, a, nc, c, ks, j, kk);
+#endif
 #if defined(__SSE2__)
   if (Simd) {
     // Positions j, j + 2 with their partners k = n − j, n − j − 2 (loaded as one register
@@ -535,10 +723,35 @@ void real_step(int n, float* a, int nc, const float* c) {
   }
 }
 
+template <bool Simd, bool Wide = false>
 void cosine_step(int n, float* a, int nc, const float* c) {
   const int m = n >> 1, ks = nc / n;
   int kk = 0;
-  for (int j = 1; j < m; ++j) {
+  int j = 1;
+#if defined(AUDIO_TRANSFORM_AVX2)
+  if (Wide && ks == 1) cosine_step_wide(n, a, nc, c, j);
+#endif
+#if defined(__SSE2__)
+  if (Simd && ks == 1) {
+    // Positions j .. j + 3 with their partners n − j .. n − j − 3 (loaded as one register and
+    // reversed), the cosines c[j ..] and c[nc − j ..] likewise: lane for lane the plain steps.
+    for (; j + 3 < m; j += 4) {
+      const int k = n - j;
+      const __m128 lo = _mm_loadu_ps(c + j);
+      const __m128 hi_r = _mm_loadu_ps(c + nc - j - 3);
+      const __m128 hi = _mm_shuffle_ps(hi_r, hi_r, _MM_SHUFFLE(0, 1, 2, 3));
+      const __m128 wr = _mm_sub_ps(lo, hi), wi = _mm_add_ps(lo, hi);
+      const __m128 aj = _mm_loadu_ps(a + j);
+      const __m128 ak_r = _mm_loadu_ps(a + k - 3);
+      const __m128 ak = _mm_shuffle_ps(ak_r, ak_r, _MM_SHUFFLE(0, 1, 2, 3));
+      const __m128 xr = _mm_sub_ps(_mm_mul_ps(wi, aj), _mm_mul_ps(wr, ak));
+      _mm_storeu_ps(a + j, _mm_add_ps(_mm_mul_ps(wr, aj), _mm_mul_ps(wi, ak)));
+      _mm_storeu_ps(a + k - 3, _mm_shuffle_ps(xr, xr, _MM_SHUFFLE(0, 1, 2, 3)));
+    }
+    kk = j - 1;
+  }
+#endif
+  for (; j < m; ++j) {
     const int k = n - j;
     kk += ks;
     const float wr = c[kk] - c[nc - kk], wi = c[kk] + c[nc - kk];
@@ -549,7 +762,34 @@ void cosine_step(int n, float* a, int nc, const float* c) {
   a[m] *= c[0];
 }
 
-template <bool Simd>
+// After the forward cosine transform's real DFT: a[j − 1] = a[j] − a[j + 1], a[j] += a[j + 1]
+// for even j from 2 (each pair reads only values not yet written), a[n − 1] = a[0] − a[1].
+template <bool Simd, bool Wide = false>
+void dct_unpack(int n, float* a) {
+  const float x = a[0] - a[1];
+  a[0] += a[1];
+  int j = 2;
+#if defined(AUDIO_TRANSFORM_AVX2)
+  if (Wide) dct_unpack_wide(n, a, j);
+#endif
+#if defined(__SSE2__)
+  if (Simd) {
+    for (; j + 3 < n; j += 4) {
+      const __m128 v = _mm_loadu_ps(a + j);
+      const __m128 e = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 0, 2, 0));
+      const __m128 o = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 3, 1));
+      _mm_storeu_ps(a + j - 1, _mm_unpacklo_ps(_mm_sub_ps(e, o), _mm_add_ps(e, o)));
+    }
+  }
+#endif
+  for (; j < n; j += 2) {
+    a[j - 1] = a[j] - a[j + 1];
+    a[j] += a[j + 1];
+  }
+  a[n - 1] = x;
+}
+
+template <bool Simd, bool Wide>
 void rdft(int n, int direction, float* a, int* sizes, float* table) {
   int nw = sizes[0];
   if (n > 4 * nw) {
@@ -563,20 +803,20 @@ void rdft(int n, int direction, float* a, int* sizes, float* table) {
   }
   const float* c = table + nw;
   if (direction >= 0) {
-    complex_fft<Simd>(n, true, a, sizes, table, nw);
-    if (n > 4) real_step<true, Simd>(n, a, nc, c);
+    complex_fft<Simd, Wide>(n, true, a, sizes, table, nw);
+    if (n > 4) real_step<true, Simd, Wide>(n, a, nc, c);
     const float x = a[0] - a[1];
     a[0] += a[1];
     a[1] = x;
   } else {
     a[1] = 0.5f * (a[0] - a[1]);
     a[0] -= a[1];
-    if (n > 4) real_step<false, Simd>(n, a, nc, c);
-    complex_fft<Simd>(n, false, a, sizes, table, nw);
+    if (n > 4) real_step<false, Simd, Wide>(n, a, nc, c);
+    complex_fft<Simd, Wide>(n, false, a, sizes, table, nw);
   }
 }
 
-template <bool Simd>
+template <bool Simd, bool Wide>
 void dct(int n, int direction, float* a, int* sizes, float* table) {
   int nw = sizes[0];
   if (n > 4 * nw) {
@@ -590,16 +830,10 @@ void dct(int n, int direction, float* a, int* sizes, float* table) {
   }
   const float* c = table + nw;
   if (direction >= 0) {
-    cosine_step(n, a, nc, c);
-    complex_fft<Simd>(n, true, a, sizes, table, nw);
-    if (n > 4) real_step<true, Simd>(n, a, nc, c);
-    const float x = a[0] - a[1];
-    a[0] += a[1];
-    for (int j = 2; j < n; j += 2) {
-      a[j - 1] = a[j] - a[j + 1];
-      a[j] += a[j + 1];
-    }
-    a[n - 1] = x;
+    cosine_step<Simd, Wide>(n, a, nc, c);
+    complex_fft<Simd, Wide>(n, true, a, sizes, table, nw);
+    if (n > 4) real_step<true, Simd, Wide>(n, a, nc, c);
+    dct_unpack<Simd, Wide>(n, a);
   } else {
     const float x = a[n - 1];
     for (int j = n - 2; j >= 2; j -= 2) {
@@ -608,9 +842,9 @@ void dct(int n, int direction, float* a, int* sizes, float* table) {
     }
     a[1] = a[0] - x;
     a[0] += x;
-    if (n > 4) real_step<false, Simd>(n, a, nc, c);
-    complex_fft<Simd>(n, false, a, sizes, table, nw);
-    cosine_step(n, a, nc, c);
+    if (n > 4) real_step<false, Simd, Wide>(n, a, nc, c);
+    complex_fft<Simd, Wide>(n, false, a, sizes, table, nw);
+    cosine_step<Simd, Wide>(n, a, nc, c);
   }
 }
 
@@ -620,7 +854,23 @@ uint32_t audio_transform_sizes_entries(uint32_t n) {
   return 2 + uint32_t(std::nearbyint(std::sqrt(double(n / 2))));
 }
 
-void audio_rdft(int n, int direction, float* a, int* sizes, float* table) { rdft<true>(n, direction, a, sizes, table); }
-void audio_dct(int n, int direction, float* a, int* sizes, float* table) { dct<true>(n, direction, a, sizes, table); }
-void audio_rdft_plain(int n, int direction, float* a, int* sizes, float* table) { rdft<false>(n, direction, a, sizes, table); }
-void audio_dct_plain(int n, int direction, float* a, int* sizes, float* table) { dct<false>(n, direction, a, sizes, table); }
+void audio_rdft(int n, int direction, float* a, int* sizes, float* table) {
+  rdft<true, false>(n, direction, a, sizes, table);
+}
+void audio_dct(int n, int direction, float* a, int* sizes, float* table) {
+  dct<true, false>(n, direction, a, sizes, table);
+}
+void audio_rdft_plain(int n, int direction, float* a, int* sizes, float* table) {
+  rdft<false, false>(n, direction, a, sizes, table);
+}
+void audio_dct_plain(int n, int direction, float* a, int* sizes, float* table) {
+  dct<false, false>(n, direction, a, sizes, table);
+}
+#if defined(AUDIO_TRANSFORM_AVX2)
+void audio_rdft_avx2(int n, int direction, float* a, int* sizes, float* table) {
+  rdft<true, true>(n, direction, a, sizes, table);
+}
+void audio_dct_avx2(int n, int direction, float* a, int* sizes, float* table) {
+  dct<true, true>(n, direction, a, sizes, table);
+}
+#endif

@@ -30,6 +30,14 @@ void audio_dct(int n, int direction, float* a, int* sizes, float* table);
 // The same without SSE2 stages: the reference the SSE2 build is tested against (same bits).
 void audio_rdft_plain(int n, int direction, float* a, int* sizes, float* table);
 void audio_dct_plain(int n, int direction, float* a, int* sizes, float* table);
+// The same with AVX2 splitting stages (x86 builds with GCC or Clang; for processors with AVX2),
+// tested against the plain forms likewise.
+#if defined(__SSE2__) && (defined(__i386__) || defined(__x86_64__)) && \
+    (defined(__GNUC__) || defined(__clang__))
+#define AUDIO_HAVE_TRANSFORM_AVX2 1
+void audio_rdft_avx2(int n, int direction, float* a, int* sizes, float* table);
+void audio_dct_avx2(int n, int direction, float* a, int* sizes, float* table);
+#endif
 
 // Array sizes for length n (a power of two, at least 4).
 uint32_t audio_transform_sizes_entries(uint32_t n);  // 2 + round(sqrt(n / 2))

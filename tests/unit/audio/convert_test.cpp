@@ -1,4 +1,4 @@
-// The SSE2 conversion to 16 bits against the plain one, bit for bit, and both against the
+// The SSE2 and AVX2 conversions to 16 bits against the plain one, bit for bit, and all against the
 // rule on the cases that matter (ties, clamping).
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/audio_convert.h"
+#include "base/cpu.h"
 
 TEST(AudioConvert, RoundsHalfToEvenAndClamps) {
   // scale 1/16 is exact: these values land on ties and beyond the 16-bit range.
@@ -38,6 +39,13 @@ TEST(AudioConvert, FastPathMatchesPlainOnRandomInput) {
         audio_to_pcm_sse2(a.data(), stereo ? b.data() : nullptr, n, float(scale), f.data());
         ASSERT_EQ(p, f) << "n=" << n << " stereo=" << stereo << " scale=" << scale;
         for (size_t i = count; i < count + 8; ++i) ASSERT_EQ(f[i], 0x5555);
+#if defined(AUDIO_HAVE_AVX2)
+        if (cpu_detected_level() >= kCpuAvx2) {
+          std::vector<int16_t> v(count + 8, 0x5555);
+          audio_to_pcm_avx2(a.data(), stereo ? b.data() : nullptr, n, float(scale), v.data());
+          ASSERT_EQ(p, v) << "avx2 n=" << n << " stereo=" << stereo << " scale=" << scale;
+        }
+#endif
       }
     }
   }

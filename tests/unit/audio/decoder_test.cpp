@@ -291,15 +291,25 @@ TEST(AudioDecoder, EveryLevelDecodesTheSameBits) {
       cpu_set_limit(level);
       DecoderPtr d = open(s.rate, s.channels, s.dct);
       ASSERT_TRUE(d);
-#if defined(AUDIO_HAVE_SSE2)
+#if defined(AUDIO_HAVE_AVX2)
+      const auto to_pcm = level >= kCpuAvx2   ? audio_to_pcm_avx2
+                          : level >= kCpuSse2 ? audio_to_pcm_sse2
+                                              : audio_to_pcm_plain;
+#elif defined(AUDIO_HAVE_SSE2)
       const auto to_pcm = level >= kCpuSse2 ? audio_to_pcm_sse2 : audio_to_pcm_plain;
 #else
       const auto to_pcm = audio_to_pcm_plain;
 #endif
       EXPECT_TRUE(d->to_pcm == to_pcm) << cpu_level_name(level);
-      EXPECT_TRUE(d->transform == (s.dct ? (level >= kCpuSse2 ? audio_dct : audio_dct_plain)
-                                          : (level >= kCpuSse2 ? audio_rdft : audio_rdft_plain)))
+      EXPECT_TRUE(d->coefficients ==
+                  (level >= kCpuSse2 ? audio_decode_coefficients_fast : audio_decode_coefficients_plain))
           << cpu_level_name(level);
+      auto transform = s.dct ? (level >= kCpuSse2 ? audio_dct : audio_dct_plain)
+                             : (level >= kCpuSse2 ? audio_rdft : audio_rdft_plain);
+#if defined(AUDIO_HAVE_TRANSFORM_AVX2)
+      if (level >= kCpuAvx2) transform = s.dct ? audio_dct_avx2 : audio_rdft_avx2;
+#endif
+      EXPECT_TRUE(d->transform == transform) << cpu_level_name(level);
       std::vector<int16_t> pcm;
       for (const std::vector<uint8_t>& b : blocks) {
         const std::vector<int16_t> one = decode(d.get(), b);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/audio_transform.h"
+#include "base/cpu.h"
 
 namespace {
 
@@ -165,27 +166,52 @@ TEST(AudioTransform, EdgeCases) {
   }
 }
 
-// The SSE2 stages against the plain ones: the same bits for every size, transform and
-// direction, on random input (and on the same table arrays, built by either).
+// The SSE2 and AVX2 stages against the plain ones: the same bits for every size, transform and
+// direction, on random input, with tables built for that size or for a larger one (read with
+// a stride), by either form.
 TEST(AudioTransform, FastStagesMatchPlainBitForBit) {
+  using Fn = void (*)(int, int, float*, int*, float*);
+  struct Form {
+    const char* name;
+    Fn rdft, dct;
+  };
+  std::vector<Form> forms = {{"sse2", audio_rdft, audio_dct}};
+#if defined(AUDIO_HAVE_TRANSFORM_AVX2)
+  if (cpu_detected_level() >= kCpuAvx2) forms.push_back({"avx2", audio_rdft_avx2, audio_dct_avx2});
+#endif
   std::mt19937 rng(777);
   std::uniform_real_distribution<float> dist(-1000.0f, 1000.0f);
-  for (int kind = 0; kind < 4; ++kind) {
-    for (uint32_t n = 4; n <= 4096; n *= 2) {
-      Work wf(n), wp(n);
-      for (int round = 0; round < 3; ++round) {
-        std::vector<float> a(n);
-        for (float& v : a) v = dist(rng);
-        std::vector<float> b = a;
-        const int dir = (kind & 1) ? -1 : 1;
-        if (kind < 2) {
-          audio_rdft(int(n), dir, a.data(), wf.sizes.data(), wf.table.data());
-          audio_rdft_plain(int(n), dir, b.data(), wp.sizes.data(), wp.table.data());
-        } else {
-          audio_dct(int(n), dir, a.data(), wf.sizes.data(), wf.table.data());
-          audio_dct_plain(int(n), dir, b.data(), wp.sizes.data(), wp.table.data());
+  for (const Form& form : forms) {
+    for (int kind = 0; kind < 4; ++kind) {
+      for (int shared = 0; shared < 2; ++shared) {
+        Work big_f(4096), big_p(4096);
+        for (uint32_t n = 4; n <= 4096; n *= 2) {
+          Work own_f(n), own_p(n);
+          Work& wf = shared ? big_f : own_f;
+          Work& wp = shared ? big_p : own_p;
+          if (shared && n == 4) {  // build the large tables first
+            std::vector<float> t(4096, 1.0f);
+            const Fn fast = kind < 2 ? form.rdft : form.dct;
+            const Fn plain = kind < 2 ? audio_rdft_plain : audio_dct_plain;
+            fast(4096, 1, t.data(), wf.sizes.data(), wf.table.data());
+            plain(4096, 1, t.data(), wp.sizes.data(), wp.table.data());
+          }
+          for (int round = 0; round < 3; ++round) {
+            std::vector<float> a(n);
+            for (float& v : a) v = dist(rng);
+            std::vector<float> b = a;
+            const int dir = (kind & 1) ? -1 : 1;
+            if (kind < 2) {
+              form.rdft(int(n), dir, a.data(), wf.sizes.data(), wf.table.data());
+              audio_rdft_plain(int(n), dir, b.data(), wp.sizes.data(), wp.table.data());
+            } else {
+              form.dct(int(n), dir, a.data(), wf.sizes.data(), wf.table.data());
+              audio_dct_plain(int(n), dir, b.data(), wp.sizes.data(), wp.table.data());
+            }
+            ASSERT_EQ(0, std::memcmp(a.data(), b.data(), n * sizeof(float)))
+                << form.name << " " << kKindNames[kind] << " n=" << n << " shared=" << shared;
+          }
         }
-        ASSERT_EQ(0, std::memcmp(a.data(), b.data(), n * sizeof(float))) << kKindNames[kind] << " n=" << n;
       }
     }
   }
