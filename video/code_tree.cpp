@@ -57,7 +57,24 @@ const char* const kTreeCodes[kTreeShapeCount] = {
     kCodeText[12], kCodeText[13], kCodeText[14], kCodeText[15]};
 
 
+void code_tree_fill_codes(CodeTree* t) {
+  const uint32_t mask = (1u << t->max_bits) - 1;
+  for (uint32_t i = 0; i < 128; ++i) {
+    const uint32_t e = t->lookup[i & mask];
+    t->codes[i] = uint8_t((e & 0xf0) | t->symbols[e & 15]);
+  }
+}
+
+static bool read_code_tree_map(BitReader* r, CodeTree* t);
+
 bool read_code_tree(BitReader* r, CodeTree* t) {
+  const bool ok = read_code_tree_map(r, t);
+  code_tree_fill_codes(t);
+  return ok;
+}
+
+// The shape and the symbol map.
+static bool read_code_tree_map(BitReader* r, CodeTree* t) {
   uint32_t shape = read_bits(r, 4);
   t->shape = shape;
   t->max_bits = kTreeMaxBits[shape];

@@ -26,7 +26,13 @@ struct CodeTree {
   uint32_t max_bits;      // kTreeMaxBits[shape]
   const uint8_t* lookup;  // kTreeTables.lookup[shape]
   uint8_t symbols[16];    // the symbol each leaf stands for
+  // By the next 7 bits of the stream (bit 0 = the first bit read): length × 16 + symbol. Filled
+  // by read_code_tree and code_tree_fill_codes; the fast value-stream reader decodes with it.
+  uint8_t codes[128];
 };
+
+// Fills `codes` from the shape's table and the symbol map.
+void code_tree_fill_codes(CodeTree* t);
 
 // Reads one tree description (shape, then the symbol map in the explicit-list or the merge
 // form). Returns false when an explicit list repeats a symbol: the map is then completed with

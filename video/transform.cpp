@@ -814,6 +814,14 @@ inline void idct_samples_sse2(const int16_t block[64], const int32_t quant[64], 
   }
 }
 
+void idct_samples_sse2_call(const int16_t block[64], const int32_t quant[64], uint8_t s[64]) {
+  idct_samples_sse2(block, quant, s);
+}
+
+// The kernel of the fast forms, chosen with the table (idct_functions).
+using SamplesKernel = void (*)(const int16_t block[64], const int32_t quant[64], uint8_t s[64]);
+std::atomic<SamplesKernel> g_samples{idct_samples_sse2_call};
+
 // idct_rows' interface on top of it. A block with only its DC gives one value everywhere (the
 // plain form's shortcuts, taken in every column and row).
 template <class Store>
@@ -830,7 +838,7 @@ inline void idct_rows_fast(const int16_t block[64], const int32_t quant[64], Sto
   if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) {
     std::memset(s, uint8_t(sar(dequant(block[0], quant[0]) + 127, 8)), 64);
   } else {
-    idct_samples_sse2(block, quant, s);
+    g_samples.load(std::memory_order_relaxed)(block, quant, s);
   }
   for (uint32_t v = 0; v < 8; ++v) store(v, s + 8 * v);
 }
@@ -878,13 +886,29 @@ const IdctFunctions* idct_functions() {
   static std::atomic<const IdctFunctions*> chosen{&kPlain};
   const uint32_t g = cpu_generation();
   if (generation.load(std::memory_order_acquire) != g) {
-    chosen.store(cpu_level() >= kCpuSse2 ? &kFast : &kPlain, std::memory_order_relaxed);
+    const uint32_t level = cpu_level();
+    SamplesKernel kernel = idct_samples_sse2_call;
+#if defined(KORVA_VIDEO_AVX2)
+    if (level >= kCpuAvx2) kernel = idct_samples_avx2;
+#endif
+    g_samples.store(kernel, std::memory_order_relaxed);
+    chosen.store(level >= kCpuSse2 ? &kFast : &kPlain, std::memory_order_relaxed);
     generation.store(g, std::memory_order_release);
   }
   return chosen.load(std::memory_order_relaxed);
 #else
   (void)kFast;
   return &kPlain;
+#endif
+}
+
+uint32_t idct_kernel_level() {
+  idct_functions();
+#if defined(__SSE2__)
+  const SamplesKernel k = g_samples.load(std::memory_order_relaxed);
+  return k == idct_samples_sse2_call ? kCpuSse2 : kCpuAvx2;
+#else
+  return kCpuPlain;
 #endif
 }
 

@@ -51,9 +51,10 @@ void idct_put_scaled_plain(const int16_t block[64], const int32_t quant[64], uin
 void idct_add_plain(const int16_t block[64], const int32_t quant[64],
                     const uint8_t prediction[64], uint8_t* dst, ptrdiff_t stride);
 
-// The three as the decoder calls them: the SSE2 forms where the build has them and the
-// instruction-set limit (KORVA_CPU) allows, else the plain ones. Chosen once per generation of
-// the limit; the plane decoder takes the table once per plane.
+// The three as the decoder calls them: the fast forms where the build has SSE2 and the
+// instruction-set limit (KORVA_CPU) allows, else the plain ones; the fast forms run the AVX2
+// kernel when the limit allows avx2 (see idct_kernel_level). Chosen once per generation of the
+// limit; the plane decoder takes the table once per plane.
 struct IdctFunctions {
   void (*put)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
   void (*put_scaled)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
@@ -61,3 +62,15 @@ struct IdctFunctions {
               ptrdiff_t stride);
 };
 const IdctFunctions* idct_functions();
+
+// The fast forms share one kernel that gives the 64 samples (low 8 bits, row by row) of a block:
+// the SSE2 one, or the AVX2 one (where the build has it) when the limit allows avx2. It is chosen
+// with the table; idct_kernel_level says which one the fast forms use now (kCpuSse2 or
+// kCpuAvx2; kCpuPlain when the build has neither).
+uint32_t idct_kernel_level();
+#if (defined(__i386__) || defined(__x86_64__)) && (defined(__GNUC__) || defined(__clang__)) && \
+    defined(__SSE2__)
+#define KORVA_VIDEO_AVX2 1
+// Only on a processor with AVX2.
+void idct_samples_avx2(const int16_t block[64], const int32_t quant[64], uint8_t s[64]);
+#endif

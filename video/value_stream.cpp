@@ -70,6 +70,7 @@ void plane_streams_init(PlaneStreams* ps, const StreamBuffers* buffers, uint32_t
     s->tree.max_bits = kTreeMaxBits[0];
     s->tree.lookup = kTreeTables.lookup[0];
     for (uint32_t k = 0; k < 16; ++k) s->tree.symbols[k] = uint8_t(k);
+    code_tree_fill_codes(&s->tree);
   }
   for (uint32_t h = 0; h < 16; ++h) ps->colour_context[h] = ps->s[kStreamColours].tree;
   ps->last_high = 0;
@@ -93,26 +94,157 @@ bool plane_streams_read_trees(BitReader* r, PlaneStreams* ps) {
 
 namespace {
 
-inline uint8_t decode_colour(BitReader* r, PlaneStreams* ps) {
-  uint32_t high = decode_symbol(r, &ps->colour_context[ps->last_high]);
-  uint32_t low = decode_symbol(r, &ps->s[kStreamColours].tree);
-  ps->last_high = high;
-  uint32_t c = high * 16 + low;
-  if (!ps->sign_magnitude) return uint8_t(c);
-  uint32_t m = c & 127;
+// The chunk bodies are written once over a reader type with three operations: bits(n) (n ≤ 16),
+// bit() and symbol(tree). PlainBits is the BitReader itself; ChunkBits (below) is the fast one.
+struct PlainBits {
+  BitReader* r;
+  uint32_t bits(uint32_t n) { return read_bits(r, n); }
+  uint32_t bit() { return read_bit(r); }
+  uint32_t symbol(const CodeTree* t) { return decode_symbol(r, t); }
+  uint32_t bit_if(bool c) { return c ? read_bit(r) : 0; }  // a bit when c, else 0 and none read
+  void refill() {}
+};
+
+// The fast reader: a 64-bit buffer refilled 8 bytes at a time without a branch on the bit count
+// (the stream is little-endian words read from bit 0 up, which is the same as little-endian
+// bytes read from bit 0 up). Each element of a chunk calls refill() once, which leaves at least
+// 56 bits, enough for the widest element field read before the next refill (a colour: two codes
+// of at most 7 bits; a DC difference: 4 + 15 + 1 bits). A refill that would load a byte at or
+// past the end loads zeros instead and marks the chunk as spilled: the chunk is then read again
+// by the plain reader from the saved state, which alone handles the end of the data.
+struct ChunkBits {
+  uint64_t buf;  // the next bit is bit 0; `cnt` of them are valid
+  uint32_t cnt;
+  const uint8_t* next;  // next byte not yet in the buffer
+  const uint8_t* end;
+  bool spilled;
+
+  void refill() {
+    if (end - next >= 8) {
+      const uint64_t w = uint64_t(load_le32(next)) | uint64_t(load_le32(next + 4)) << 32;
+      buf |= w << cnt;  // bits past 64 are loaded again by the next refill
+      next += (63 - cnt) >> 3;
+      cnt |= 56;
+    } else {
+      spilled = true;
+      cnt = 63;  // zeros
+    }
+  }
+  uint32_t bits(uint32_t n) {
+    const uint32_t v = uint32_t(buf) & ((1u << n) - 1);
+    buf >>= n;
+    cnt -= n;
+    return v;
+  }
+  uint32_t bit() { return bits(1); }
+  uint32_t bit_if(bool c) {
+    const uint32_t n = uint32_t(c);
+    const uint32_t v = uint32_t(buf) & n;
+    buf >>= n;
+    cnt -= n;
+    return v;
+  }
+  uint32_t symbol(const CodeTree* t) {
+    const uint32_t e = t->codes[uint32_t(buf) & 127];
+    bits(e >> 4);
+    return e & 15;
+  }
+};
+
+// Starts the fast reader where the plain one stands: the buffered bits of the current word.
+inline ChunkBits chunk_begin(const BitReader* r) {
+  return ChunkBits{r->bits, r->count, r->next, r->end, false};
+}
+
+// Ends the fast reader: the state the plain reader would have after the same bits, or false when
+// that state needs a word not wholly inside the data (the plain reader then does the chunk).
+inline bool chunk_end(const ChunkBits* f, BitReader* r) {
+  if (f->spilled) return false;
+  // Bits consumed since the reader's word-aligned `next`, which is where the plain one loads.
+  const uint64_t loaded = uint64_t(f->next - r->next) * 8 + r->count;
+  const uint64_t used = loaded - f->cnt;  // bits consumed past the old buffered ones' start
+  const uint32_t old = r->count;
+  if (used <= old) {  // still inside the word already buffered
+    const uint32_t n = uint32_t(used);
+    r->bits = n < 32 ? r->bits >> n : 0;
+    r->count = old - n;
+    return true;
+  }
+  const uint64_t past = used - old;  // bits taken from the words at and after r->next
+  const uint64_t words = (past + 31) / 32;
+  if (uint64_t(r->end - r->next) < 4 * words) return false;
+  const uint8_t* last = r->next + 4 * (words - 1);
+  const uint32_t taken = uint32_t(past - 32 * (words - 1));  // 1 to 32 bits of the last word
+  r->next = last + 4;
+  r->count = 32 - taken;
+  r->bits = taken < 32 ? load_le32(last) >> taken : 0;
+  return true;
+}
+
+// One colour: the high nibble coded by the tree of the previous high nibble, then the low one.
+template <class Bits>
+inline uint32_t decode_colour(Bits* r, const PlaneStreams* ps, uint32_t* last_high) {
+  const uint32_t high = r->symbol(&ps->colour_context[*last_high]);
+  const uint32_t low = r->symbol(&ps->s[kStreamColours].tree);
+  *last_high = high;
+  return high * 16 + low;
+}
+
+// The colour byte of the coded value c: itself, or from the sign-magnitude form.
+inline uint8_t colour_byte(uint32_t c, bool sign_magnitude) {
+  if (!sign_magnitude) return uint8_t(c);
+  const uint32_t m = c & 127;
   return uint8_t(c < 128 ? 128 + m : 128 - m);
 }
 
-// Block and sub-block kinds: one all-equal value, or symbols with runs of the previous value.
-bool fill_types(BitReader* r, ValueStream* s, uint32_t n) {
+template <class Bits>
+void fill_colours(Bits* reader, PlaneStreams* ps, ValueStream* s, uint32_t n) {
+  Bits b = *reader;  // in locals for the loop
+  Bits* r = &b;
+  uint32_t last_high = ps->last_high;
+  const bool sm = ps->sign_magnitude;
+  r->refill();
+  if (r->bit()) {
+    std::memset(s->buffer, colour_byte(decode_colour(r, ps, &last_high), sm), n);
+  } else {
+    uint8_t* out = s->buffer;
+    for (uint32_t k = 0; k < n; ++k) {
+      r->refill();
+      out[k] = colour_byte(decode_colour(r, ps, &last_high), sm);
+    }
+  }
+  ps->last_high = last_high;
+  *reader = b;
+}
+
+template <class Bits>
+void fill_patterns(Bits* reader, ValueStream* s, uint32_t n) {
+  Bits b = *reader;
+  Bits* r = &b;
+  const CodeTree* tree = &s->tree;
   uint8_t* out = s->buffer;
-  if (read_bit(r)) {
-    std::memset(out, int(read_bits(r, 4)), n);
+  for (uint32_t k = 0; k < n; ++k) {
+    r->refill();
+    const uint32_t lo = r->symbol(tree);
+    const uint32_t hi = r->symbol(tree);
+    out[k] = uint8_t(lo | hi << 4);
+  }
+  *reader = b;
+}
+
+// Block and sub-block kinds: one all-equal value, or symbols with runs of the previous value.
+template <class Bits>
+bool fill_types_body(Bits* r, ValueStream* s, uint32_t n) {
+  uint8_t* out = s->buffer;
+  r->refill();
+  if (r->bit()) {
+    std::memset(out, int(r->bits(4)), n);
     return true;
   }
   uint32_t prev = 0, k = 0;
   while (k < n) {
-    uint32_t sym = decode_symbol(r, &s->tree);
+    r->refill();
+    uint32_t sym = r->symbol(&s->tree);
     if (sym < 12) {
       out[k++] = uint8_t(sym);
       prev = sym;
@@ -129,62 +261,72 @@ bool fill_types(BitReader* r, ValueStream* s, uint32_t n) {
   return true;
 }
 
-void fill_offsets(BitReader* r, ValueStream* s, uint32_t n, bool sign) {
-  uint8_t* out = s->buffer;
-  if (read_bit(r)) {
-    int32_t v = int32_t(read_bits(r, 4));
-    if (sign && v && read_bit(r)) v = -v;
-    std::memset(out, int(uint8_t(v)), n);
-    return;
-  }
-  for (uint32_t k = 0; k < n; ++k) {
-    int32_t v = int32_t(decode_symbol(r, &s->tree));
-    if (sign && v && read_bit(r)) v = -v;
-    out[k] = uint8_t(v);
-  }
+template <class Bits>
+bool fill_types(Bits* reader, ValueStream* s, uint32_t n) {
+  Bits b = *reader;
+  const bool ok = fill_types_body(&b, s, n);
+  *reader = b;
+  return ok;
 }
 
-void fill_dc(BitReader* r, ValueStream* s, uint32_t n, bool intra) {
+template <class Bits>
+void fill_offsets(Bits* reader, ValueStream* s, uint32_t n, bool sign) {
+  Bits b = *reader;
+  Bits* r = &b;
+  uint8_t* out = s->buffer;
+  r->refill();
+  if (r->bit()) {
+    int32_t v = int32_t(r->bits(4));
+    if (sign && v && r->bit()) v = -v;
+    std::memset(out, int(uint8_t(v)), n);
+  } else {
+    const CodeTree* tree = &s->tree;
+    for (uint32_t k = 0; k < n; ++k) {
+      r->refill();
+      const uint32_t v = r->symbol(tree);
+      // A sign bit follows a value other than 0 (signed streams only); 1 negates.
+      const uint32_t neg = 0u - r->bit_if(sign && v != 0);
+      out[k] = uint8_t((v ^ neg) - neg);
+    }
+  }
+  *reader = b;
+}
+
+template <class Bits>
+void fill_dc(Bits* reader, ValueStream* s, uint32_t n, bool intra) {
+  Bits b = *reader;
+  Bits* r = &b;
   uint8_t* out = s->buffer;
   uint16_t cur;
+  r->refill();
   if (intra) {
-    cur = uint16_t(read_bits(r, 11));
+    cur = uint16_t(r->bits(11));
   } else {
-    uint32_t v = read_bits(r, 10);
-    cur = uint16_t(v && read_bit(r) ? 0u - v : v);
+    uint32_t v = r->bits(10);
+    cur = uint16_t(v && r->bit() ? 0u - v : v);
   }
   std::memcpy(out, &cur, 2);
   for (uint32_t k = 1; k < n;) {
     uint32_t group = n - k < 8 ? n - k : 8;
-    uint32_t w = read_bits(r, 4);
+    r->refill();
+    uint32_t w = r->bits(4);
     for (uint32_t g = 0; g < group; ++g, ++k) {
       if (w) {
-        uint32_t d = read_bits(r, w);
-        if (d && read_bit(r)) d = 0u - d;
+        r->refill();
+        uint32_t d = r->bits(w);
+        if (d && r->bit()) d = 0u - d;
         cur = uint16_t(cur + d);
       }
       std::memcpy(out + 2 * k, &cur, 2);
     }
   }
+  *reader = b;
 }
 
-}  // namespace
-
-static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint32_t stream);
-
-bool read_stream_chunk(BitReader* reader, PlaneStreams* ps, uint32_t stream) {
-  ValueStream* s = &ps->s[stream];
-  if (s->read != s->end) return true;
-  // The reader's fields live in locals for the length of the chunk.
-  BitReader local = *reader;
-  BitReader* r = &local;
-  bool ok = read_chunk_body(r, ps, s, stream);
-  *reader = local;
-  return ok;
-}
-
-static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint32_t stream) {
-  uint32_t n = read_bits(r, s->length_bits);
+template <class Bits>
+bool read_chunk_body(Bits* r, PlaneStreams* ps, ValueStream* s, uint32_t stream) {
+  r->refill();
+  uint32_t n = r->bits(s->length_bits);
   if (n == 0) {  // finished for the rest of the plane: read and end never meet again
     s->read = s->buffer + 4;
     s->end = s->buffer;
@@ -203,20 +345,8 @@ static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint
   switch (stream) {
     case kStreamBlockTypes:
     case kStreamSubblockTypes: ok = fill_types(r, s, n); break;
-    case kStreamColours:
-      if (read_bit(r)) {
-        std::memset(s->buffer, decode_colour(r, ps), n);
-      } else {
-        for (uint32_t k = 0; k < n; ++k) s->buffer[k] = decode_colour(r, ps);
-      }
-      break;
-    case kStreamPatterns:
-      for (uint32_t k = 0; k < n; ++k) {
-        uint32_t lo = decode_symbol(r, &s->tree);
-        uint32_t hi = decode_symbol(r, &s->tree);
-        s->buffer[k] = uint8_t(lo | hi << 4);
-      }
-      break;
+    case kStreamColours: fill_colours(r, ps, s, n); break;
+    case kStreamPatterns: fill_patterns(r, s, n); break;
     case kStreamXOffsets:
     case kStreamYOffsets: fill_offsets(r, s, n, true); break;
     case kStreamRunLengths: fill_offsets(r, s, n, false); break;
@@ -225,4 +355,35 @@ static bool read_chunk_body(BitReader* r, PlaneStreams* ps, ValueStream* s, uint
   }
   if (!ok) ps->broken = true;
   return ok;
+}
+
+}  // namespace
+
+bool read_stream_chunk_plain(BitReader* reader, PlaneStreams* ps, uint32_t stream) {
+  ValueStream* s = &ps->s[stream];
+  if (s->read != s->end) return true;
+  // The reader's fields live in locals for the length of the chunk.
+  BitReader local = *reader;
+  PlainBits r{&local};
+  bool ok = read_chunk_body(&r, ps, s, stream);
+  *reader = local;
+  return ok;
+}
+
+bool read_stream_chunk(BitReader* reader, PlaneStreams* ps, uint32_t stream) {
+  ValueStream* s = &ps->s[stream];
+  if (s->read != s->end) return true;
+  // What the chunk may change, kept for the plain reader in case the fast one cannot finish.
+  uint8_t* const read = s->read;
+  uint8_t* const end = s->end;
+  const uint32_t last_high = ps->last_high;
+  const bool broken = ps->broken;
+  ChunkBits f = chunk_begin(reader);
+  bool ok = read_chunk_body(&f, ps, s, stream);
+  if (chunk_end(&f, reader)) return ok;
+  s->read = read;
+  s->end = end;
+  ps->last_high = last_high;
+  ps->broken = broken;
+  return read_stream_chunk_plain(reader, ps, stream);
 }

@@ -79,6 +79,11 @@ bool plane_streams_read_trees(BitReader* r, PlaneStreams* ps);
 // `broken`) when the chunk breaks a limit: a length over the buffer's capacity, or a run of
 // block types past the chunk's length. Nothing is ever written outside the buffer.
 bool read_stream_chunk(BitReader* r, PlaneStreams* ps, uint32_t stream);
+// The plain form of read_stream_chunk, through the BitReader one field at a time.
+// read_stream_chunk gives exactly its results (elements, flags, bits consumed and reader state):
+// it reads through a 64-bit buffer and hands a chunk that reaches the end of the data to this
+// form. The tests compare the two.
+bool read_stream_chunk_plain(BitReader* r, PlaneStreams* ps, uint32_t stream);
 
 // Consumers: the next element, or 0 (and `broken` set) when the chunk holds no more.
 inline uint32_t stream_take(PlaneStreams* ps, uint32_t stream) {

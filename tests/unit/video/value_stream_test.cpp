@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -319,6 +321,150 @@ TEST(ValueStream, LastHighStartsAgainAtZeroWithEachPlanesTrees) {
   ASSERT_TRUE(read_stream_chunk(&h.r, &h.ps, kStreamColours));
   EXPECT_EQ(h.take(kStreamColours, 1), std::vector<int>{0x3c});
   EXPECT_EQ(h.ps.last_high, 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The fast chunk reader against its plain twin: the same chunk sequence on two copies of the
+// plane state, compared after every chunk (result, elements, flags, reader state) and checked
+// for stores past each buffer (the guard bytes of Buffers).
+void expect_chunk_readers_agree(const std::vector<uint8_t>& bytes, uint32_t width, uint32_t flags,
+                                uint32_t skip_bits, const std::vector<uint32_t>& order) {
+  Buffers fast_buf(width), plain_buf(width);
+  BitReader rf, rp;
+  bit_reader_init(&rf, bytes.data(), bytes.size());
+  PlaneStreams pf, pp;
+  plane_streams_init(&pf, &fast_buf.b, width, flags);
+  for (uint32_t k = skip_bits; k > 0; k -= k < 15 ? k : 15) read_bits(&rf, k < 15 ? k : 15);
+  plane_streams_read_trees(&rf, &pf);
+  rp = rf;
+  plane_streams_init(&pp, &plain_buf.b, width, flags);
+  std::memcpy(pp.colour_context, pf.colour_context, sizeof(pf.colour_context));
+  for (uint32_t s = 0; s < kStreamCount; ++s) pp.s[s].tree = pf.s[s].tree;
+  pp.broken = pf.broken;
+  pp.last_high = pf.last_high;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const uint32_t s = order[k];
+    pf.s[s].read = pf.s[s].end;
+    pp.s[s].read = pp.s[s].end;
+    const bool okf = read_stream_chunk(&rf, &pf, s);
+    const bool okp = read_stream_chunk_plain(&rp, &pp, s);
+    ASSERT_EQ(okf, okp) << "chunk " << k << " stream " << s;
+    ASSERT_EQ(pf.broken, pp.broken) << k;
+    ASSERT_EQ(pf.last_high, pp.last_high) << k;
+    ASSERT_EQ(rf.next - rf.start, rp.next - rp.start) << k;
+    ASSERT_EQ(rf.count, rp.count) << k;
+    ASSERT_EQ(rf.bits, rp.bits) << k;
+    ASSERT_EQ(rf.overrun, rp.overrun) << k;
+    const ValueStream& a = pf.s[s];
+    const ValueStream& b = pp.s[s];
+    ASSERT_EQ(a.read - a.buffer, b.read - b.buffer) << k;
+    ASSERT_EQ(a.end - a.buffer, b.end - b.buffer) << k;
+    if (a.end > a.buffer) {
+      ASSERT_EQ(0, std::memcmp(a.buffer, b.buffer, size_t(a.end - a.buffer))) << k;
+    }
+  }
+  // Nothing past any buffer's capacity was written (the block was filled with 0xee).
+  for (uint32_t s = 0; s < kStreamCount; ++s) {
+    const size_t bytes_s = size_t(fast_buf.b.capacity[s]) * stream_element_bytes(s);
+    const uint8_t* after = fast_buf.b.data[s] + bytes_s;
+    const uint8_t* limit = fast_buf.block.data() + fast_buf.block.size();
+    const uint8_t* next = s + 1 < kStreamCount ? fast_buf.b.data[s + 1] : limit;
+    for (const uint8_t* q = after; q < next; ++q) ASSERT_EQ(*q, 0xee) << "stream " << s;
+  }
+}
+
+std::vector<uint32_t> random_order(std::mt19937& rng, uint32_t n) {
+  std::vector<uint32_t> order(n);
+  for (uint32_t& s : order) s = rng() % kStreamCount;
+  return order;
+}
+
+TEST(ValueStream, FastChunkReaderMatchesThePlainOne) {
+  std::mt19937 rng(23);
+  // Streams made by the writer, whole, cut at every kind of place and with flipped bits.
+  for (int iter = 0; iter < 150; ++iter) {
+    const uint32_t width = 8 * (1 + rng() % 120);
+    const uint32_t flags = rng() % 2 ? 0x8000 : 0;
+    StreamCoder c;
+    stream_coder_init(&c, width, flags);
+    for (uint32_t s = 0; s < kStreamCount; ++s) {
+      c.tree[s].shape = rng() % 16;
+      if (c.tree[s].shape) std::shuffle(c.tree[s].symbols, c.tree[s].symbols + 16, rng);
+    }
+    for (TreeSpec& t : c.colour_context) {
+      t.shape = rng() % 16;
+      if (t.shape) std::shuffle(t.symbols, t.symbols + 16, rng);
+    }
+    BitWriter w;
+    ASSERT_TRUE(write_plane_trees(&w, &c));
+    std::vector<uint32_t> order;
+    for (int k = 0; k < 14; ++k) {
+      const uint32_t s = rng() % kStreamCount;
+      const uint32_t n = 1 + rng() % (width / 2);
+      std::vector<int32_t> e(n);
+      const bool equal = rng() % 4 == 0;
+      int32_t prev = 0;
+      for (uint32_t i = 0; i < n; ++i) {
+        int32_t v;
+        switch (s) {
+          case kStreamBlockTypes:
+          case kStreamSubblockTypes: v = rng() % 3 ? prev : int32_t(rng() % 12); break;
+          case kStreamColours: v = int32_t(1 + rng() % 255); break;
+          case kStreamPatterns: v = int32_t(rng() % 256); break;
+          case kStreamXOffsets:
+          case kStreamYOffsets: v = int32_t(rng() % 31) - 15; break;
+          case kStreamRunLengths: v = int32_t(rng() % 16); break;
+          case kStreamIntraDc: v = i ? int32_t((prev + rng() % 3000) & 0xffff) : int32_t(rng() % 2048); break;
+          default: v = i ? int32_t(int16_t(prev + int32_t(rng() % 4001) - 2000)) : int32_t(rng() % 2047) - 1023; break;
+        }
+        e[i] = equal && i ? e[0] : v;
+        prev = e[i];
+      }
+      ASSERT_TRUE(write_stream_chunk(&w, &c, s, e.data(), n)) << s;
+      order.push_back(s);
+    }
+    const std::vector<uint8_t> whole = bit_writer_finish(&w);
+    expect_chunk_readers_agree(whole, width, flags, 0, order);
+    {
+      // Cut just after the last bit the chunks use: the last word is then partial (the plain
+      // reader marks the overrun), and the fast reader must not finish it by itself.
+      Buffers b(width);
+      BitReader r;
+      bit_reader_init(&r, whole.data(), whole.size());
+      PlaneStreams ps;
+      plane_streams_init(&ps, &b.b, width, flags);
+      plane_streams_read_trees(&r, &ps);
+      for (uint32_t s : order) {
+        ps.s[s].read = ps.s[s].end;
+        read_stream_chunk_plain(&r, &ps, s);
+      }
+      const size_t used = size_t((consumed(r) + 7) / 8);
+      for (size_t size = used; size < used + 8 && size <= whole.size(); ++size)
+        expect_chunk_readers_agree(std::vector<uint8_t>(whole.begin(), whole.begin() + ptrdiff_t(size)),
+                                   width, flags, 0, order);
+    }
+    for (int cut = 0; cut < 6; ++cut) {
+      // Near the end the fast reader hands over to the plain one; any length must agree.
+      const size_t size = cut < 3 ? whole.size() - std::min<size_t>(whole.size(), cut + rng() % 12)
+                                  : rng() % (whole.size() + 1);
+      expect_chunk_readers_agree(std::vector<uint8_t>(whole.begin(), whole.begin() + ptrdiff_t(size)),
+                                 width, flags, 0, order);
+    }
+    std::vector<uint8_t> flipped = whole;
+    for (int f = 0; f < 3; ++f) flipped[rng() % flipped.size()] ^= uint8_t(1u << (rng() % 8));
+    expect_chunk_readers_agree(flipped, width, flags, 0, order);
+  }
+  // Arbitrary bytes, started at any bit, of every short length.
+  for (int iter = 0; iter < 400; ++iter) {
+    std::vector<uint8_t> bytes(rng() % (iter < 100 ? 24 : 600));
+    for (uint8_t& b : bytes) b = uint8_t(rng());
+    const uint32_t width = 8 * (1 + rng() % 40);
+    const uint32_t skip = uint32_t(rng() % (8 * bytes.size() + 1));
+    expect_chunk_readers_agree(bytes, width, rng() % 2 ? 0x8000 : 0, skip, random_order(rng, 20));
+  }
 }
 
 }  // namespace
