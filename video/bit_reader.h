@@ -31,11 +31,15 @@ inline void bit_reader_init(BitReader* r, const uint8_t* data, size_t size) {
 // Loads the next word; past the end it is zero (a partial last word is padded with zeros).
 inline uint32_t bit_reader_load_word(BitReader* r) {
   const uint8_t* p = r->next;
-  r->next = p + 4;
-  if (r->end - p >= 4) return load_le32(p);
+  if (r->end - p >= 4) {
+    r->next = p + 4;
+    return load_le32(p);
+  }
   uint32_t w = 0;
   for (ptrdiff_t i = 0; i < r->end - p; ++i) w |= uint32_t(p[i]) << (8 * i);
-  if (p >= r->end) r->next = p;  // stay put once exhausted, so `next` never runs away
+  // Past a partial last word; once exhausted `next` stays put, so it never runs away (and an
+  // empty reader over no buffer at all never moves a null pointer).
+  r->next = p < r->end ? p + 4 : p;
   r->overrun = true;
   return w;
 }
