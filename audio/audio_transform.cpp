@@ -310,6 +310,34 @@ inline void kernel8_any(float* a, float w4) {
   kernel8(a, w4);
 }
 
+// Positions k .. e - 1 of a split stage one at a time with their mirrors, then the middle one.
+inline void split_rest(float* a, int k, int e, int q, const float* w, float w4) {
+  for (; k < e; ++k) {
+    const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
+    split1<false>(a, k, q, c, s, c3, s3);
+    split1<false>(a, q - k, q, s, c, -s3, -c3);
+  }
+  split1<false>(a, e, q, w4, w4, -w4, w4);
+}
+
+#if defined(__SSE2__)
+// Positions k and k + 1 of a split stage and their mirrors, two at a time.
+inline void split_pair(float* a, int k, int q, const float* w) {
+  // (c, s, c3, s3) of each in one register.
+  const __m128 t0 = _mm_loadu_ps(w + 4 * k), t1 = _mm_loadu_ps(w + 4 * k + 4);
+  const __m128 neg = _mm_set1_ps(-0.0f);
+  split1x2<false>(a, k, q, _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(0, 0, 0, 0)),
+                  _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 1, 1, 1)),
+                  _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 2, 2, 2)),
+                  _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 3, 3, 3)));
+  // their mirrors q − k − 1 and q − k: (s, c, −s3, −c3) of k + 1, then of k
+  split1x2<false>(a, q - k - 1, q, _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(1, 1, 1, 1)),
+                  _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(0, 0, 0, 0)),
+                  _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(3, 3, 3, 3)), neg),
+                  _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(2, 2, 2, 2)), neg));
+}
+#endif
+
 // A middle stage on a block of m points (m ≥ 32) with its own twiddle level w.
 template <bool Simd>
 void split_stage(float* a, int m, const float* w, float w4) {
@@ -319,27 +347,11 @@ void split_stage(float* a, int m, const float* w, float w4) {
 #if defined(__SSE2__)
   if (Simd) {
     for (; k + 1 < e; k += 2) {
-      // Positions k and k + 1: (c, s, c3, s3) of each in one register.
-      const __m128 t0 = _mm_loadu_ps(w + 4 * k), t1 = _mm_loadu_ps(w + 4 * k + 4);
-      const __m128 neg = _mm_set1_ps(-0.0f);
-      split1x2<false>(a, k, q, _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(0, 0, 0, 0)),
-                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 1, 1, 1)),
-                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 2, 2, 2)),
-                      _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 3, 3, 3)));
-      // their mirrors q − k − 1 and q − k: (s, c, −s3, −c3) of k + 1, then of k
-      split1x2<false>(a, q - k - 1, q, _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(1, 1, 1, 1)),
-                      _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(0, 0, 0, 0)),
-                      _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(3, 3, 3, 3)), neg),
-                      _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(2, 2, 2, 2)), neg));
+      split_pair(a, k, q, w);
     }
   }
 #endif
-  for (; k < e; ++k) {
-    const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
-    split1<false>(a, k, q, c, s, c3, s3);
-    split1<false>(a, q - k, q, s, c, -s3, -c3);
-  }
-  split1<false>(a, e, q, w4, w4, -w4, w4);
+  split_rest(a, k, e, q, w, w4);
 }
 
 #if defined(AUDIO_TRANSFORM_AVX2)
@@ -398,24 +410,8 @@ AUDIO_AVX2 void split_stage_avx2(float* a, int m, const float* w, float w4) {
              _mm256_xor_ps(_mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(3, 3, 3, 3)), neg),
              _mm256_xor_ps(_mm256_shuffle_ps(rc, rd, _MM_SHUFFLE(2, 2, 2, 2)), neg));
   }
-  for (; k + 1 < e; k += 2) {
-    const __m128 t0 = _mm_loadu_ps(w + 4 * k), t1 = _mm_loadu_ps(w + 4 * k + 4);
-    const __m128 neg4 = _mm_set1_ps(-0.0f);
-    split1x2<false>(a, k, q, _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(0, 0, 0, 0)),
-                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 1, 1, 1)),
-                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 2, 2, 2)),
-                    _mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 3, 3, 3)));
-    split1x2<false>(a, q - k - 1, q, _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(1, 1, 1, 1)),
-                    _mm_shuffle_ps(t1, t0, _MM_SHUFFLE(0, 0, 0, 0)),
-                    _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(3, 3, 3, 3)), neg4),
-                    _mm_xor_ps(_mm_shuffle_ps(t1, t0, _MM_SHUFFLE(2, 2, 2, 2)), neg4));
-  }
-  for (; k < e; ++k) {
-    const float c = w[4 * k], s = w[4 * k + 1], c3 = w[4 * k + 2], s3 = w[4 * k + 3];
-    split1<false>(a, k, q, c, s, c3, s3);
-    split1<false>(a, q - k, q, s, c, -s3, -c3);
-  }
-  split1<false>(a, e, q, w4, w4, -w4, w4);
+  for (; k + 1 < e; k += 2) split_pair(a, k, q, w);
+  split_rest(a, k, e, q, w, w4);
 }
 #endif
 
