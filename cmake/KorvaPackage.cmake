@@ -31,6 +31,9 @@ if(NOT WIN32 AND CMAKE_OBJCOPY AND CMAKE_LINKER)
     COMMENT "One object for libkorva.a, only the korva_ functions global")
   add_library(korva_library STATIC ${_korva_one})
   set_target_properties(korva_library PROPERTIES LINKER_LANGUAGE CXX)
+  # The objects are other targets' outputs: with generators that build each target apart (Unix
+  # Makefiles), those targets must be built first, or the command finds no rule for them.
+  add_dependencies(korva_library ${_objs} korva_platform_obj)
 else()
   add_library(korva_library STATIC ${_korva_objects})
 endif()
