@@ -419,6 +419,7 @@ static bool parse_offset(const char* p, uint64_t* out) {
 bool resolve_movie_name(const char* name, ResolvedName* out, const char** error) {
   *out = ResolvedName{};
   size_t len = std::strlen(name);
+  if (len > kMovieNameMax) { *error = kMovieNameTooLong; return false; }
   if (name[0] == ':') {
     out->kind = kNameOwnExecutable;
     if (!parse_offset(name + 1, &out->offset)) { *error = "The movie offset after ':' is not a number."; return false; }
@@ -428,7 +429,6 @@ bool resolve_movie_name(const char* name, ResolvedName* out, const char** error)
     out->kind = kNameFileAtOffset;
     size_t n = size_t(bar - name);
     if (n == 0) { *error = "No file name before '|'."; return false; }
-    if (n >= sizeof out->file) { *error = "The movie's file name is too long."; return false; }
     std::memcpy(out->file, name, n);
     out->file[n] = 0;
     if (!parse_offset(bar + 1, &out->offset)) { *error = "The movie offset after '|' is not a number."; return false; }
@@ -436,7 +436,7 @@ bool resolve_movie_name(const char* name, ResolvedName* out, const char** error)
   }
   out->kind = kNamePlain;
   bool add = !has_extension(name);
-  if (len + (add ? 4 : 0) >= sizeof out->file) { *error = "The movie's file name is too long."; return false; }
+  static_assert(sizeof out->file > kMovieNameMax + 4, "a name and \".krv\" fit");
   std::memcpy(out->file, name, len + 1);
   if (add) std::memcpy(out->file + len, ".krv", 5);
   return true;
