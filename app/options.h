@@ -6,7 +6,7 @@
 //   options_build_text(&t, stored_defaults, command_line);   // or options_set_text
 //   PlayerOptions o;
 //   parse_options(&t, &env, &o);
-//   if (options_wants_help(&t, &o)) show options_help_text() and exit 1;
+//   if (options_wants_help(&t, &o)) show options_help_text(one_sound_output) and exit 1;
 //   char name[kOptionsTextCap];
 //   while (next_movie_name(&t, name, sizeof name)) ...
 #pragma once
@@ -84,8 +84,10 @@ void parse_options(OptionsText* t, const OptionsEnv* env, PlayerOptions* o);
 // The help decision: a '/' is left (unknown or malformed switch), nothing but blanks is left,
 // or a value was outside its table.
 bool options_wants_help(const OptionsText* t, const PlayerOptions* o);
-// The help text, line by line, each line ending with '\n'.
-const char* options_help_text();
+// The help text, line by line, each line ending with '\n'. With one_sound_output (a program
+// whose /Z chooses the same sound output as without it, as on Linux) the /Z line says that the
+// switch does nothing there.
+const char* options_help_text(bool one_sound_output);
 constexpr const char* kOptionsHelpTitle = "Korva Video Player Help";
 
 // Removes and returns the next movie name; false (and an empty name) when none is left.

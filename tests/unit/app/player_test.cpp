@@ -367,6 +367,28 @@ TEST_F(PlayerTest, ErrorsShowABoxAndExitWithOne) {
   EXPECT_EQ(no_surface.box("Korva Error")->text, "No capable blitting style available.");
 }
 
+// The help box: where /Z chooses another sound output (Windows) the switch table's text as it
+// stands; where both choices are one output (Linux) the /Z line says that it does nothing.
+TEST_F(PlayerTest, HelpSaysWhatZDoesWithThisProgramsSoundOutputs) {
+  FakeHost one_output;
+  EXPECT_EQ(one_output.run(""), 1);
+  ASSERT_TRUE(one_output.has_box("Korva Video Player Help"));
+  EXPECT_NE(one_output.box("Korva Video Player Help")->text.find("on Linux\n        \t    the switch is accepted and "
+                                                                  "does nothing, SDL2 being the one sound output)."),
+            std::string::npos);
+
+  FakeHost two_outputs;
+  two_outputs.host.sound_provider = [](void*, bool waveout) -> sound_provider_fn {
+    static const sound_provider_fn kOther = [](void*) -> sound_open_fn { return nullptr; };
+    return waveout ? kOther : capture_provider;
+  };
+  EXPECT_EQ(two_outputs.run("m.krv /Y"), 1);
+  ASSERT_TRUE(two_outputs.has_box("Korva Video Player Help"));
+  const std::string& text = two_outputs.box("Korva Video Player Help")->text;
+  EXPECT_NE(text.find("    /Z  \t- Use waveOut instead of DirectSound for audio output.\n    /S  "), std::string::npos);
+  EXPECT_EQ(text.find("Linux"), std::string::npos);
+}
+
 // A path of exactly `length` characters under `base`: directories of 200 characters, then a
 // movie file name ending in ".krv". The directories are made.
 std::string long_movie_path(const std::string& base, size_t length) {
