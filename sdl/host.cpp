@@ -22,7 +22,9 @@ void* create_window(void* ctx, const PlayerWindowRequest* r) {
   SdlHost* h = self(ctx);
   if (!h->have_display) return nullptr;
   uint32_t flags = SDL_WINDOW_HIDDEN;
-  if (r->window_style == 2 || r->black_screen) flags |= SDL_WINDOW_BORDERLESS;
+  // Styles 1 (no caption) and 2 (nothing): a window manager gives a frame only with its title
+  // bar, so both go without.
+  if (r->window_style != 0 || r->black_screen) flags |= SDL_WINDOW_BORDERLESS;
   if (r->topmost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   SDL_Window* w = SDL_CreateWindow(r->title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 32, 32, flags);
   if (!w) return nullptr;

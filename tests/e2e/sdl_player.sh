@@ -3,7 +3,7 @@
 # frames exactly (every blitting style that must work), the sound reaches the device byte for
 # byte, Space holds the picture and Enter steps one frame, Escape ends through the closing
 # picture, error boxes and exit codes, the update question once, a bundled movie with no
-# arguments, lists played twice, and focus loss pausing unless /J.
+# arguments, lists played twice, focus loss pausing unless /J, and window frames by style.
 #
 # It waits for states (a window, a frame on the screen, a held picture, the closing picture, a
 # process's end), not for fixed times, except where a time is what it checks.
@@ -27,10 +27,14 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 pass() { echo "ok: $*"; }
 
-Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+# -noreset: the atom set below stays when the last client leaves.
+Xvfb ":$DISPLAY_NUMBER" -noreset -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
 XVFB_PID=$!
 export DISPLAY=":$DISPLAY_NUMBER"
 for _ in $(seq 100); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.05; done
+# A window manager would have made the frame hints' atom; SDL sets the hints only where it
+# exists.
+xprop -root -f _MOTIF_WM_HINTS 32c -set _MOTIF_WM_HINTS 0
 export XDG_CONFIG_HOME=$T/config SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$T/audio.raw
 
 # Today's date in the profile: no update question, except where a test wants one.
@@ -305,6 +309,24 @@ for j in "" /J; do
     pass "focus loss ${j:+with $j }: picture still=$still"
   else
     fail "focus loss ${j:+with $j }: picture still=$still"
+  fi
+done
+
+# 8. Window frames: /I0 has one; /I1 (no caption) and /I2 (nothing) have none, as on Windows,
+#    where a frame comes only with a caption. The frame hints' third value is the decorations.
+for style in /I0 /I1 /I2; do
+  "$P" "$T/m.krv" /L $style &
+  pid=$!
+  w=$(wait_window "Korva Video Player") && wait_frame "$w"
+  hints=$(xprop -id "$w" _MOTIF_WM_HINTS 2> /dev/null | sed -n 's/.*= //p')
+  decorations=$(echo "$hints" | awk -F', *' '{print $3}')
+  end_player $pid "$w"
+  want=0x0
+  [ $style = /I0 ] && want=0x1
+  if [ "$decorations" = "$want" ]; then
+    pass "window style $style: decorations $decorations"
+  else
+    fail "window style $style: frame hints '$hints', want decorations $want"
   fi
 done
 
