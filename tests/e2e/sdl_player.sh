@@ -3,7 +3,8 @@
 # frames exactly (every blitting style that must work), the sound reaches the device byte for
 # byte, Space holds the picture and Enter steps one frame, Escape ends through the closing
 # picture, error boxes and exit codes, the update question once, a bundled movie with no
-# arguments, lists played twice, focus loss pausing unless /J, and window frames by style.
+# arguments, lists played twice, focus loss pausing unless /J, window frames by style, and the
+# skip key typed on a US and on a French keyboard.
 #
 # It waits for states (a window, a frame on the screen, a held picture, the closing picture, a
 # process's end), not for fixed times, except where a time is what it checks.
@@ -27,7 +28,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 pass() { echo "ok: $*"; }
 
-# -noreset: the atom set below stays when the last client leaves.
+# -noreset: the keyboard layout and the atoms set below stay when the last client leaves.
 Xvfb ":$DISPLAY_NUMBER" -noreset -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
 XVFB_PID=$!
 export DISPLAY=":$DISPLAY_NUMBER"
@@ -66,7 +67,7 @@ frame_of() {
   done
   return 1
 }
-# Waits up to 10 s until the window shows one of the movie's frames.
+# Waits (100 shots at most) until the window shows one of the movie's frames.
 wait_frame() {
   for _ in $(seq 100); do
     shot "$1" "$T/wait.rgb" && [ -n "$(frame_of "$T/wait.rgb" "$T/frames")" ] && return 0
@@ -74,8 +75,8 @@ wait_frame() {
   done
   return 1
 }
-# Waits up to 6 s until the picture holds (two shots 0.3 s apart, three frames' time at 10 frames
-# a second, are equal); the held picture in $2.
+# Waits (20 tries at most) until the picture holds: two shots 0.3 s apart, three frames' time
+# at 10 frames a second, are equal. The held picture in $2.
 wait_still() {
   shot "$1" "$T/still.rgb"
   for _ in $(seq 20); do
@@ -86,7 +87,7 @@ wait_still() {
   done
   return 1
 }
-# Waits up to 3 s until the window's picture differs from the shot $2.
+# Waits (60 shots at most) until the window's picture differs from the shot $2.
 wait_change() {
   for _ in $(seq 60); do
     shot "$1" "$T/change.rgb"
@@ -329,6 +330,29 @@ for style in /I0 /I1 /I2; do
     fail "window style $style: frame hints '$hints', want decorations $want"
   fi
 done
+
+# 9. The skip key is the character '.', typed as the layout types it: the key right of ',' on a
+#    US keyboard, Shift with the ';' key on a French one. A looping movie then ends through
+#    the closing picture.
+if ! command -v setxkbmap > /dev/null; then
+  fail "setxkbmap (package x11-xkb-utils) is missing: the skip key cannot be tried on a French layout"
+else
+  for layout in us:period fr:shift+semicolon; do
+    setxkbmap "${layout%%:*}"
+    "$P" "$T/m.krv" /L &
+    pid=$!
+    w=$(wait_window "Korva Video Player") && wait_frame "$w"
+    key "$w" "${layout#*:}"
+    if wait_closing "$w" $pid; then skipped=yes; else skipped=no; fi
+    end_player $pid "$w"
+    if [ $skipped = yes ] && [ "$RC" = 0 ]; then
+      pass "'.' typed on the ${layout%%:*} layout (${layout#*:}) skips the movie"
+    else
+      fail "'.' typed on the ${layout%%:*} layout (${layout#*:}): skipped=$skipped, exit $RC"
+    fi
+  done
+  setxkbmap us
+fi
 
 if [ $FAILS -ne 0 ]; then
   echo "$FAILS end-to-end checks of the Linux player failed"
