@@ -262,6 +262,10 @@ korva_movie* korva_open_file(const char* name, const korva_open_options* options
     set_text(t_open_error, "No file name.");
     return nullptr;
   }
+  if (std::strlen(name) > kMovieNameMax) {
+    set_text(t_open_error, "%s", kMovieNameTooLong);
+    return nullptr;
+  }
   if (!std::strchr(name, '|')) return open_movie(name, 0, options, nullptr, nullptr);
   ResolvedName r;
   const char* error = nullptr;

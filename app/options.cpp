@@ -118,10 +118,16 @@ const HelpEntry kHelpEntries[] = {
       "10=DirectDraw RGB system memory off-screen."}},
 };
 
-constexpr size_t kHelpCap = 4096;
-char g_help_text[kHelpCap];
+// The /Z line of a program with one sound output (Linux: SDL2 plays every track).
+const HelpEntry kOneSoundOutputZ = {
+    "/Z  ",
+    {"Use waveOut instead of DirectSound for audio output (Windows only: on Linux",
+     "the switch is accepted and does nothing, SDL2 being the one sound output)."}};
 
-void build_help(char* out) {
+constexpr size_t kHelpCap = 4096;
+char g_help_texts[2][kHelpCap];  // two sound outputs, one
+
+void build_help(char* out, bool one_sound_output) {
   out[0] = 0;
   auto add = [&](const char* s) {
     size_t len = std::strlen(out), n = std::strlen(s);
@@ -129,7 +135,9 @@ void build_help(char* out) {
   };
   add("KorvaPlay  V 1.5q  Korva Video Player\n");
   add("  SYNTAX: KorvaPlay <Korva1 Korva2 ...> [/Switches]:\n");
-  for (const HelpEntry& e : kHelpEntries) {
+  for (const HelpEntry& entry : kHelpEntries) {
+    const bool z = std::strcmp(entry.form, "/Z  ") == 0;
+    const HelpEntry& e = z && one_sound_output ? kOneSoundOutputZ : entry;
     add("    ");
     add(e.form);
     add("\t- ");
@@ -353,9 +361,10 @@ bool options_wants_help(const OptionsText* t, const PlayerOptions* o) {
   return true;
 }
 
-const char* options_help_text() {
-  if (!g_help_text[0]) build_help(g_help_text);
-  return g_help_text;
+const char* options_help_text(bool one_sound_output) {
+  char* text = g_help_texts[one_sound_output ? 1 : 0];
+  if (!text[0]) build_help(text, one_sound_output);
+  return text;
 }
 
 bool next_movie_name(OptionsText* t, char* name, size_t cap) {
@@ -419,6 +428,7 @@ static bool parse_offset(const char* p, uint64_t* out) {
 bool resolve_movie_name(const char* name, ResolvedName* out, const char** error) {
   *out = ResolvedName{};
   size_t len = std::strlen(name);
+  if (len > kMovieNameMax) { *error = kMovieNameTooLong; return false; }
   if (name[0] == ':') {
     out->kind = kNameOwnExecutable;
     if (!parse_offset(name + 1, &out->offset)) { *error = "The movie offset after ':' is not a number."; return false; }
@@ -428,7 +438,6 @@ bool resolve_movie_name(const char* name, ResolvedName* out, const char** error)
     out->kind = kNameFileAtOffset;
     size_t n = size_t(bar - name);
     if (n == 0) { *error = "No file name before '|'."; return false; }
-    if (n >= sizeof out->file) { *error = "The movie's file name is too long."; return false; }
     std::memcpy(out->file, name, n);
     out->file[n] = 0;
     if (!parse_offset(bar + 1, &out->offset)) { *error = "The movie offset after '|' is not a number."; return false; }
@@ -436,7 +445,7 @@ bool resolve_movie_name(const char* name, ResolvedName* out, const char** error)
   }
   out->kind = kNamePlain;
   bool add = !has_extension(name);
-  if (len + (add ? 4 : 0) >= sizeof out->file) { *error = "The movie's file name is too long."; return false; }
+  static_assert(sizeof out->file > kMovieNameMax + 4, "a name and \".krv\" fit");
   std::memcpy(out->file, name, len + 1);
   if (add) std::memcpy(out->file + len, ".krv", 5);
   return true;

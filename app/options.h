@@ -6,7 +6,7 @@
 //   options_build_text(&t, stored_defaults, command_line);   // or options_set_text
 //   PlayerOptions o;
 //   parse_options(&t, &env, &o);
-//   if (options_wants_help(&t, &o)) show options_help_text() and exit 1;
+//   if (options_wants_help(&t, &o)) show options_help_text(one_sound_output) and exit 1;
 //   char name[kOptionsTextCap];
 //   while (next_movie_name(&t, name, sizeof name)) ...
 #pragma once
@@ -84,8 +84,10 @@ void parse_options(OptionsText* t, const OptionsEnv* env, PlayerOptions* o);
 // The help decision: a '/' is left (unknown or malformed switch), nothing but blanks is left,
 // or a value was outside its table.
 bool options_wants_help(const OptionsText* t, const PlayerOptions* o);
-// The help text, line by line, each line ending with '\n'.
-const char* options_help_text();
+// The help text, line by line, each line ending with '\n'. With one_sound_output (a program
+// whose /Z chooses the same sound output as without it, as on Linux) the /Z line says that the
+// switch does nothing there.
+const char* options_help_text(bool one_sound_output);
 constexpr const char* kOptionsHelpTitle = "Korva Video Player Help";
 
 // Removes and returns the next movie name; false (and an empty name) when none is left.
@@ -93,11 +95,18 @@ constexpr const char* kOptionsHelpTitle = "Korva Video Player Help";
 bool next_movie_name(OptionsText* t, char* name, size_t cap);
 bool has_extension(const char* name);
 
+// Movie names (paths, "file|offset", ":offset") are taken up to this many characters; a longer
+// one is refused with kMovieNameTooLong. A buffer of kMovieNameBuffer characters receives any
+// name that is taken and, cut there, still shows a longer one as too long.
+constexpr size_t kMovieNameMax = 2048;
+constexpr size_t kMovieNameBuffer = kMovieNameMax + 2;
+constexpr const char kMovieNameTooLong[] = "The movie's name is longer than 2048 characters.";
+
 enum MovieNameKind : uint32_t { kNamePlain = 0, kNameOwnExecutable = 1, kNameFileAtOffset = 2 };
 struct ResolvedName {
   MovieNameKind kind;
-  char file[1024];    // the file to open ("" for the own executable)
-  uint64_t offset;    // byte offset of the movie's header in that file
+  char file[kMovieNameMax + 5];  // the file to open ("" for the own executable); ".krv" may be added
+  uint64_t offset;               // byte offset of the movie's header in that file
 };
 // Resolves ":offset", "file|offset" and plain names (".krv" added when the name has no
 // extension). False with an error text for a bad offset or a name that is too long.

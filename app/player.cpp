@@ -28,6 +28,15 @@ void box(Player* p, const char* title, const char* text, uint32_t kind) {
   p->host->message_box(p->host->ctx, title, text, kind, false);
 }
 
+// The help box. Where /Z would choose the same sound output as without it (SDL2 plays every
+// track on Linux), its line says that the switch does nothing there.
+void help_box(Player* p) {
+  const PlayerHost* h = p->host;
+  const bool one_sound_output =
+      !h->sound_provider || h->sound_provider(h->ctx, true) == h->sound_provider(h->ctx, false);
+  box(p, kOptionsHelpTitle, options_help_text(one_sound_output), kBoxInformation);
+}
+
 size_t profile_quick_play(void* ctx, char* out, size_t cap) {
   PlayerHost* h = static_cast<PlayerHost*>(ctx);
   return h->profile_read ? h->profile_read(h->ctx, "KorvaQuickPlay", "", out, cap) : 0;
@@ -363,14 +372,14 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
 
   // 1. Options.
   if (!options_build_text(&p->text, stored_defaults, command_line ? command_line : "")) {
-    box(p, kOptionsHelpTitle, options_help_text(), kBoxInformation);
+    help_box(p);
     return 1;
   }
   OptionsEnv env = {profile_quick_play, host_screen_size, host};
   parse_options(&p->text, &env, &p->o);
   // 3. The help for an unknown switch or an empty line.
   if (options_wants_help(&p->text, &p->o)) {
-    box(p, kOptionsHelpTitle, options_help_text(), kBoxInformation);
+    help_box(p);
     return 1;
   }
   if (p->o.has_display_mode) {

@@ -36,7 +36,7 @@ struct Player {
   int32_t text_top, text_width, line_height;  // the statistics line
   PlaybackSummary summary;
   bool summary_filled;
-  char name[1024];
+  char name[kMovieNameBuffer];
 };
 
 // The idle branch of the message loop, once (exposed for tests): returns true when the current

@@ -194,10 +194,12 @@ void surface_fill_black(uint8_t* buffer, int32_t pitch, uint32_t width, uint32_t
   code &= kSurfaceFormatMask;
   if (code == kFormatYv12) {
     for (uint32_t y = 0; y < rows; ++y) std::memset(buffer + int64_t(y) * pitch, 16, width);
-    if (rows < 2) return;
+    // Two chroma planes of rows / 2 rows each, at half the pitch, directly after the luma rows:
+    // the layout the memory surface allocates and the YV12 copy writes (an odd last luma row
+    // has no chroma row of its own).
+    const uint32_t chroma_rows = 2 * (rows / 2);
     uint8_t* chroma = buffer + int64_t(rows) * pitch;
-    for (uint32_t y = 0; y < rows; ++y)  // two planes of rows / 2 rows each, pitch / 2 apart
-      std::memset(chroma + int64_t(y) * (pitch / 2), 128, width / 2);
+    for (uint32_t y = 0; y < chroma_rows; ++y) std::memset(chroma + int64_t(y) * (pitch / 2), 128, width / 2);
     return;
   }
   if (code == kFormatYuy2 || code == kFormatUyvy) {

@@ -148,7 +148,7 @@ void surface_fit_position(int32_t* x, Surface* s, int32_t* y);
 uint32_t surface_set_output_size(int32_t width, Surface* s, int32_t height);
 
 // Black for a copy format code over `rows` rows of `width` pixels (YV12: then the two chroma
-// planes directly after the luma rows, pitch / 2 apart). bytes_per_pixel is used for the RGB
+// planes of rows / 2 rows directly after the luma rows, pitch / 2 apart). bytes_per_pixel is used for the RGB
 // codes; codes 2 and 4..8 are cleared to zero bytes too.
 void surface_fill_black(uint8_t* buffer, int32_t pitch, uint32_t width, uint32_t rows, uint32_t code,
                         uint32_t bytes_per_pixel);

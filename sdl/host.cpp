@@ -22,11 +22,14 @@ void* create_window(void* ctx, const PlayerWindowRequest* r) {
   SdlHost* h = self(ctx);
   if (!h->have_display) return nullptr;
   uint32_t flags = SDL_WINDOW_HIDDEN;
-  if (r->window_style == 2 || r->black_screen) flags |= SDL_WINDOW_BORDERLESS;
+  // Styles 1 (no caption) and 2 (nothing): a window manager gives a frame only with its title
+  // bar, so both go without.
+  if (r->window_style != 0 || r->black_screen) flags |= SDL_WINDOW_BORDERLESS;
   if (r->topmost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   SDL_Window* w = SDL_CreateWindow(r->title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 32, 32, flags);
   if (!w) return nullptr;
   h->window.window = w;
+  SDL_StartTextInput();  // the skip key comes as the character typed, whatever the layout
   if (r->hide_cursor) {
     SDL_ShowCursor(SDL_DISABLE);
     h->cursor_hidden = true;
@@ -119,6 +122,9 @@ int32_t message_box(void* ctx, const char* title, const char* text, uint32_t kin
 
 void open_web_page(void*, const char* address) { platform_open_web_page(address); }
 
+// Enter, Space and Escape are keys; the skip key is the character '.', typed on whatever key
+// and with whatever shift the keyboard layout puts it (the text event that a key also makes is
+// taken only for '.', so that Space is not seen twice).
 uint32_t key_code(SDL_Keycode k) {
   switch (k) {
     case SDLK_RETURN:
@@ -126,14 +132,16 @@ uint32_t key_code(SDL_Keycode k) {
       return 13;
     case SDLK_SPACE:
       return 32;
-    case SDLK_PERIOD:
-    case SDLK_KP_PERIOD:
-      return '.';
     case SDLK_ESCAPE:
       return 27;
     default:
       return 0;
   }
+}
+
+void typed_text(Player* p, const char* text) {
+  for (const char* c = text; *c; ++c)
+    if (*c == '.') player_on_char(p, '.');
 }
 
 int32_t poll(void* ctx, Player* p) {
@@ -172,6 +180,9 @@ int32_t poll(void* ctx, Player* p) {
     case SDL_KEYDOWN:
       if (const uint32_t key = key_code(e.key.keysym.sym)) player_on_char(p, key);
       break;
+    case SDL_TEXTINPUT:
+      typed_text(p, e.text.text);
+      break;
     case SDL_MOUSEBUTTONUP:
       player_on_mouse_up(p);
       break;
@@ -208,7 +219,8 @@ size_t profile_read(void*, const char* key, const char* fallback, char* out, siz
 
 void profile_write(void*, const char* key, const char* value) { platform_profile_write(kProfileSection, key, value); }
 
-// /Z is accepted: SDL has one queue back end for every track.
+// /Z is accepted and changes nothing (the help says so): SDL has one queue back end for every
+// track.
 sound_provider_fn sound_provider(void*, bool) { return sdl_sound_provider; }
 
 }  // namespace

@@ -93,8 +93,10 @@ typedef struct korva_open_options {
 KORVA_API void korva_default_options(korva_open_options* options);
 
 /* Opens the movie in the file `name`. "FILE|OFFSET" opens the movie that starts OFFSET bytes
- * into FILE (a movie bundled into another file). options may be NULL (the defaults). Returns
- * NULL on failure, with the reason in korva_last_error(NULL) of the calling thread. Any thread. */
+ * into FILE (a movie bundled into another file). Names of up to 2048 characters are taken; a
+ * longer one fails with "The movie's name is longer than 2048 characters.". options may be
+ * NULL (the defaults). Returns NULL on failure, with the reason in korva_last_error(NULL) of
+ * the calling thread. Any thread. */
 KORVA_API korva_movie* korva_open_file(const char* name, const korva_open_options* options);
 
 /* Opens the movie that starts `offset` bytes into an open file: a file descriptor on POSIX

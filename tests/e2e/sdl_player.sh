@@ -3,7 +3,11 @@
 # frames exactly (every blitting style that must work), the sound reaches the device byte for
 # byte, Space holds the picture and Enter steps one frame, Escape ends through the closing
 # picture, error boxes and exit codes, the update question once, a bundled movie with no
-# arguments, lists played twice, and focus loss pausing unless /J.
+# arguments, lists played twice, focus loss pausing unless /J, window frames by style, and the
+# skip key typed on a US and on a French keyboard.
+#
+# It waits for states (a window, a frame on the screen, a held picture, the closing picture, a
+# process's end), not for fixed times, except where a time is what it checks.
 #
 #   tests/e2e/sdl_player.sh BUILD_DIR
 set -uo pipefail
@@ -24,10 +28,14 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 pass() { echo "ok: $*"; }
 
-Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
+# -noreset: the keyboard layout and the atoms set below stay when the last client leaves.
+Xvfb ":$DISPLAY_NUMBER" -noreset -screen 0 1024x768x24 -nolisten tcp > "$T/xvfb.log" 2>&1 &
 XVFB_PID=$!
 export DISPLAY=":$DISPLAY_NUMBER"
-for _ in $(seq 50); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.05; done
+# A window manager would have made the frame hints' atom; SDL sets the hints only where it
+# exists.
+xprop -root -f _MOTIF_WM_HINTS 32c -set _MOTIF_WM_HINTS 0
 export XDG_CONFIG_HOME=$T/config SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$T/audio.raw
 
 # Today's date in the profile: no update question, except where a test wants one.
@@ -41,16 +49,16 @@ window_id() { xwininfo -root -tree | grep "\"$1\"" | awk '{print $1}' | head -n 
 # Waits up to 10 s for a window of that title; prints its id.
 wait_window() {
   local id=""
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     id=$(window_id "$1")
     [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
+    sleep 0.05
   done
   return 1
 }
 key() { xdotool windowfocus --sync "$1" 2> /dev/null; xdotool key "$2"; }
 # The window's pixels as raw RGB.
-shot() { xwd -id "$1" -silent | convert xwd:- -depth 8 "rgb:$2"; }
+shot() { xwd -id "$1" -silent 2> /dev/null | convert xwd:- -depth 8 "rgb:$2" 2> /dev/null; }
 # Prints the index of the frame the shot equals, or nothing.
 frame_of() {
   local f
@@ -59,15 +67,65 @@ frame_of() {
   done
   return 1
 }
+# Waits (100 shots at most) until the window shows one of the movie's frames.
+wait_frame() {
+  for _ in $(seq 100); do
+    shot "$1" "$T/wait.rgb" && [ -n "$(frame_of "$T/wait.rgb" "$T/frames")" ] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+# Waits (20 tries at most) until the picture holds: two shots 0.3 s apart, three frames' time
+# at 10 frames a second, are equal. The held picture in $2.
+wait_still() {
+  shot "$1" "$T/still.rgb"
+  for _ in $(seq 20); do
+    sleep 0.3
+    shot "$1" "$2"
+    cmp -s "$T/still.rgb" "$2" && return 0
+    cp "$2" "$T/still.rgb"
+  done
+  return 1
+}
+# Waits (60 shots at most) until the window's picture differs from the shot $2.
+wait_change() {
+  for _ in $(seq 60); do
+    shot "$1" "$T/change.rgb"
+    cmp -s "$2" "$T/change.rgb" || return 0
+    sleep 0.05
+  done
+  return 1
+}
+geometry() { xwininfo -id "$1" 2> /dev/null | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
+# Waits up to 5 s until the window shows the closing picture (224 x 252) or the process ends.
+wait_closing() {
+  for _ in $(seq 100); do
+    [ "$(geometry "$1")" = 224x252 ] && return 0
+    kill -0 "$2" 2> /dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
 # Waits up to $2 s for the process to end; its exit code in $RC (124 when it did not end).
 wait_exit() {
   RC=124
-  for _ in $(seq $(($2 * 10))); do
+  for _ in $(seq $(($2 * 20))); do
     if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
-    sleep 0.1
+    sleep 0.05
   done
   kill -9 "$1" 2> /dev/null
   wait "$1" 2> /dev/null
+}
+# Escape, the closing picture, and Escape again, which ends the program at once (within 1 s;
+# the closing picture alone ends it after 2250 ms, which checks 2 and 6 see). $RC: exit code;
+# CLOSING: the closing picture's geometry.
+end_player() {  # pid, window
+  key "$2" Escape
+  wait_closing "$2" "$1"
+  CLOSING=$(geometry "$2")
+  [ "$CLOSING" = 224x252 ] && key "$2" Escape
+  wait_exit "$1" 1
+  [ "$RC" = 124 ] && RC="not ended 1 s after Escape on the closing picture"
 }
 reference_frames() {  # movie, directory: every frame as RGB
   mkdir -p "$2"
@@ -91,20 +149,17 @@ check_style() {  # style; 0 when every check passed
     wait_exit $pid 1
     return 1
   fi
-  sleep 1
+  wait_frame "$w"
   key "$w" space
-  sleep 0.5
-  shot "$w" "$T/a.rgb"
+  wait_still "$w" "$T/a.rgb"
   a=$(frame_of "$T/a.rgb" "$T/frames")
   key "$w" Return
-  sleep 0.6
-  shot "$w" "$T/b.rgb"
+  wait_change "$w" "$T/a.rgb"
+  wait_still "$w" "$T/b.rgb"
   b=$(frame_of "$T/b.rgb" "$T/frames")
-  key "$w" Escape
   # The closing picture: 224 x 252, then the end with exit code 0.
-  sleep 0.5
-  geometry=$(xwininfo -id "$w" 2> /dev/null | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
-  wait_exit $pid 6
+  end_player $pid "$w"
+  geometry=$CLOSING
   if [ -z "$a" ]; then
     NOTE="style '$style': the window shows none of the movie's frames"
   elif [ "$b" != "$(((a + 1) % 30))" ]; then
@@ -169,20 +224,19 @@ rm -rf "$XDG_CONFIG_HOME/korva"
 pid=$!
 if w=$(wait_window "New version check..."); then
   key "$w" Escape  # No
-  if w=$(wait_window "Korva Video Player"); then sleep 0.5; key "$w" Escape; fi
-  wait_exit $pid 6
+  if w=$(wait_window "Korva Video Player"); then wait_frame "$w"; end_player $pid "$w"; else wait_exit $pid 6; fi
   if [ "$RC" = 0 ] && grep -q "LastVersionCheckDate=$(date +%F)" "$XDG_CONFIG_HOME/korva/profile.ini"; then
     "$P" "$T/m.krv" &
     pid=$!
     w=$(wait_window "Korva Video Player")
-    sleep 1.5
+    # The question comes before the movie opens: once a frame shows, it would have come.
+    wait_frame "$w"
     if [ -n "$(window_id "New version check...")" ]; then
       fail "the update question came again"
     else
       pass "a fresh profile asks the update question once"
     fi
-    key "$w" Escape
-    wait_exit $pid 6
+    end_player $pid "$w"
   else
     fail "update question: exit $RC, profile $(cat "$XDG_CONFIG_HOME/korva/profile.ini" 2> /dev/null)"
   fi
@@ -203,12 +257,10 @@ check_bundle() {  # 0 when it played; NOTE says what went wrong
     wait_exit $pid 1
     return 1
   fi
-  sleep 1
+  wait_frame "$w"
   key "$w" space
-  sleep 0.5
-  shot "$w" "$T/c.rgb"
-  key "$w" Escape
-  wait_exit $pid 6
+  wait_still "$w" "$T/c.rgb"
+  end_player $pid "$w"
   if [ "$RC" = 0 ] && [ -n "$(frame_of "$T/c.rgb" "$T/frames")" ]; then
     NOTE="a bundled movie plays with no arguments"
     return 0
@@ -244,21 +296,63 @@ for j in "" /J; do
   "$P" "$T/m.krv" /L $j &
   pid=$!
   w=$(wait_window "Korva Video Player")
-  sleep 0.8
+  wait_frame "$w"
   xdotool windowfocus --sync "$(xwininfo -root | awk '/Window id:/{print $4}')" 2> /dev/null
-  sleep 0.5
-  shot "$w" "$T/f1.rgb"
-  sleep 0.6
-  shot "$w" "$T/f2.rgb"
-  if cmp -s "$T/f1.rgb" "$T/f2.rgb"; then still=yes; else still=no; fi
-  key "$w" Escape
-  wait_exit $pid 6
+  # Paused: the picture comes to hold; playing on: it keeps changing.
+  if [ -z "$j" ]; then
+    if wait_still "$w" "$T/f1.rgb"; then still=yes; else still=no; fi
+  else
+    shot "$w" "$T/f1.rgb"
+    if wait_change "$w" "$T/f1.rgb"; then still=no; else still=yes; fi
+  fi
+  end_player $pid "$w"
   if { [ -z "$j" ] && [ $still = yes ]; } || { [ -n "$j" ] && [ $still = no ]; }; then
     pass "focus loss ${j:+with $j }: picture still=$still"
   else
     fail "focus loss ${j:+with $j }: picture still=$still"
   fi
 done
+
+# 8. Window frames: /I0 has one; /I1 (no caption) and /I2 (nothing) have none, as on Windows,
+#    where a frame comes only with a caption. The frame hints' third value is the decorations.
+for style in /I0 /I1 /I2; do
+  "$P" "$T/m.krv" /L $style &
+  pid=$!
+  w=$(wait_window "Korva Video Player") && wait_frame "$w"
+  hints=$(xprop -id "$w" _MOTIF_WM_HINTS 2> /dev/null | sed -n 's/.*= //p')
+  decorations=$(echo "$hints" | awk -F', *' '{print $3}')
+  end_player $pid "$w"
+  want=0x0
+  [ $style = /I0 ] && want=0x1
+  if [ "$decorations" = "$want" ]; then
+    pass "window style $style: decorations $decorations"
+  else
+    fail "window style $style: frame hints '$hints', want decorations $want"
+  fi
+done
+
+# 9. The skip key is the character '.', typed as the layout types it: the key right of ',' on a
+#    US keyboard, Shift with the ';' key on a French one. A looping movie then ends through
+#    the closing picture.
+if ! command -v setxkbmap > /dev/null; then
+  fail "setxkbmap (package x11-xkb-utils) is missing: the skip key cannot be tried on a French layout"
+else
+  for layout in us:period fr:shift+semicolon; do
+    setxkbmap "${layout%%:*}"
+    "$P" "$T/m.krv" /L &
+    pid=$!
+    w=$(wait_window "Korva Video Player") && wait_frame "$w"
+    key "$w" "${layout#*:}"
+    if wait_closing "$w" $pid; then skipped=yes; else skipped=no; fi
+    end_player $pid "$w"
+    if [ $skipped = yes ] && [ "$RC" = 0 ]; then
+      pass "'.' typed on the ${layout%%:*} layout (${layout#*:}) skips the movie"
+    else
+      fail "'.' typed on the ${layout%%:*} layout (${layout#*:}): skipped=$skipped, exit $RC"
+    fi
+  done
+  setxkbmap us
+fi
 
 if [ $FAILS -ne 0 ]; then
   echo "$FAILS end-to-end checks of the Linux player failed"

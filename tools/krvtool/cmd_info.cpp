@@ -26,6 +26,7 @@ const char* transform_name(uint32_t word) {
 bool tool_load_movie(const char* arg, std::vector<uint8_t>* file, ContainerView* view) {
   ResolvedName r;
   const char* error = nullptr;
+  if (std::strlen(arg) > kMovieNameMax) { tool_fail("%s", kMovieNameTooLong); return false; }
   if (std::strchr(arg, '|')) {
     if (!resolve_movie_name(arg, &r, &error)) { tool_fail("%s: %s", arg, error); return false; }
   } else {

@@ -58,7 +58,12 @@ int cmd_options(int argc, char** argv) {
   PlayerOptions o;
   parse_options(&t, &env, &o);
   if (options_wants_help(&t, &o)) {
-    std::fputs(options_help_text(), stdout);
+    // The help of the player built beside this tool: on Windows /Z chooses waveOut.
+#ifdef _WIN32
+    std::fputs(options_help_text(false), stdout);
+#else
+    std::fputs(options_help_text(true), stdout);
+#endif
     return 1;
   }
   std::printf("loops %d\nparent_window %d\nrate %d/%d\ntrack_id %d\nread_speed %d\nread_buffer %d\n",

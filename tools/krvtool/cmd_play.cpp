@@ -85,6 +85,7 @@ int cmd_play(int argc, char** argv) {
 
   ResolvedName r;
   const char* error = nullptr;
+  if (std::strlen(name) > kMovieNameMax) return tool_fail("%s", kMovieNameTooLong);
   if (std::strchr(name, '|')) {
     if (!resolve_movie_name(name, &r, &error)) return tool_fail("%s: %s", name, error);
   } else {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,6 +115,45 @@ TEST(Api, VersionAndOpenForms) {
   for (korva_movie* m : opened) {
     ASSERT_NE(m, nullptr) << korva_last_error(nullptr);
     EXPECT_EQ(play(m).frames, want.frames);
+    korva_close(m);
+  }
+}
+
+// A path of exactly `length` characters under `base`: directories of 200 characters, then a
+// movie file name ending in ".krv". The directories are made.
+std::string long_movie_path(const std::string& base, size_t length) {
+  std::string dir = base;
+  while (length - dir.size() > 250) dir += "/" + std::string(200, 'd');
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir + "/" + std::string(length - dir.size() - 1 - 4, 'm') + ".krv";
+}
+
+TEST(Api, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {
+  const std::vector<uint8_t> bytes = make_movie(1, 440, 2);
+  struct Case {
+    size_t length;
+    const char* form;  // "%s" or "%s|0"
+    bool opens;
+  };
+  const Case kCases[] = {
+      {2000, "%s", true}, {2048, "%s", true}, {2049, "%s", false}, {3000, "%s", false},
+      {2046, "%s|0", true}, {2047, "%s|0", false},  // the name includes "|0"
+  };
+  for (const Case& c : kCases) {
+    const std::string path = long_movie_path(std::string(KORVA_TEST_TMP) + "/long_api", c.length);
+    ASSERT_EQ(path.size(), c.length);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    char name[8192];
+    std::snprintf(name, sizeof name, c.form, path.c_str());
+    korva_movie* m = korva_open_file(name, nullptr);
+    EXPECT_EQ(m != nullptr, c.opens) << std::strlen(name) << " characters: " << korva_last_error(nullptr);
+    if (!c.opens) {
+      EXPECT_STREQ(korva_last_error(nullptr), "The movie's name is longer than 2048 characters.");
+    }
     korva_close(m);
   }
 }

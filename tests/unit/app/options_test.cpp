@@ -238,9 +238,20 @@ TEST(Options, FitOutputSize) {
   }
 }
 
-// The help text, line by line, as the player shows it.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t nl = text.find('\n', at);
+    lines.push_back(text.substr(at, nl - at));
+    at = nl + 1;
+  }
+  return lines;
+}
+
+// The help text, line by line, as the player shows it: on Windows exactly the switch table's
+// text; where /Z has nothing to choose (Linux) its line says so, and nothing else differs.
 TEST(Options, HelpText) {
-  const char* kExpected[] = {
+  const std::vector<std::string> kExpected = {
       "  SYNTAX: KorvaPlay <Korva1 Korva2 ...> [/Switches]:",
       "    /P  \t- Preload the entire Korva video into memory.",
       "    /L##\t- Loop the animation (just/L for infinite).",
@@ -279,17 +290,25 @@ TEST(Options, HelpText) {
       "        \t    8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,",
       "        \t    10=DirectDraw RGB system memory off-screen.",
   };
-  std::string text = options_help_text();
-  ASSERT_EQ(text.back(), '\n');
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t nl = text.find('\n', at);
-    lines.push_back(text.substr(at, nl - at));
-    at = nl + 1;
-  }
-  ASSERT_EQ(lines.size(), 1 + std::size(kExpected));
+  const std::string windows = options_help_text(false);
+  ASSERT_EQ(windows.back(), '\n');
+  std::vector<std::string> lines = lines_of(windows);
+  ASSERT_EQ(lines.size(), 1 + kExpected.size());
   EXPECT_EQ(lines[0].rfind("KorvaPlay  V 1.5q", 0), 0u);
-  for (size_t i = 0; i < std::size(kExpected); ++i) EXPECT_EQ(lines[i + 1], kExpected[i]);
+  for (size_t i = 0; i < kExpected.size(); ++i) EXPECT_EQ(lines[i + 1], kExpected[i]);
+
+  std::vector<std::string> one_output_lines = kExpected;
+  const size_t z = 5;  // after the syntax line and /P, /L, /F, /T
+  ASSERT_EQ(one_output_lines[z].rfind("    /Z  \t- ", 0), 0u);
+  one_output_lines[z] = "    /Z  \t- Use waveOut instead of DirectSound for audio output (Windows only: on Linux";
+  one_output_lines.insert(one_output_lines.begin() + z + 1,
+               "        \t    the switch is accepted and does nothing, SDL2 being the one sound output).");
+  const std::string one_output = options_help_text(true);
+  ASSERT_EQ(one_output.back(), '\n');
+  lines = lines_of(one_output);
+  ASSERT_EQ(lines.size(), 1 + one_output_lines.size());
+  EXPECT_EQ(lines[0], lines_of(windows)[0]);
+  for (size_t i = 0; i < one_output_lines.size(); ++i) EXPECT_EQ(lines[i + 1], one_output_lines[i]);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -363,6 +365,72 @@ TEST_F(PlayerTest, ErrorsShowABoxAndExitWithOne) {
   EXPECT_EQ(no_surface.run(m), 1);
   ASSERT_TRUE(no_surface.has_box("Korva Error"));
   EXPECT_EQ(no_surface.box("Korva Error")->text, "No capable blitting style available.");
+}
+
+// The help box: where /Z chooses another sound output (Windows) the switch table's text as it
+// stands; where both choices are one output (Linux) the /Z line says that it does nothing.
+TEST_F(PlayerTest, HelpSaysWhatZDoesWithThisProgramsSoundOutputs) {
+  FakeHost one_output;
+  EXPECT_EQ(one_output.run(""), 1);
+  ASSERT_TRUE(one_output.has_box("Korva Video Player Help"));
+  EXPECT_NE(one_output.box("Korva Video Player Help")->text.find("on Linux\n        \t    the switch is accepted and "
+                                                                  "does nothing, SDL2 being the one sound output)."),
+            std::string::npos);
+
+  FakeHost two_outputs;
+  two_outputs.host.sound_provider = [](void*, bool waveout) -> sound_provider_fn {
+    static const sound_provider_fn kOther = [](void*) -> sound_open_fn { return nullptr; };
+    return waveout ? kOther : capture_provider;
+  };
+  EXPECT_EQ(two_outputs.run("m.krv /Y"), 1);
+  ASSERT_TRUE(two_outputs.has_box("Korva Video Player Help"));
+  const std::string& text = two_outputs.box("Korva Video Player Help")->text;
+  EXPECT_NE(text.find("    /Z  \t- Use waveOut instead of DirectSound for audio output.\n    /S  "), std::string::npos);
+  EXPECT_EQ(text.find("Linux"), std::string::npos);
+}
+
+// A path of exactly `length` characters under `base`: directories of 200 characters, then a
+// movie file name ending in ".krv". The directories are made.
+std::string long_movie_path(const std::string& base, size_t length) {
+  std::string dir = base;
+  while (length - dir.size() > 250) dir += "/" + std::string(200, 'd');
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir + "/" + std::string(length - dir.size() - 1 - 4, 'm') + ".krv";
+}
+
+TEST_F(PlayerTest, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {
+  SampleMovieSpec s;
+  s.frames = 2;
+  s.width = 64;
+  s.height = 48;
+  s.audio_rate = 0;
+  const std::vector<uint8_t> bytes = sample_movie_write(s);
+  struct Case {
+    size_t length;
+    const char* form;  // "%s" or "%s|0"
+    int code;
+  };
+  const Case kCases[] = {
+      {2000, "%s", 0}, {2048, "%s", 0}, {2049, "%s", 1}, {4000, "%s", 1},
+      {2046, "%s|0", 0}, {2047, "%s|0", 1},  // the name includes "|0"
+  };
+  for (const Case& c : kCases) {
+    const std::string path = long_movie_path(std::string(KORVA_TEST_TMP) + "/long_player", c.length);
+    ASSERT_EQ(path.size(), c.length);
+    ASSERT_TRUE(platform_file_write_all(path.c_str(), bytes.data(), bytes.size()));
+    char name[8192];
+    std::snprintf(name, sizeof name, c.form, path.c_str());
+    SCOPED_TRACE(std::to_string(std::strlen(name)) + " characters, form " + c.form);
+    FakeHost h;
+    EXPECT_EQ(h.run(quote(name)), c.code);
+    if (c.code == 0) {
+      EXPECT_TRUE(h.boxes.empty()) << h.boxes[0].text;
+    } else {
+      ASSERT_TRUE(h.has_box("Korva Error"));
+      EXPECT_EQ(h.box("Korva Error")->text, "The movie's name is longer than 2048 characters.");
+    }
+  }
 }
 
 TEST_F(PlayerTest, StatisticsLineAboveThePicture) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "convert/convert.h"
 #include "display/backends/memory_display.h"
 #include "display/backends/memory_surface.h"
 #include "display/surface.h"
@@ -180,6 +182,56 @@ TEST_F(SurfaceTest, BlackForEveryFormat) {
       EXPECT_EQ(mem[40], 128);
     }
   }
+}
+
+// Every copy format cleared at odd and even sizes writes exactly the surface's pixels: luma
+// (or packed) rows up to the row's bytes, and for YV12 the two chroma planes of rows / 2 rows
+// of width / 2 bytes at half the pitch, the way the memory surface and the copy lay them out.
+// Nothing before, after or between them changes.
+TEST_F(SurfaceTest, ClearStaysInsideTheSurfaceAtOddAndEvenSizes) {
+  constexpr size_t kGuard = 32;
+  constexpr uint8_t kUntouched = 0xCC;
+  const uint32_t kWidths[] = {1, 2, 5, 6, 33};
+  const uint32_t kRows[] = {1, 2, 3, 4, 7, 8};
+  for (uint32_t code = 1; code <= 15; ++code) {
+    for (uint32_t width : kWidths) {
+      for (uint32_t rows : kRows) {
+        const uint32_t row_bytes = width * convert_bytes_per_pixel(code);
+        const int32_t pitch = int32_t((row_bytes + 3) & ~3u) + 4;  // room after each row
+        const size_t luma = size_t(pitch) * rows;
+        const size_t cp = size_t(pitch / 2), chroma_rows = rows / 2;
+        const size_t bytes = luma + (code == kFormatYv12 ? 2 * cp * chroma_rows : 0);
+        std::vector<uint8_t> mem(kGuard + bytes + kGuard, kUntouched);
+        uint8_t* surface = mem.data() + kGuard;
+        surface_fill_black(surface, pitch, width, rows, code, 4);
+
+        auto black = [&](size_t i) -> int {  // the black byte at offset i, or -1: untouched
+          if (i < luma) {
+            const size_t x = i % size_t(pitch);
+            if (x >= row_bytes) return -1;
+            if (code == kFormatYv12) return 16;
+            if (code == kFormatYuy2) return x & 1 ? 0x80 : 0;
+            if (code == kFormatUyvy) return x & 1 ? 0 : 0x80;
+            return 0;
+          }
+          return (i - luma) % cp < width / 2 ? 128 : -1;  // the V plane, then the U plane
+        };
+        const std::string where = "code " + std::to_string(code) + ", " + std::to_string(width) + " x " +
+                                  std::to_string(rows) + ", pitch " + std::to_string(pitch);
+        size_t wrong = 0, first_wrong = 0;
+        for (size_t i = 0; i < mem.size(); ++i) {
+          const bool inside = i >= kGuard && i < kGuard + bytes;
+          const int want = inside ? black(i - kGuard) : -1;
+          if (mem[i] != (want < 0 ? kUntouched : uint8_t(want)) && !wrong++) first_wrong = i;
+        }
+        EXPECT_EQ(wrong, 0u) << where << ": first wrong byte at offset " << int64_t(first_wrong) - int64_t(kGuard)
+                             << " of " << bytes;
+      }
+    }
+  }
+}
+
+TEST_F(SurfaceTest, DepthSequences) {
   int32_t seq[3];
   ASSERT_EQ(surface_depth_sequence(1, seq), 3u);
   EXPECT_EQ(seq[0], 16);
