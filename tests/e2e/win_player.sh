@@ -371,7 +371,19 @@ check_sound() {  # name switch start_frames [escape]
 if pactl info > /dev/null 2>&1; then
   for back in "DirectSound::0:escape" "waveOut:/Z:441:"; do
     IFS=: read -r name switch skip escape <<< "$back"
-    if check_sound "$name" "$switch" "$skip" "$escape"; then pass "$NOTE"; else fail "$NOTE"; fi
+    # Up to three plays: on a busy machine Wine's sound thread is now and then late, and the
+    # server then plays a period of silence in the middle of the sound. Each play is compared
+    # byte for byte.
+    for try in 1 2 3; do
+      check_sound "$name" "$switch" "$skip" "$escape" && break
+      echo "note: $name, play $try: $NOTE"
+    done
+    if [ "${NOTE#"$name played"}" != "$NOTE" ]; then
+      [ "$try" -gt 1 ] && NOTE="$NOTE (play $try)"
+      pass "$NOTE"
+    else
+      fail "$NOTE"
+    fi
   done
   settle
 else
@@ -395,9 +407,15 @@ fresh_profile
 play "$M"
 if w=$(wait_window "New version check..."); then
   key "$w" n  # No
-  if w=$(wait_window "Korva Video Player") && wait_frame "$w" 10 > /dev/null; then ending "$w"; fi
-  wait_exit $PID 8
-  if [ "$RC" = 0 ] && tr -d '\r' < "$WIN_INI" | grep -q "LastVersionCheckDate=$(date +%F)"; then
+  if w=$(wait_window "Korva Video Player") && wait_frame "$w" 10 > /dev/null; then
+    ending "$w"
+    later "the player ends after the update question" "after the update question the player ended"
+  else
+    fail "after the update question: no movie"
+    wait_exit $PID 1
+  fi
+  # (Today's date is stored before the question is asked.)
+  if tr -d '\r' < "$WIN_INI" | grep -q "LastVersionCheckDate=$(date +%F)"; then
     play "$M"
     q=
     for _ in $(seq 200); do
@@ -417,7 +435,7 @@ if w=$(wait_window "New version check..."); then
     [ -n "$w" ] && ending "$w"
     later "the player without the question ends" "the player without the question ends"
   else
-    fail "update question: exit $RC, profile: $(grep -A1 Tesmo "$WIN_INI" | tr '\r\n' '  ')"
+    fail "update question: the profile holds $(grep -A1 Tesmo "$WIN_INI" | tr '\r\n' '  ')"
   fi
 else
   fail "a fresh profile did not ask the update question"
