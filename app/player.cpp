@@ -57,15 +57,18 @@ void close_own_file(Player* p) {
   p->own_file = nullptr;
 }
 
-// An error at any stage: the window goes first, then the box, and the program ends with 1.
+// An error at any stage: the window is hidden, the box shown, the window destroyed after the
+// box, and the program ends with 1. (On Windows the destruction posts the quit message, and a
+// box's own message loop ends at once when it meets a pending quit: destroyed first, the box
+// would flash and vanish.)
 int fail(Player* p, const char* text, const char* title = kErrorTitle) {
+  if (p->window) p->host->show_window(p->host->ctx, false);
+  box(p, title, text, kBoxError);
   if (p->window) {
-    p->host->show_window(p->host->ctx, false);
     p->destroying = true;
     p->host->destroy_window(p->host->ctx);
     p->window = nullptr;
   }
-  box(p, title, text, kBoxError);
   movie_close(p->movie);
   p->movie = nullptr;
   surface_close(p->surface);

@@ -3,6 +3,7 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +33,7 @@ struct Box {
   std::string title, text;
   uint32_t kind;
   bool owned;
+  bool window_open, window_shown;  // the player's window while the box was up
 };
 
 // A window host that records what the player asks of it. Events are scripted: each is tried at
@@ -56,18 +58,28 @@ struct FakeHost {
   std::vector<Event> events;
   // Frames shown: the movie's current frame number at each copy (recorded by the step hook).
   uint32_t polls = 0;
+  // The window's calls and the boxes, in order: "create", "show", "hide", "destroy", "box <title>".
+  std::vector<std::string> calls;
 
   FakeHost() {
     memory_display_default(&display);
     host.ctx = this;
     host.create_window = [](void* c, const PlayerWindowRequest*) -> void* {
       FakeHost* h = self(c);
+      h->calls.push_back("create");
       if (h->create_fails) return nullptr;
       h->window_open = true;
       return h;
     };
-    host.destroy_window = [](void* c) { self(c)->window_open = false; };
-    host.show_window = [](void* c, bool show) { self(c)->window_shown = show; };
+    host.destroy_window = [](void* c) {
+      self(c)->calls.push_back("destroy");
+      self(c)->window_open = false;
+      self(c)->window_shown = false;
+    };
+    host.show_window = [](void* c, bool show) {
+      self(c)->calls.push_back(show ? "show" : "hide");
+      self(c)->window_shown = show;
+    };
     host.set_window_rect = [](void* c, int32_t x, int32_t y, int32_t w, int32_t h) {
       FakeHost* f = self(c);
       f->win_x = x;
@@ -92,7 +104,8 @@ struct FakeHost {
     };
     host.message_box = [](void* c, const char* title, const char* text, uint32_t kind, bool owned) -> int32_t {
       FakeHost* h = self(c);
-      h->boxes.push_back({title, text, kind, owned});
+      h->calls.push_back(std::string("box ") + title);
+      h->boxes.push_back({title, text, kind, owned, h->window_open, h->window_shown});
       return kind == kBoxQuestion ? h->answer : kAnswerOk;
     };
     host.open_web_page = [](void* c, const char* address) { self(c)->pages.push_back(address); };
@@ -431,6 +444,54 @@ TEST_F(PlayerTest, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {
       EXPECT_EQ(h.box("Korva Error")->text, "The movie's name is longer than 2048 characters.");
     }
   }
+}
+
+// Part 1.2's order for every error once the window exists: hide it, show the box, destroy it
+// after the box. (On Windows the destruction posts the quit message, and a box's own message
+// loop ends at once on a pending quit: a box shown after it would flash and vanish.)
+TEST_F(PlayerTest, ErrorBoxComesBetweenHidingAndDestroyingTheWindow) {
+  const std::string m = movie("order.krv", 3);
+  struct Case {
+    std::string line;
+    bool no_surface;
+    const char* text;  // null: any text
+  };
+  const Case kCases[] = {
+      {quote("/nonexistent/movie.krv"), false, nullptr},         // the movie cannot be opened
+      {quote("/nonexistent/x|100"), false, "Error opening file."},
+      {":1000000000", false, nullptr},                            // no movie in the own executable
+      {m, true, "No capable blitting style available."},          // no surface
+      {m + " " + quote("/nonexistent/second.krv"), false, nullptr},  // a later movie of a list
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    FakeHost h;
+    if (c.no_surface) h.display.styles = 0;
+    EXPECT_EQ(h.run(c.line), 1);
+    ASSERT_EQ(h.boxes.size(), 1u);
+    const Box& b = h.boxes[0];
+    EXPECT_EQ(b.title, "Korva Error");
+    if (c.text) {
+      EXPECT_EQ(b.text, c.text);
+    }
+    EXPECT_FALSE(b.owned);
+    EXPECT_TRUE(b.window_open);    // not destroyed yet while the box is up
+    EXPECT_FALSE(b.window_shown);  // but hidden
+    ASSERT_GE(h.calls.size(), 3u);
+    const std::vector<std::string> tail(h.calls.end() - 3, h.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"hide", "box Korva Error", "destroy"}));
+    EXPECT_EQ(std::count(h.calls.begin(), h.calls.end(), "destroy"), 1);
+    EXPECT_FALSE(h.window_open);
+  }
+  // The list's first movie played in the shown window before the second failed.
+  FakeHost list;
+  EXPECT_EQ(list.run(m + " " + quote("/nonexistent/second.krv")), 1);
+  EXPECT_EQ(std::count(list.calls.begin(), list.calls.end(), "show"), 1);
+  // Without a window there is nothing to hide or destroy.
+  FakeHost no_window;
+  no_window.create_fails = true;
+  EXPECT_EQ(no_window.run(m), 1);
+  EXPECT_EQ(no_window.calls, (std::vector<std::string>{"create", "box Windows"}));
 }
 
 TEST_F(PlayerTest, StatisticsLineAboveThePicture) {
