@@ -143,3 +143,38 @@ bool ddraw_overlay_rects(int32_t x, int32_t y, int32_t output_width, int32_t out
   }
   return src->right > src->left && src->bottom > src->top && dst->right > dst->left && dst->bottom > dst->top;
 }
+
+int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t restores, DdLocked* out,
+                             bool* restored) {
+  *restored = false;
+  int32_t r = ops->lock(surface, out);
+  for (int32_t i = 0; r == kDdErrSurfaceLost && i < restores; ++i) {
+    if (ops->restore(surface) < 0) break;
+    *restored = true;
+    r = ops->lock(surface, out);
+  }
+  return r;
+}
+
+bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
+                     void** locked) {
+  DdLocked d = {};
+  bool restored = false;
+  if (ddraw_lock_restoring(ops, surface, 1, &d, &restored) < 0) return false;
+  if (restored) s->flags |= kSurfaceCopyWhole;
+  uint8_t* at = d.memory;
+  if (s->is_primary) {
+    // Screen memory: the picture must lie wholly on the screen, or the copy would write past it.
+    const int64_t offset = ddraw_primary_offset(s->picture_screen_x, s->picture_screen_y, s->width, s->height,
+                                                int32_t(d.width), int32_t(d.height), s->bytes_per_pixel, d.pitch);
+    if (offset < 0) {
+      ops->unlock(surface, d.memory);
+      return false;
+    }
+    at += offset;
+  }
+  *buffer = at;
+  *pitch = d.pitch;
+  *locked = d.memory;
+  return true;
+}

@@ -1,9 +1,13 @@
 // The arithmetic of the DirectDraw and GDI display system, apart from the system calls so that
 // every build can test it: which copy format a pixel format is, what the driver's effects
 // capabilities allow to stretch, the key colour, the DIB section's geometry and masks, where the
-// picture lies in screen memory, and the part of an overlay that is on screen.
+// picture lies in screen memory, and the part of an overlay that is on screen. The lock of the
+// DirectDraw kinds is written here too, against a small table of surface operations that
+// win32_ddraw.cpp fills with the DirectDraw calls and the tests with a fake surface.
 #pragma once
 #include <cstdint>
+
+struct Surface;
 
 // Pixel format flags (DDPIXELFORMAT::dwFlags).
 constexpr uint32_t kDdpfAlphaPixels = 0x00000001;
@@ -82,3 +86,36 @@ struct DdRect {
 // it is on screen.
 bool ddraw_overlay_rects(int32_t x, int32_t y, int32_t output_width, int32_t output_height, uint32_t width,
                          uint32_t height, int32_t screen_width, int32_t screen_height, DdRect* src, DdRect* dst);
+
+// ---- Locking DirectDraw surfaces ----------------------------------------------------------
+
+constexpr int32_t kDdErrSurfaceLost = int32_t(0x887601C2u);  // DDERR_SURFACELOST
+
+// A locked surface as the driver describes it.
+struct DdLocked {
+  uint8_t* memory;               // the surface's first byte
+  int32_t pitch;
+  uint32_t width, height, bits;  // the surface's size (the screen's for the primary), bits per pixel
+};
+
+// The surface operations the portable parts use. Results are the system's (negative on failure).
+struct DdSurfaceOps {
+  int32_t (*lock)(void* surface, DdLocked* out);  // the whole surface, waiting while it is busy
+  void (*unlock)(void* surface, void* memory);
+  int32_t (*restore)(void* surface);
+};
+
+// Locks a whole surface, restoring it while the lock reports it lost, `restores` times at most.
+// *restored tells whether a restore was made: the surface's memory then no longer holds what
+// was written into it. Returns the last lock's result.
+int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t restores, DdLocked* out,
+                             bool* restored);
+
+// The lock of an open DirectDraw kind on its surface (Part 7.2): a lost surface is restored
+// once and locked again. *buffer is the picture's first pixel (in screen memory for the
+// primary surface, at the picture's screen position), *pitch the surface's, *locked the memory
+// to give to the unlock. A restored surface lost the picture, so the lock sets the whole-copy
+// bit (kSurfaceCopyWhole) in s->flags, as a failed lock does (surface_lock): the next copy then
+// converts the whole picture, not only the blocks that changed. False on failure.
+bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
+                     void** locked);

@@ -3,6 +3,9 @@
 // screen-memory offsets and the on-screen part of an overlay.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "convert/convert.h"
 #include "display/backends/ddraw_logic.h"
 #include "display/surface.h"
@@ -217,3 +220,131 @@ TEST(DdrawLogic, OverlayIsCutToTheScreen) {
 }
 
 }  // namespace
+
+// ---- The lock of the DirectDraw kinds, on a fake surface ------------------------------------
+
+// A DirectDraw surface in memory: a screen-sized block that can be lost (the next locks answer
+// "lost" until a restore), whose restore can fail, and which counts its calls.
+struct FakeDdSurface {
+  uint32_t width = 64, height = 32, bytes_per_pixel = 4;
+  int32_t pitch = 64 * 4 + 16;
+  std::vector<uint8_t> memory = std::vector<uint8_t>(size_t(64 * 4 + 16) * 32, 0x11);
+  bool lost = false, restore_fails = false;
+  int locks = 0, unlocks = 0, restores = 0, held = 0;
+};
+FakeDdSurface* fake(void* p) { return static_cast<FakeDdSurface*>(p); }
+int32_t fake_lock(void* p, DdLocked* out) {
+  FakeDdSurface* f = fake(p);
+  ++f->locks;
+  if (f->lost) return kDdErrSurfaceLost;
+  ++f->held;
+  *out = DdLocked{f->memory.data(), f->pitch, f->width, f->height, 8 * f->bytes_per_pixel};
+  return 0;
+}
+void fake_unlock(void* p, void* memory) {
+  FakeDdSurface* f = fake(p);
+  EXPECT_EQ(memory, f->memory.data());
+  ++f->unlocks;
+  --f->held;
+}
+int32_t fake_restore(void* p) {
+  FakeDdSurface* f = fake(p);
+  ++f->restores;
+  if (f->restore_fails) return int32_t(0x88760005u);  // DDERR_GENERIC-like
+  f->lost = false;
+  std::fill(f->memory.begin(), f->memory.end(), 0xEE);  // what a restored surface holds: anything
+  return 0;
+}
+constexpr DdSurfaceOps kFakeOps = {fake_lock, fake_unlock, fake_restore};
+
+// A display system whose every style is the portable DirectDraw lock on one fake surface
+// (style 1: the fake is the screen).
+FakeDdSurface g_fake;
+void* g_locked;
+int32_t fake_open(Surface* s, uint32_t style, uint32_t, bool) {
+  s->kind.lock = [](Surface* s, uint8_t** buffer, int32_t* pitch) {
+    return ddraw_lock_kind(&kFakeOps, &g_fake, s, buffer, pitch, &g_locked);
+  };
+  s->kind.unlock = [](Surface*) { fake_unlock(&g_fake, g_locked); };
+  s->kind.close = [](Surface*) {};
+  s->flags = style == 1 ? uint32_t(kFormatBgr32) | kSurfaceOnScreen : uint32_t(kFormatBgr32);
+  s->screen_width = int32_t(g_fake.width);
+  s->screen_height = int32_t(g_fake.height);
+  s->bytes_per_pixel = g_fake.bytes_per_pixel;
+  return kStyleOpened;
+}
+const DisplaySystem kFakeDdDisplay = {"fake ddraw", fake_open, nullptr, nullptr, nullptr};
+
+struct DdLock : ::testing::Test {
+  void SetUp() override {
+    g_fake = FakeDdSurface{};
+    surface_use_system(&kFakeDdDisplay, nullptr);
+  }
+  void TearDown() override { surface_use_system(nullptr, nullptr); }
+};
+
+TEST_F(DdLock, RestoredSurfaceTakesTheWholeCopyBit) {
+  for (uint32_t style : {1u, 9u}) {
+    SCOPED_TRACE(style);
+    g_fake = FakeDdSurface{};
+    Surface* s = surface_open(nullptr, 16, 8, style);
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(surface_lock(s));  // the first copy after the open converts everything
+    surface_unlock(s);
+    EXPECT_EQ(s->flags & kSurfaceCopyWhole, 0u);
+
+    // An ordinary lock: only the changed blocks are needed.
+    ASSERT_TRUE(surface_lock(s));
+    EXPECT_EQ(s->flags & kSurfaceCopyWhole, 0u);
+    EXPECT_EQ(s->buffer, g_fake.memory.data());
+    EXPECT_EQ(s->pitch, g_fake.pitch);
+    surface_unlock(s);
+
+    // Lost, restored and locked again: the memory holds none of the picture, so the copy
+    // between this lock and its unlock must convert the whole picture.
+    g_fake.lost = true;
+    ASSERT_TRUE(surface_lock(s));
+    EXPECT_EQ(g_fake.restores, 1);
+    EXPECT_EQ(g_fake.memory[0], 0xEE);
+    EXPECT_NE(s->flags & kSurfaceCopyWhole, 0u);
+    surface_unlock(s);
+    EXPECT_EQ(s->flags & kSurfaceCopyWhole, 0u);  // the unlock ends it, as after a failed lock
+    ASSERT_TRUE(surface_lock(s));
+    EXPECT_EQ(s->flags & kSurfaceCopyWhole, 0u);
+    surface_unlock(s);
+
+    // A restore that fails: no lock, the bit set for the next one.
+    g_fake.lost = true;
+    g_fake.restore_fails = true;
+    EXPECT_FALSE(surface_lock(s));
+    EXPECT_NE(s->flags & kSurfaceCopyWhole, 0u);
+    EXPECT_EQ(s->buffer, nullptr);
+    g_fake.lost = false;
+    ASSERT_TRUE(surface_lock(s));
+    EXPECT_NE(s->flags & kSurfaceCopyWhole, 0u);
+    surface_unlock(s);
+    EXPECT_EQ(g_fake.held, 0);
+    EXPECT_EQ(g_fake.locks, g_fake.unlocks + 2);  // the two lost answers
+    surface_close(s);
+  }
+}
+
+TEST_F(DdLock, RestoringLockGivesUpAfterItsRestores) {
+  DdLocked d = {};
+  bool restored = true;
+  EXPECT_EQ(ddraw_lock_restoring(&kFakeOps, &g_fake, 8, &d, &restored), 0);
+  EXPECT_FALSE(restored);
+  fake_unlock(&g_fake, d.memory);
+  // Lost for good: each restore "works" but the surface is lost again at once.
+  static int relost;
+  constexpr DdSurfaceOps kRelosing = {fake_lock, fake_unlock, [](void* p) {
+                                        ++relost;
+                                        fake(p)->lost = true;
+                                        return 0;
+                                      }};
+  g_fake.lost = true;
+  EXPECT_EQ(ddraw_lock_restoring(&kRelosing, &g_fake, 3, &d, &restored), kDdErrSurfaceLost);
+  EXPECT_TRUE(restored);
+  EXPECT_EQ(relost, 3);
+  EXPECT_EQ(g_fake.held, 0);
+}
