@@ -178,3 +178,37 @@ bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t
   *locked = d.memory;
   return true;
 }
+
+namespace {
+
+// The byte of screen position (x, y) in a locked surface, or null when it is off the surface.
+uint8_t* screen_byte(const DdLocked& d, int32_t x, int32_t y) {
+  if (x < 0 || y < 0 || uint32_t(x) >= d.width || uint32_t(y) >= d.height || !d.memory) return nullptr;
+  return d.memory + int64_t(d.pitch) * y + int64_t(x) * d.bits / 8;
+}
+
+}  // namespace
+
+int32_t ddraw_cursor_probe(const DdSurfaceOps* ops, void* primary, int32_t restores, int32_t x, int32_t y,
+                           uint32_t first_colour, uint32_t (*look)(void* context), void* context) {
+  DdLocked d = {};
+  bool restored = false;
+  if (ddraw_lock_restoring(ops, primary, restores, &d, &restored) < 0) return -1;
+  const uint8_t probe = first_colour == 0 ? 0xFF : 0;
+  uint8_t old = 0;
+  uint8_t* at = screen_byte(d, x, y);
+  if (at) {
+    old = *at;
+    *at = probe;
+  }
+  ops->unlock(primary, d.memory);
+  const bool software = look(context) == first_colour;
+  // The undo, unless a software cursor already painted the old value back over the write.
+  if (at && ddraw_lock_restoring(ops, primary, restores, &d, &restored) >= 0) {
+    if (uint8_t* again = screen_byte(d, x, y)) {
+      if (*again == probe) *again = old;
+    }
+    ops->unlock(primary, d.memory);
+  }
+  return software ? 1 : 0;
+}

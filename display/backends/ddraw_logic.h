@@ -119,3 +119,17 @@ int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t res
 // converts the whole picture, not only the blocks that changed. False on failure.
 bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
                      void** locked);
+
+// The middle of the software-cursor test (Part 7.2), with the cursor drawn at the pointer's
+// screen position (x, y): one byte there is written straight into the primary surface's memory
+// (0xFF when the first colour, read with the cursor hidden, is 0, else 0); `look` then hides
+// the cursor and reads the colour there again. When it is the first colour, the cursor saved
+// the screen under it and painted it back over the write: a software cursor (1). Otherwise the
+// write is visible: a hardware cursor (0). Whatever the answer, the byte's old value goes back
+// through a lock of the same surface, as the write was made (GDI is not called while the
+// surface is locked): where the primary surface is not the memory that GDI reads (Wine, and
+// systems that emulate the primary surface) nothing paints over the write, which would stay
+// on the screen in every frame. A pointer off the surface writes nothing. -1 when the surface
+// cannot be locked (nothing written, `look` not called). `restores`: as ddraw_lock_restoring.
+int32_t ddraw_cursor_probe(const DdSurfaceOps* ops, void* primary, int32_t restores, int32_t x, int32_t y,
+                           uint32_t first_colour, uint32_t (*look)(void* context), void* context);

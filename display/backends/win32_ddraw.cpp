@@ -128,8 +128,23 @@ LRESULT CALLBACK probe_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
   }
 }
 
+// What the probe's look does: hides the cursor (counting the calls to undo) and reads the pixel
+// under the pointer through the probe window's device context.
+struct ProbeLook {
+  HDC dc;
+  POINT at;  // client coordinates of the probe window
+  int32_t* shown_change;
+};
+uint32_t probe_look(void* context) {
+  ProbeLook* l = static_cast<ProbeLook*>(context);
+  while (ShowCursor(FALSE) >= 0) --*l->shown_change;
+  --*l->shown_change;
+  return GetPixel(l->dc, l->at.x, l->at.y);
+}
+
 // Whether the cursor is drawn into screen memory: a byte written under it directly is gone
-// once the cursor is hidden again when the cursor painted back what it had saved.
+// once the cursor is hidden again when the cursor painted back what it had saved. The write and
+// its undo are the portable ddraw_cursor_probe's.
 bool test_software_cursor(IDirectDrawSurface* primary, HCURSOR cursor, HINSTANCE instance) {
   if (!GetSystemMetrics(SM_MOUSEPRESENT)) return false;
   DdLocked d;
@@ -173,17 +188,8 @@ bool test_software_cursor(IDirectDrawSurface* primary, HCURSOR cursor, HINSTANCE
       if (ShowCursor(TRUE) >= 0) break;
     }
     SetCursor(cursor);
-    if (lock_restoring(primary, &d, kMaxRestores) >= 0) {
-      const int64_t offset = int64_t(d.pitch) * at.y + int64_t(at.x) * bits / 8;
-      if (at.x >= 0 && at.y >= 0 && uint32_t(at.x) < d.width && uint32_t(at.y) < d.height)
-        d.memory[offset] = first == 0 ? 0xFF : 0;
-      primary->Unlock(d.memory);
-      while (ShowCursor(FALSE) >= 0) --shown_change;
-      --shown_change;
-      const COLORREF second = GetPixel(dc, p.x, p.y);
-      result = second == first;
-      if (!result) SetPixel(dc, p.x, p.y, first);
-    }
+    ProbeLook look = {dc, p, &shown_change};
+    result = ddraw_cursor_probe(&kSurfaceOps, primary, kMaxRestores, at.x, at.y, first, probe_look, &look) == 1;
     ReleaseDC(probe_window, dc);
   }
   if (probe_window) DestroyWindow(probe_window);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "convert/convert.h"
@@ -347,4 +348,95 @@ TEST_F(DdLock, RestoringLockGivesUpAfterItsRestores) {
   EXPECT_TRUE(restored);
   EXPECT_EQ(relost, 3);
   EXPECT_EQ(g_fake.held, 0);
+}
+
+// The software-cursor probe on a fake screen: what GDI reads back, with the cursor hidden
+// again, decides the answer; the probe's byte never stays in the surface's memory.
+struct CursorScreen {
+  FakeDdSurface* surface;
+  int32_t x, y;
+  enum Kind { kHardware, kSoftware, kOtherMemory } kind;
+  uint8_t saved;  // what a software cursor saved under it when it was drawn
+  int looks;
+};
+uint8_t& screen_at(FakeDdSurface* f, int32_t x, int32_t y) {
+  return f->memory[size_t(y) * size_t(f->pitch) + size_t(x) * f->bytes_per_pixel];
+}
+// The colour GDI reads at the pointer once the cursor is hidden: the screen byte itself (a
+// hardware cursor never touched it; a software cursor first paints back what it saved), or,
+// where GDI has memory of its own, the colour it always had.
+uint32_t cursor_look(void* context) {
+  CursorScreen* c = static_cast<CursorScreen*>(context);
+  ++c->looks;
+  EXPECT_EQ(c->surface->held, 0);  // GDI is not called while the surface is locked
+  if (c->kind == CursorScreen::kOtherMemory) return 0x40;
+  if (c->kind == CursorScreen::kSoftware) screen_at(c->surface, c->x, c->y) = c->saved;
+  return screen_at(c->surface, c->x, c->y);
+}
+
+TEST_F(DdLock, CursorProbeUndoesItsWriteWhateverItConcludes) {
+  struct Case {
+    CursorScreen::Kind kind;
+    uint8_t under;  // the screen byte at the pointer, and the first colour read there
+    int32_t result;
+  };
+  const Case kCases[] = {
+      {CursorScreen::kHardware, 0x40, 0},
+      {CursorScreen::kHardware, 0x00, 0},     // a black pixel gets 0xFF
+      {CursorScreen::kSoftware, 0x40, 1},
+      {CursorScreen::kSoftware, 0x00, 1},
+      {CursorScreen::kOtherMemory, 0x40, 1},  // Wine: the write is never painted over
+  };
+  for (uint32_t bytes : {4u, 3u, 2u}) {
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(testing::Message() << bytes << " bytes, kind " << c.kind << ", under " << int(c.under));
+      g_fake = FakeDdSurface{};
+      g_fake.bytes_per_pixel = bytes;
+      CursorScreen screen = {&g_fake, 21, 9, c.kind, 0, 0};
+      screen_at(&g_fake, 21, 9) = c.under;
+      screen.saved = c.under;
+      std::vector<uint8_t> expected = g_fake.memory;
+      EXPECT_EQ(ddraw_cursor_probe(&kFakeOps, &g_fake, 8, 21, 9, c.under, cursor_look, &screen), c.result);
+      EXPECT_EQ(screen.looks, 1);
+      EXPECT_EQ(g_fake.memory, expected);  // every byte as it was, the one at the pointer too
+      EXPECT_EQ(g_fake.held, 0);
+      EXPECT_EQ(g_fake.locks, 2);
+    }
+  }
+  // The write is seen where GDI reads the surface: the probe's byte is 0 under a non-black
+  // pixel and 0xFF under a black one.
+  struct Seen {
+    FakeDdSurface* surface;
+    uint8_t byte;
+  };
+  Seen seen = {&g_fake, 0x99};
+  auto look_byte = [](void* context) -> uint32_t {
+    Seen* s = static_cast<Seen*>(context);
+    s->byte = screen_at(s->surface, 3, 4);
+    return s->byte;
+  };
+  for (uint8_t under : {uint8_t(0x40), uint8_t(0)}) {
+    g_fake = FakeDdSurface{};
+    screen_at(&g_fake, 3, 4) = under;
+    EXPECT_EQ(ddraw_cursor_probe(&kFakeOps, &g_fake, 8, 3, 4, under, look_byte, &seen), 0);
+    EXPECT_EQ(seen.byte, under ? 0x00 : 0xFF);
+    EXPECT_EQ(screen_at(&g_fake, 3, 4), under);
+  }
+
+  // A pointer off the surface writes nothing (and undoes nothing); a surface that cannot be
+  // locked gives -1 without looking.
+  for (const auto& at : {std::pair<int32_t, int32_t>{-1, 0}, {0, -1}, {64, 0}, {0, 32}}) {
+    g_fake = FakeDdSurface{};
+    const std::vector<uint8_t> before = g_fake.memory;
+    CursorScreen screen = {&g_fake, 0, 0, CursorScreen::kOtherMemory, 0, 0};
+    EXPECT_EQ(ddraw_cursor_probe(&kFakeOps, &g_fake, 8, at.first, at.second, 0x40, cursor_look, &screen), 1);
+    EXPECT_EQ(g_fake.memory, before);
+    EXPECT_EQ(g_fake.locks, 1);
+  }
+  g_fake = FakeDdSurface{};
+  g_fake.lost = true;
+  g_fake.restore_fails = true;
+  CursorScreen screen = {&g_fake, 1, 1, CursorScreen::kHardware, 0, 0};
+  EXPECT_EQ(ddraw_cursor_probe(&kFakeOps, &g_fake, 8, 1, 1, 0x40, cursor_look, &screen), -1);
+  EXPECT_EQ(screen.looks, 0);
 }
