@@ -263,8 +263,12 @@ void player_step(Player* p) {
   movie_do_frame(m);
   Surface* s = p->surface;
   if (surface_lock(s)) {
-    movie_copy_to_surface(m, s->buffer, s->pitch, s->height, 0, 0, 0, 0, m->width, m->height,
-                          s->flags | p->copy_flags);
+    // The whole picture, or on the screen itself the part of it on the screen.
+    SurfaceCopyArea a;
+    if (surface_copy_area(s, (m->flags & kOpenDoublingMask) >> kOpenDoublingShift, &a))
+      movie_copy_to_surface(m, a.buffer, s->pitch, uint32_t(a.rect.height), 0, 0, uint32_t(a.rect.left),
+                            uint32_t(a.rect.top), uint32_t(a.rect.width), uint32_t(a.rect.height),
+                            s->flags | p->copy_flags);
     p->copy_flags &= ~kSurfaceCopyWhole;
     surface_unlock(s);
   }

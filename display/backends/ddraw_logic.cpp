@@ -1,5 +1,7 @@
 #include "display/backends/ddraw_logic.h"
 
+#include <algorithm>
+
 #include "convert/convert.h"
 #include "display/surface.h"
 
@@ -108,10 +110,18 @@ uint32_t dib_masks(uint32_t bytes_per_pixel, uint32_t display_red_mask, uint32_t
   return kFormat555;
 }
 
-int64_t ddraw_primary_offset(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
-                             int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch) {
-  if (x < 0 || y < 0 || int64_t(x) + width > screen_width || int64_t(y) + height > screen_height) return -1;
-  return int64_t(x) * bytes_per_pixel + int64_t(y) * pitch;
+int64_t ddraw_primary_part(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
+                           int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch, DdRect* part) {
+  // Picture pixels [left, right) × [top, bottom) are on the screen [0, screen_width) × [0, screen_height).
+  const int64_t left = x < 0 ? -int64_t(x) : 0, top = y < 0 ? -int64_t(y) : 0;
+  const int64_t right = std::min<int64_t>(width, int64_t(screen_width) - x);
+  const int64_t bottom = std::min<int64_t>(height, int64_t(screen_height) - y);
+  if (left >= right || top >= bottom) {
+    *part = DdRect{0, 0, 0, 0};
+    return -1;
+  }
+  *part = DdRect{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+  return (x + left) * bytes_per_pixel + (y + top) * int64_t(pitch);
 }
 
 bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t bx, int32_t by, int32_t bw,
@@ -164,14 +174,17 @@ bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t
   if (restored) s->flags |= kSurfaceCopyWhole;
   uint8_t* at = d.memory;
   if (s->is_primary) {
-    // Screen memory: the picture must lie wholly on the screen, or the copy would write past it.
-    const int64_t offset = ddraw_primary_offset(s->picture_screen_x, s->picture_screen_y, s->width, s->height,
-                                                int32_t(d.width), int32_t(d.height), s->bytes_per_pixel, d.pitch);
+    // Screen memory: only the part of the picture on the screen may be written.
+    DdRect part;
+    const int64_t offset = ddraw_primary_part(s->picture_screen_x, s->picture_screen_y, s->width, s->height,
+                                              int32_t(d.width), int32_t(d.height), s->bytes_per_pixel, d.pitch,
+                                              &part);
     if (offset < 0) {
       ops->unlock(surface, d.memory);
       return false;
     }
     at += offset;
+    s->part = MovieRect{part.left, part.top, part.right - part.left, part.bottom - part.top};
   }
   *buffer = at;
   *pitch = d.pitch;

@@ -68,11 +68,6 @@ uint32_t dib_row_bytes(uint32_t block_width, uint32_t bytes_per_pixel);
 // display's red mask is 0xF800, else 5-5-5) and its copy format code.
 uint32_t dib_masks(uint32_t bytes_per_pixel, uint32_t display_red_mask, uint32_t masks[3]);
 
-// The byte offset of the picture's first pixel in locked screen memory, or -1 when the picture
-// (at x, y, width × height) does not lie wholly on the screen.
-int64_t ddraw_primary_offset(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
-                             int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch);
-
 // Whether two rectangles (position and size) overlap.
 bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t bx, int32_t by, int32_t bw,
                          int32_t bh);
@@ -80,6 +75,13 @@ bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t
 struct DdRect {
   int32_t left, top, right, bottom;
 };
+
+// The screen itself (style 1) is written only where the picture is on the screen: the part of a
+// width × height picture at screen position (x, y) that lies on a screen_width × screen_height
+// screen, in picture pixels (*part), and the byte offset of that part's first pixel in locked
+// screen memory. -1 when no pixel of the picture is on the screen (*part then empty).
+int64_t ddraw_primary_part(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
+                           int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch, DdRect* part);
 
 // The part of an overlay on screen: the picture (width × height) shown at (x, y) with the
 // output size, cut to the screen; the source is cut by the same share. False when nothing of
@@ -112,11 +114,13 @@ int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t res
                              bool* restored);
 
 // The lock of an open DirectDraw kind on its surface (Part 7.2): a lost surface is restored
-// once and locked again. *buffer is the picture's first pixel (in screen memory for the
-// primary surface, at the picture's screen position), *pitch the surface's, *locked the memory
-// to give to the unlock. A restored surface lost the picture, so the lock sets the whole-copy
-// bit (kSurfaceCopyWhole) in s->flags, as a failed lock does (surface_lock): the next copy then
-// converts the whole picture, not only the blocks that changed. False on failure.
+// once and locked again. *buffer is the picture's first pixel, *pitch the surface's, *locked
+// the memory to give to the unlock. For the primary surface the buffer lies in screen memory
+// at the picture's screen position; a picture partly off the screen gives only its part on the
+// screen (s->part, and *buffer that part's first pixel), and a picture wholly off it no lock.
+// A restored surface lost the picture, so the lock sets the whole-copy bit (kSurfaceCopyWhole)
+// in s->flags, as a failed lock does (surface_lock): the next copy then converts the whole
+// picture, not only the blocks that changed. False on failure.
 bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
                      void** locked);
 

@@ -170,15 +170,64 @@ TEST(DdrawLogic, DibSectionGeometryAndMasks) {
 }
 
 TEST(DdrawLogic, PictureInScreenMemory) {
+  DdRect part;
   // At (100, 50) on a 16-bit display: 200 bytes in, 50 rows down.
-  EXPECT_EQ(ddraw_primary_offset(100, 50, 320, 240, 1024, 768, 2, 2048), 200 + 50 * 2048);
-  EXPECT_EQ(ddraw_primary_offset(704, 528, 320, 240, 1024, 768, 4, 4096), 704 * 4 + 528 * 4096);
-  // Any part off the screen would be written outside the locked memory.
-  EXPECT_EQ(ddraw_primary_offset(-1, 0, 320, 240, 1024, 768, 4, 4096), -1);
-  EXPECT_EQ(ddraw_primary_offset(0, -8, 320, 240, 1024, 768, 4, 4096), -1);
-  EXPECT_EQ(ddraw_primary_offset(705, 0, 320, 240, 1024, 768, 4, 4096), -1);
-  EXPECT_EQ(ddraw_primary_offset(0, 529, 320, 240, 1024, 768, 4, 4096), -1);
-  EXPECT_EQ(ddraw_primary_offset(0x7FFFFFF0, 0, 320, 240, 1024, 768, 4, 4096), -1);
+  EXPECT_EQ(ddraw_primary_part(100, 50, 320, 240, 1024, 768, 2, 2048, &part), 200 + 50 * 2048);
+  EXPECT_EQ(ddraw_primary_part(704, 528, 320, 240, 1024, 768, 4, 4096, &part), 704 * 4 + 528 * 4096);
+
+  // A picture partly off the screen is written only where it is on it: each edge, each corner,
+  // wholly off past each edge and corner, and larger than the screen.
+  struct Case {
+    int32_t x, y;
+    DdRect part;     // picture pixels
+    int64_t offset;  // of the part's first pixel (-1: nothing on screen)
+  };
+  constexpr int64_t P = 4096, B = 4;  // 1024 × 768 at 32 bits, 320 × 240 picture
+  const Case kCases[] = {
+      {0, 0, {0, 0, 320, 240}, 0},
+      {704, 528, {0, 0, 320, 240}, 704 * B + 528 * P},      // the bottom right corner, just on
+      {-1, 100, {1, 0, 320, 240}, 100 * P},                 // left edge
+      {-319, 100, {319, 0, 320, 240}, 100 * P},             // one column left
+      {100, -7, {0, 7, 320, 240}, 100 * B},                 // top edge
+      {705, 100, {0, 0, 319, 240}, 705 * B + 100 * P},      // right edge
+      {1023, 100, {0, 0, 1, 240}, 1023 * B + 100 * P},      // one column left
+      {100, 529, {0, 0, 320, 239}, 100 * B + 529 * P},      // bottom edge
+      {-20, -10, {20, 10, 320, 240}, 0},                    // top left corner
+      {800, -10, {0, 10, 224, 240}, 800 * B},               // top right corner
+      {-20, 600, {20, 0, 320, 168}, 600 * P},               // bottom left corner
+      {800, 600, {0, 0, 224, 168}, 800 * B + 600 * P},      // bottom right corner
+      {-320, 100, {0, 0, 0, 0}, -1},                        // wholly off: left
+      {1024, 100, {0, 0, 0, 0}, -1},                        // right
+      {100, -240, {0, 0, 0, 0}, -1},                        // top
+      {100, 768, {0, 0, 0, 0}, -1},                         // bottom
+      {-320, -240, {0, 0, 0, 0}, -1},                       // corners
+      {1024, 768, {0, 0, 0, 0}, -1},
+      {-400, 900, {0, 0, 0, 0}, -1},
+      {0x7FFFFFF0, 0, {0, 0, 0, 0}, -1},                    // no overflow on the way
+      {-0x7FFFFFF0, -0x7FFFFFF0, {0, 0, 0, 0}, -1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << ", " << c.y);
+    EXPECT_EQ(ddraw_primary_part(c.x, c.y, 320, 240, 1024, 768, 4, 4096, &part), c.offset);
+    EXPECT_EQ(part.left, c.part.left);
+    EXPECT_EQ(part.top, c.part.top);
+    EXPECT_EQ(part.right, c.part.right);
+    EXPECT_EQ(part.bottom, c.part.bottom);
+    if (c.offset < 0) continue;
+    // Every pixel of the part lies in the screen's memory, and only those.
+    const int64_t first = c.offset, last = first + int64_t(part.bottom - part.top - 1) * P +
+                                             int64_t(part.right - part.left) * B - 1;
+    EXPECT_GE(first, 0);
+    EXPECT_LT(last, 768 * P);
+    EXPECT_EQ(first % P / B, c.x + part.left);
+    EXPECT_EQ(first / P, c.y + part.top);
+  }
+  // A picture larger than the screen shows the screen-sized part.
+  EXPECT_EQ(ddraw_primary_part(-8, -4, 2000, 1000, 1024, 768, 3, 3072, &part), 0);
+  EXPECT_EQ(part.left, 8);
+  EXPECT_EQ(part.top, 4);
+  EXPECT_EQ(part.right, 1032);
+  EXPECT_EQ(part.bottom, 772);
 
   // The cursor over the picture: rectangles that share only an edge do not overlap.
   EXPECT_TRUE(ddraw_rects_overlap(10, 10, 32, 32, 0, 0, 11, 11));
