@@ -57,15 +57,18 @@ void close_own_file(Player* p) {
   p->own_file = nullptr;
 }
 
-// An error at any stage: the window goes first, then the box, and the program ends with 1.
+// An error at any stage: the window is hidden, the box shown, the window destroyed after the
+// box, and the program ends with 1. (On Windows the destruction posts the quit message, and a
+// box's own message loop ends at once when it meets a pending quit: destroyed first, the box
+// would flash and vanish.)
 int fail(Player* p, const char* text, const char* title = kErrorTitle) {
+  if (p->window) p->host->show_window(p->host->ctx, false);
+  box(p, title, text, kBoxError);
   if (p->window) {
-    p->host->show_window(p->host->ctx, false);
     p->destroying = true;
     p->host->destroy_window(p->host->ctx);
     p->window = nullptr;
   }
-  box(p, title, text, kBoxError);
   movie_close(p->movie);
   p->movie = nullptr;
   surface_close(p->surface);
@@ -260,8 +263,12 @@ void player_step(Player* p) {
   movie_do_frame(m);
   Surface* s = p->surface;
   if (surface_lock(s)) {
-    movie_copy_to_surface(m, s->buffer, s->pitch, s->height, 0, 0, 0, 0, m->width, m->height,
-                          s->flags | p->copy_flags);
+    // The whole picture, or on the screen itself the part of it on the screen.
+    SurfaceCopyArea a;
+    if (surface_copy_area(s, (m->flags & kOpenDoublingMask) >> kOpenDoublingShift, &a))
+      movie_copy_to_surface(m, a.buffer, s->pitch, uint32_t(a.rect.height), 0, 0, uint32_t(a.rect.left),
+                            uint32_t(a.rect.top), uint32_t(a.rect.width), uint32_t(a.rect.height),
+                            s->flags | p->copy_flags);
     p->copy_flags &= ~kSurfaceCopyWhole;
     surface_unlock(s);
   }

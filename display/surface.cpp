@@ -144,6 +144,7 @@ uint32_t surface_lock(Surface* s) {
   if (!s) return 0;
   uint8_t* buffer = nullptr;
   int32_t pitch = 0;
+  s->part = MovieRect{0, 0, int32_t(s->width), int32_t(s->height)};
   if (!s->kind.lock || !s->kind.lock(s, &buffer, &pitch)) {
     s->flags |= kSurfaceCopyWhole;
     return 0;
@@ -160,6 +161,20 @@ uint32_t surface_unlock(Surface* s) {
   s->pitch = 0;
   s->flags &= ~kSurfaceCopyWhole;
   return 1;
+}
+
+bool surface_copy_area(const Surface* s, uint32_t doubling_mode, SurfaceCopyArea* out) {
+  *out = SurfaceCopyArea{nullptr, MovieRect{0, 0, 0, 0}};
+  if (!s || !s->buffer) return false;
+  const int32_t x_step = int32_t(convert_width_factor(doubling_mode));
+  const int32_t y_step = doubling_mode == kDoubleField ? 2 : int32_t(convert_row_factor(doubling_mode));
+  const MovieRect& p = s->part;
+  const int32_t dx = (x_step - p.left % x_step) % x_step, dy = (y_step - p.top % y_step) % y_step;
+  if (p.width <= dx || p.height <= dy) return false;
+  const uint32_t bytes = convert_bytes_per_pixel(s->flags & kSurfaceFormatMask);
+  out->buffer = s->buffer + int64_t(dx) * bytes + int64_t(dy) * s->pitch;
+  out->rect = MovieRect{p.left + dx, p.top + dy, p.width - dx, p.height - dy};
+  return true;
 }
 
 void surface_blit(Surface* s, const MovieRect* rects, uint32_t count) {
@@ -218,7 +233,9 @@ void surface_fill_black(uint8_t* buffer, int32_t pitch, uint32_t width, uint32_t
 
 uint32_t surface_clear(Surface* s) {
   if (!surface_lock(s)) return 0;
-  surface_fill_black(s->buffer, s->pitch, s->width, s->height, s->flags & kSurfaceFormatMask, s->bytes_per_pixel);
+  // Only what the lock reaches: on the screen itself, the part of the picture on the screen.
+  surface_fill_black(s->buffer, s->pitch, uint32_t(s->part.width), uint32_t(s->part.height),
+                     s->flags & kSurfaceFormatMask, s->bytes_per_pixel);
   surface_unlock(s);
   return 1;
 }

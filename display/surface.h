@@ -13,7 +13,11 @@
 //   surface_use_system(&kSdlDisplay, window_state);
 //   Surface* s = surface_open(window, movie->width, movie->height, surface_flags);
 //   if (!s) show(surface_last_error());
-//   if (surface_lock(s)) { movie_copy_to_surface(m, s->buffer, s->pitch, ...); surface_unlock(s); }
+//   if (surface_lock(s)) {
+//     SurfaceCopyArea a;  // the whole picture, or the part of it that the lock reaches
+//     if (surface_copy_area(s, doubling_mode, &a)) movie_copy_to_surface(m, a.buffer, s->pitch, ...);
+//     surface_unlock(s);
+//   }
 //   surface_blit(s, m->rects, movie_changed_rects(s->flags, m));
 //   surface_close(s);
 #pragma once
@@ -60,8 +64,9 @@ struct SurfaceBlitRect {
 
 // Operations of one open kind, filled by the display system's open_style.
 struct SurfaceKind {
-  // Locks the kind's memory: the address and pitch of the picture's first pixel. False on
-  // failure (the caller sets the whole-copy bit).
+  // Locks the kind's memory: the address and pitch of the picture's first pixel. A kind that
+  // reaches only a part of the picture narrows s->part (the whole picture when called) to it
+  // and gives that part's first pixel. False on failure (the caller sets the whole-copy bit).
   bool (*lock)(Surface* s, uint8_t** buffer, int32_t* pitch);
   void (*unlock)(Surface* s);
   // Shows rectangles (whole: the whole picture once; rects then holds that one rectangle).
@@ -110,8 +115,11 @@ struct Surface {
   uint32_t width, height;              // the picture size the surface was opened for
   int32_t window_width, window_height; // the outer window size that shows it at the output size
   uint32_t flags;                      // format code and the bits above
-  uint8_t* buffer;                     // valid between lock and unlock
+  uint8_t* buffer;                     // valid between lock and unlock: the first pixel of `part`
   int32_t pitch;
+  // The part of the picture that buffer and pitch reach, valid with them (picture pixels): the
+  // whole picture, except on the screen itself (style 1) when the picture lies partly off it.
+  MovieRect part;
   int32_t client_x, client_y;          // the client area's offset inside the window rectangle
   int32_t screen_width, screen_height, screen_bits;
   int32_t frame_width, frame_height;   // window size minus client size
@@ -140,6 +148,18 @@ const char* surface_style_description(uint32_t style);
 
 uint32_t surface_lock(Surface* s);
 uint32_t surface_unlock(Surface* s);
+
+// Where the copy after a successful lock goes: the locked part of the picture (s->part) with
+// its first pixel, its left and top edges moved in to whole source pixels and rows of the
+// doubling mode (2 pixels where the mode doubles the width; 2 rows where it doubles or
+// interlaces the height, and in mode 6), so that a picture cut at a screen edge keeps every
+// pixel in its place and its interlaced rows on their rows. False when nothing is left.
+struct SurfaceCopyArea {
+  uint8_t* buffer;  // the area's first pixel
+  MovieRect rect;   // in picture pixels
+};
+bool surface_copy_area(const Surface* s, uint32_t doubling_mode, SurfaceCopyArea* out);
+
 // Shows the rectangles (picture pixels); null rects with a non-zero count: the whole picture.
 void surface_blit(Surface* s, const MovieRect* rects, uint32_t count);
 uint32_t surface_clear(Surface* s);

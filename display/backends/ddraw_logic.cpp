@@ -1,5 +1,7 @@
 #include "display/backends/ddraw_logic.h"
 
+#include <algorithm>
+
 #include "convert/convert.h"
 #include "display/surface.h"
 
@@ -108,10 +110,18 @@ uint32_t dib_masks(uint32_t bytes_per_pixel, uint32_t display_red_mask, uint32_t
   return kFormat555;
 }
 
-int64_t ddraw_primary_offset(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
-                             int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch) {
-  if (x < 0 || y < 0 || int64_t(x) + width > screen_width || int64_t(y) + height > screen_height) return -1;
-  return int64_t(x) * bytes_per_pixel + int64_t(y) * pitch;
+int64_t ddraw_primary_part(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
+                           int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch, DdRect* part) {
+  // Picture pixels [left, right) × [top, bottom) are on the screen [0, screen_width) × [0, screen_height).
+  const int64_t left = x < 0 ? -int64_t(x) : 0, top = y < 0 ? -int64_t(y) : 0;
+  const int64_t right = std::min<int64_t>(width, int64_t(screen_width) - x);
+  const int64_t bottom = std::min<int64_t>(height, int64_t(screen_height) - y);
+  if (left >= right || top >= bottom) {
+    *part = DdRect{0, 0, 0, 0};
+    return -1;
+  }
+  *part = DdRect{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+  return (x + left) * bytes_per_pixel + (y + top) * int64_t(pitch);
 }
 
 bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t bx, int32_t by, int32_t bw,
@@ -142,4 +152,76 @@ bool ddraw_overlay_rects(int32_t x, int32_t y, int32_t output_width, int32_t out
     dst->bottom = screen_height;
   }
   return src->right > src->left && src->bottom > src->top && dst->right > dst->left && dst->bottom > dst->top;
+}
+
+int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t restores, DdLocked* out,
+                             bool* restored) {
+  *restored = false;
+  int32_t r = ops->lock(surface, out);
+  for (int32_t i = 0; r == kDdErrSurfaceLost && i < restores; ++i) {
+    if (ops->restore(surface) < 0) break;
+    *restored = true;
+    r = ops->lock(surface, out);
+  }
+  return r;
+}
+
+bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
+                     void** locked) {
+  DdLocked d = {};
+  bool restored = false;
+  if (ddraw_lock_restoring(ops, surface, 1, &d, &restored) < 0) return false;
+  if (restored) s->flags |= kSurfaceCopyWhole;
+  uint8_t* at = d.memory;
+  if (s->is_primary) {
+    // Screen memory: only the part of the picture on the screen may be written.
+    DdRect part;
+    const int64_t offset = ddraw_primary_part(s->picture_screen_x, s->picture_screen_y, s->width, s->height,
+                                              int32_t(d.width), int32_t(d.height), s->bytes_per_pixel, d.pitch,
+                                              &part);
+    if (offset < 0) {
+      ops->unlock(surface, d.memory);
+      return false;
+    }
+    at += offset;
+    s->part = MovieRect{part.left, part.top, part.right - part.left, part.bottom - part.top};
+  }
+  *buffer = at;
+  *pitch = d.pitch;
+  *locked = d.memory;
+  return true;
+}
+
+namespace {
+
+// The byte of screen position (x, y) in a locked surface, or null when it is off the surface.
+uint8_t* screen_byte(const DdLocked& d, int32_t x, int32_t y) {
+  if (x < 0 || y < 0 || uint32_t(x) >= d.width || uint32_t(y) >= d.height || !d.memory) return nullptr;
+  return d.memory + int64_t(d.pitch) * y + int64_t(x) * d.bits / 8;
+}
+
+}  // namespace
+
+int32_t ddraw_cursor_probe(const DdSurfaceOps* ops, void* primary, int32_t restores, int32_t x, int32_t y,
+                           uint32_t first_colour, uint32_t (*look)(void* context), void* context) {
+  DdLocked d = {};
+  bool restored = false;
+  if (ddraw_lock_restoring(ops, primary, restores, &d, &restored) < 0) return -1;
+  const uint8_t probe = first_colour == 0 ? 0xFF : 0;
+  uint8_t old = 0;
+  uint8_t* at = screen_byte(d, x, y);
+  if (at) {
+    old = *at;
+    *at = probe;
+  }
+  ops->unlock(primary, d.memory);
+  const bool software = look(context) == first_colour;
+  // The undo, unless a software cursor already painted the old value back over the write.
+  if (at && ddraw_lock_restoring(ops, primary, restores, &d, &restored) >= 0) {
+    if (uint8_t* again = screen_byte(d, x, y)) {
+      if (*again == probe) *again = old;
+    }
+    ops->unlock(primary, d.memory);
+  }
+  return software ? 1 : 0;
 }

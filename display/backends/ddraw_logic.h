@@ -1,9 +1,13 @@
 // The arithmetic of the DirectDraw and GDI display system, apart from the system calls so that
 // every build can test it: which copy format a pixel format is, what the driver's effects
 // capabilities allow to stretch, the key colour, the DIB section's geometry and masks, where the
-// picture lies in screen memory, and the part of an overlay that is on screen.
+// picture lies in screen memory, and the part of an overlay that is on screen. The lock of the
+// DirectDraw kinds is written here too, against a small table of surface operations that
+// win32_ddraw.cpp fills with the DirectDraw calls and the tests with a fake surface.
 #pragma once
 #include <cstdint>
+
+struct Surface;
 
 // Pixel format flags (DDPIXELFORMAT::dwFlags).
 constexpr uint32_t kDdpfAlphaPixels = 0x00000001;
@@ -64,11 +68,6 @@ uint32_t dib_row_bytes(uint32_t block_width, uint32_t bytes_per_pixel);
 // display's red mask is 0xF800, else 5-5-5) and its copy format code.
 uint32_t dib_masks(uint32_t bytes_per_pixel, uint32_t display_red_mask, uint32_t masks[3]);
 
-// The byte offset of the picture's first pixel in locked screen memory, or -1 when the picture
-// (at x, y, width × height) does not lie wholly on the screen.
-int64_t ddraw_primary_offset(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
-                             int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch);
-
 // Whether two rectangles (position and size) overlap.
 bool ddraw_rects_overlap(int32_t ax, int32_t ay, int32_t aw, int32_t ah, int32_t bx, int32_t by, int32_t bw,
                          int32_t bh);
@@ -77,8 +76,64 @@ struct DdRect {
   int32_t left, top, right, bottom;
 };
 
+// The screen itself (style 1) is written only where the picture is on the screen: the part of a
+// width × height picture at screen position (x, y) that lies on a screen_width × screen_height
+// screen, in picture pixels (*part), and the byte offset of that part's first pixel in locked
+// screen memory. -1 when no pixel of the picture is on the screen (*part then empty).
+int64_t ddraw_primary_part(int32_t x, int32_t y, uint32_t width, uint32_t height, int32_t screen_width,
+                           int32_t screen_height, uint32_t bytes_per_pixel, int32_t pitch, DdRect* part);
+
 // The part of an overlay on screen: the picture (width × height) shown at (x, y) with the
 // output size, cut to the screen; the source is cut by the same share. False when nothing of
 // it is on screen.
 bool ddraw_overlay_rects(int32_t x, int32_t y, int32_t output_width, int32_t output_height, uint32_t width,
                          uint32_t height, int32_t screen_width, int32_t screen_height, DdRect* src, DdRect* dst);
+
+// ---- Locking DirectDraw surfaces ----------------------------------------------------------
+
+constexpr int32_t kDdErrSurfaceLost = int32_t(0x887601C2u);  // DDERR_SURFACELOST
+
+// A locked surface as the driver describes it.
+struct DdLocked {
+  uint8_t* memory;               // the surface's first byte
+  int32_t pitch;
+  uint32_t width, height, bits;  // the surface's size (the screen's for the primary), bits per pixel
+};
+
+// The surface operations the portable parts use. Results are the system's (negative on failure).
+struct DdSurfaceOps {
+  int32_t (*lock)(void* surface, DdLocked* out);  // the whole surface, waiting while it is busy
+  void (*unlock)(void* surface, void* memory);
+  int32_t (*restore)(void* surface);
+};
+
+// Locks a whole surface, restoring it while the lock reports it lost, `restores` times at most.
+// *restored tells whether a restore was made: the surface's memory then no longer holds what
+// was written into it. Returns the last lock's result.
+int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t restores, DdLocked* out,
+                             bool* restored);
+
+// The lock of an open DirectDraw kind on its surface (Part 7.2): a lost surface is restored
+// once and locked again. *buffer is the picture's first pixel, *pitch the surface's, *locked
+// the memory to give to the unlock. For the primary surface the buffer lies in screen memory
+// at the picture's screen position; a picture partly off the screen gives only its part on the
+// screen (s->part, and *buffer that part's first pixel), and a picture wholly off it no lock.
+// A restored surface lost the picture, so the lock sets the whole-copy bit (kSurfaceCopyWhole)
+// in s->flags, as a failed lock does (surface_lock): the next copy then converts the whole
+// picture, not only the blocks that changed. False on failure.
+bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
+                     void** locked);
+
+// The middle of the software-cursor test (Part 7.2), with the cursor drawn at the pointer's
+// screen position (x, y): one byte there is written straight into the primary surface's memory
+// (0xFF when the first colour, read with the cursor hidden, is 0, else 0); `look` then hides
+// the cursor and reads the colour there again. When it is the first colour, the cursor saved
+// the screen under it and painted it back over the write: a software cursor (1). Otherwise the
+// write is visible: a hardware cursor (0). Whatever the answer, the byte's old value goes back
+// through a lock of the same surface, as the write was made (GDI is not called while the
+// surface is locked): where the primary surface is not the memory that GDI reads (Wine, and
+// systems that emulate the primary surface) nothing paints over the write, which would stay
+// on the screen in every frame. A pointer off the surface writes nothing. -1 when the surface
+// cannot be locked (nothing written, `look` not called). `restores`: as ddraw_lock_restoring.
+int32_t ddraw_cursor_probe(const DdSurfaceOps* ops, void* primary, int32_t restores, int32_t x, int32_t y,
+                           uint32_t first_colour, uint32_t (*look)(void* context), void* context);

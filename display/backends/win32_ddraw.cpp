@@ -11,6 +11,7 @@
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(DDCAPS_DX3) == 316, "the driver-capability block given to GetCaps");
 #endif
+static_assert(kDdErrSurfaceLost == int32_t(DDERR_SURFACELOST), "lost-surface result");
 
 namespace {
 
@@ -23,14 +24,23 @@ DDSURFACEDESC empty_desc() {
   return d;
 }
 
+// The surface operations of the portable lock (ddraw_logic.h) on DirectDraw surfaces.
+int32_t dd_lock(void* surface, DdLocked* out) {
+  DDSURFACEDESC d = empty_desc();
+  const HRESULT hr = static_cast<IDirectDrawSurface*>(surface)->Lock(nullptr, &d, DDLOCK_WAIT, nullptr);
+  if (FAILED(hr)) return int32_t(hr);
+  *out = DdLocked{static_cast<uint8_t*>(d.lpSurface), int32_t(d.lPitch), uint32_t(d.dwWidth), uint32_t(d.dwHeight),
+                  uint32_t(d.ddpfPixelFormat.dwRGBBitCount)};
+  return 0;
+}
+void dd_unlock(void* surface, void* memory) { static_cast<IDirectDrawSurface*>(surface)->Unlock(memory); }
+int32_t dd_restore(void* surface) { return int32_t(static_cast<IDirectDrawSurface*>(surface)->Restore()); }
+constexpr DdSurfaceOps kSurfaceOps = {dd_lock, dd_unlock, dd_restore};
+
 // Locks a whole surface, restoring it while it reports being lost.
-HRESULT lock_restoring(IDirectDrawSurface* surface, DDSURFACEDESC* d, int restores) {
-  HRESULT hr = surface->Lock(nullptr, d, DDLOCK_WAIT, nullptr);
-  for (int i = 0; hr == DDERR_SURFACELOST && i < restores; ++i) {
-    if (FAILED(surface->Restore())) break;
-    hr = surface->Lock(nullptr, d, DDLOCK_WAIT, nullptr);
-  }
-  return hr;
+int32_t lock_restoring(IDirectDrawSurface* surface, DdLocked* d, int restores) {
+  bool restored;
+  return ddraw_lock_restoring(&kSurfaceOps, surface, restores, d, &restored);
 }
 
 bool pixel_format(IDirectDrawSurface* surface, DDPIXELFORMAT* pf) {
@@ -118,15 +128,30 @@ LRESULT CALLBACK probe_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
   }
 }
 
+// What the probe's look does: hides the cursor (counting the calls to undo) and reads the pixel
+// under the pointer through the probe window's device context.
+struct ProbeLook {
+  HDC dc;
+  POINT at;  // client coordinates of the probe window
+  int32_t* shown_change;
+};
+uint32_t probe_look(void* context) {
+  ProbeLook* l = static_cast<ProbeLook*>(context);
+  while (ShowCursor(FALSE) >= 0) --*l->shown_change;
+  --*l->shown_change;
+  return GetPixel(l->dc, l->at.x, l->at.y);
+}
+
 // Whether the cursor is drawn into screen memory: a byte written under it directly is gone
-// once the cursor is hidden again when the cursor painted back what it had saved.
+// once the cursor is hidden again when the cursor painted back what it had saved. The write and
+// its undo are the portable ddraw_cursor_probe's.
 bool test_software_cursor(IDirectDrawSurface* primary, HCURSOR cursor, HINSTANCE instance) {
   if (!GetSystemMetrics(SM_MOUSEPRESENT)) return false;
-  DDSURFACEDESC d = empty_desc();
-  if (FAILED(lock_restoring(primary, &d, kMaxRestores))) return false;
-  void* memory = d.lpSurface;
+  DdLocked d;
+  if (lock_restoring(primary, &d, kMaxRestores) < 0) return false;
+  void* memory = d.memory;
   primary->Unlock(memory);
-  const int32_t bits = int32_t(d.ddpfPixelFormat.dwRGBBitCount);
+  const int32_t bits = int32_t(d.bits);
   CursorCache& c = g_cursor_cache;
   if (c.valid && c.cursor == cursor && c.memory == memory && c.bits == bits) return c.result;
 
@@ -163,18 +188,8 @@ bool test_software_cursor(IDirectDrawSurface* primary, HCURSOR cursor, HINSTANCE
       if (ShowCursor(TRUE) >= 0) break;
     }
     SetCursor(cursor);
-    d = empty_desc();
-    if (SUCCEEDED(lock_restoring(primary, &d, kMaxRestores))) {
-      const int64_t offset = int64_t(d.lPitch) * at.y + int64_t(at.x) * bits / 8;
-      if (at.x >= 0 && at.y >= 0 && DWORD(at.x) < d.dwWidth && DWORD(at.y) < d.dwHeight)
-        static_cast<uint8_t*>(d.lpSurface)[offset] = first == 0 ? 0xFF : 0;
-      primary->Unlock(d.lpSurface);
-      while (ShowCursor(FALSE) >= 0) --shown_change;
-      --shown_change;
-      const COLORREF second = GetPixel(dc, p.x, p.y);
-      result = second == first;
-      if (!result) SetPixel(dc, p.x, p.y, first);
-    }
+    ProbeLook look = {dc, p, &shown_change};
+    result = ddraw_cursor_probe(&kSurfaceOps, primary, kMaxRestores, at.x, at.y, first, probe_look, &look) == 1;
     ReleaseDC(probe_window, dc);
   }
   if (probe_window) DestroyWindow(probe_window);
@@ -240,28 +255,10 @@ void show_cursor_again(Win32Kind* k) {
 bool ddraw_lock(Surface* s, uint8_t** buffer, int32_t* pitch) {
   Win32Kind* k = win32_kind(s);
   if (k->software_cursor) hide_cursor_over_picture(s, k);
-  DDSURFACEDESC d = empty_desc();
-  if (FAILED(lock_restoring(k->surface, &d, 1))) {
+  if (!ddraw_lock_kind(&kSurfaceOps, k->surface, s, buffer, pitch, &k->locked)) {
     show_cursor_again(k);
     return false;
   }
-  uint8_t* memory = static_cast<uint8_t*>(d.lpSurface);
-  if (s->is_primary) {
-    // Screen memory: the picture must lie wholly on the screen, or the copy would write past it.
-    const int64_t offset = ddraw_primary_offset(s->picture_screen_x, s->picture_screen_y, s->width, s->height,
-                                                int32_t(d.dwWidth), int32_t(d.dwHeight), s->bytes_per_pixel,
-                                                int32_t(d.lPitch));
-    if (offset < 0) {
-      k->surface->Unlock(d.lpSurface);
-      show_cursor_again(k);
-      return false;
-    }
-    *buffer = memory + offset;
-  } else {
-    *buffer = memory;
-  }
-  k->locked = d.lpSurface;
-  *pitch = int32_t(d.lPitch);
   return true;
 }
 
@@ -314,11 +311,10 @@ void offscreen_blit(Surface* s, const SurfaceBlitRect* rects, uint32_t count, bo
 
 // A new surface starts black.
 bool clear_new_surface(IDirectDrawSurface* surface, uint32_t width, uint32_t height, uint32_t code) {
-  DDSURFACEDESC d = empty_desc();
-  if (FAILED(lock_restoring(surface, &d, 1))) return false;
-  surface_fill_black(static_cast<uint8_t*>(d.lpSurface), int32_t(d.lPitch), width, height, code,
-                     g_win32.bytes_per_pixel);
-  surface->Unlock(d.lpSurface);
+  DdLocked d;
+  if (lock_restoring(surface, &d, 1) < 0) return false;
+  surface_fill_black(d.memory, d.pitch, width, height, code, g_win32.bytes_per_pixel);
+  surface->Unlock(d.memory);
   return true;
 }
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kGuardBytes = 1024;      // never written right behind the play cursor
 constexpr uint32_t kCursorSpread = 1024;    // three cursor readings agree within this
 constexpr uint32_t kCursorTries = 64;       // then the last reading is taken
 constexpr uint32_t kRestartMs = 50;         // a cursor that stands this long: Play again
@@ -189,7 +188,7 @@ uint32_t op_ready(SoundOutput* o) {
       covered = true;
     }
     const uint32_t free = (play + n - s->write_pos) % n;
-    const uint32_t avail = free < kGuardBytes ? 0 : (free - kGuardBytes) & ~3u;
+    const uint32_t avail = free < s->guard_bytes ? 0 : (free - s->guard_bytes) & ~3u;
     if (avail < s->chunk_bytes && (s->writable == 0 || avail == 0)) return 0;
     if (avail >= s->late_bytes && !covered) {
       dry = true;  // the play cursor caught up with the data
@@ -322,14 +321,31 @@ uint32_t dsound_core_trial() {
   return 1;
 }
 
-void dsound_sizes(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t* buffer_bytes,
-                  uint32_t* chunk_bytes, uint32_t* late_bytes) {
+void dsound_sizes(uint32_t rate, uint32_t bits, uint32_t channels, DsoundSizes* out) {
+  *out = DsoundSizes{0, 0, 0, 0, 0};
   const uint64_t per_second = uint64_t(rate) * bits / 8 * channels;
   const uint64_t buffer = per_second * 600 / 1000;
   const uint64_t chunk = per_second * 50 / 1000;
-  *buffer_bytes = buffer ? round_up(buffer, 1024) : 0;
-  *chunk_bytes = chunk ? round_up(chunk, 256) : 0;
-  *late_bytes = uint32_t(uint64_t(*buffer_bytes) * 90 / 100);
+  if (!buffer || !chunk || buffer > (64u << 20)) return;
+  out->chunk_bytes = round_up(chunk, 256);
+  out->buffer_bytes = round_up(buffer, 1024);
+  if (out->buffer_bytes >= kDsoundMinBufferBytes) {
+    out->late_bytes = uint32_t(uint64_t(out->buffer_bytes) * 90 / 100);
+    out->guard_bytes = kDsoundGuardBytes;
+    out->queue_bytes = out->buffer_bytes;
+    return;
+  }
+  // Enlarged: 600 ms queued at the most, in whole 4-byte units (whole sample frames of every
+  // format), and room in them for the 100 ms of silence of an underrun and one chunk more.
+  const uint32_t queue = uint32_t(buffer) & ~3u;
+  if (queue < 3 * out->chunk_bytes) {
+    *out = DsoundSizes{0, 0, 0, 0, 0};
+    return;
+  }
+  out->buffer_bytes = kDsoundMinBufferBytes;
+  out->guard_bytes = kDsoundMinBufferBytes - queue;
+  out->queue_bytes = queue;
+  out->late_bytes = queue - out->chunk_bytes;
 }
 
 int32_t dsound_volume_hundredths(uint32_t volume) {
@@ -350,10 +366,10 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   std::memset(static_cast<void*>(out), 0, sizeof *out);
   init_system();
   if (!g_sys.ops || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
-  uint32_t buffer_bytes = 0, chunk_bytes = 0, late_bytes = 0;
-  dsound_sizes(rate, bits, channels, &buffer_bytes, &chunk_bytes, &late_bytes);
-  // At least 100 ms of silence must fit well inside the buffer (a few kB for any real rate).
-  if (buffer_bytes < 4 * kGuardBytes || buffer_bytes > (64u << 20)) return 0;
+  DsoundSizes sizes;
+  dsound_sizes(rate, bits, channels, &sizes);
+  if (!sizes.buffer_bytes) return 0;
+  const uint32_t buffer_bytes = sizes.buffer_bytes, chunk_bytes = sizes.chunk_bytes;
   if (!acquire()) return 0;
 
   DsoundState* s = state_of(out);
@@ -363,12 +379,13 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   s->channels = out->channels = channels;
   s->buffer_bytes = buffer_bytes;
   s->chunk_bytes = chunk_bytes;
-  s->late_bytes = late_bytes;
+  s->late_bytes = sizes.late_bytes;
+  s->guard_bytes = sizes.guard_bytes;
   const uint32_t per_second = rate * (bits / 8) * channels;
   const uint32_t block = (bits / 8) * channels;
   uint64_t prefill = whole_sound_bytes(per_second, length);
   if (!prefill) prefill = chunk_bytes;
-  if (prefill > buffer_bytes) prefill = buffer_bytes;
+  if (prefill > sizes.queue_bytes) prefill = sizes.queue_bytes;
   // Whole sample frames, so that the ring is never taken from in the middle of a sample.
   prefill -= prefill % block;
   if (!prefill) prefill = block;

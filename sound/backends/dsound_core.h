@@ -12,9 +12,12 @@
 // - A track prefills its buffer with the movie's whole sound, at most the buffer (one 50 ms
 //   chunk when the movie has no frame rate); the commit that completes the prefill starts it.
 // - While playing, `sound_ready` reads the cursors and offers the free space behind the play
-//   cursor (less 1024 bytes, whole 4-byte units). A polling gap of poll_gap_ms or more, or free
-//   space at or above 90 % of the buffer, is an underrun: `underrun` is set and 100 ms of
-//   silence go in at the write cursor.
+//   cursor (less the guard of 1024 bytes, whole 4-byte units). A polling gap of poll_gap_ms or
+//   more, or free space at or above 90 % of the buffer, is an underrun: `underrun` is set and
+//   100 ms of silence go in at the write cursor.
+// - Tracks of low rate, whose 600 ms are under kDsoundMinBufferBytes, get a buffer of that size;
+//   the guard then takes the space beyond 600 ms, so that no more than 600 ms are queued, and
+//   the play cursor has caught up when less than one chunk is left.
 // - Lock and Play retry after 10 ms and Restore while the buffer is lost; a buffer that stays
 //   lost for kDsoundLostRetries tries silences the track for good.
 // - Volume 0..32767 and pan 0..65536 (32768 the centre) become hundredths of a decibel.
@@ -31,6 +34,10 @@ constexpr uint32_t kDsoundPlayLooping = 0x1;
 constexpr uint32_t kDsoundPollGapMs = 540;
 constexpr uint32_t kDsoundLostRetries = 100;       // 10 ms each
 constexpr uint32_t kDsoundMaxSpeakers = 8;
+constexpr uint32_t kDsoundGuardBytes = 1024;       // never written right behind the play cursor
+// The least buffer the back end makes: the guard and 100 ms of silence must fit well inside.
+// (DirectSound itself takes 4 bytes and more, DSBSIZE_MIN.)
+constexpr uint32_t kDsoundMinBufferBytes = 4 * kDsoundGuardBytes;
 
 struct DsoundFormat {
   uint32_t rate, bits, channels;
@@ -66,7 +73,7 @@ struct DsoundDevice {
 struct DsoundState {
   const DsoundDevice* ops;
   void* buffer;            // the secondary buffer, null when closed
-  uint32_t buffer_bytes;   // 600 ms, a multiple of 1024
+  uint32_t buffer_bytes;   // 600 ms, a multiple of 1024; at least kDsoundMinBufferBytes
   uint32_t chunk_bytes;    // 50 ms, a multiple of 256
   uint32_t rate, bits, channels;
   uint32_t volume;         // 0..32767
@@ -77,7 +84,8 @@ struct DsoundState {
   uint32_t writable;       // bytes that may be written at write_pos now
   uint32_t prefill_bytes;
   uint32_t last_write, last_play;
-  uint32_t late_bytes;     // 90 % of the buffer
+  uint32_t late_bytes;     // 90 % of the buffer (DsoundSizes)
+  uint32_t guard_bytes;    // kept clear behind the play cursor (DsoundSizes)
   uint32_t last_poll;
   uint32_t poll_gap_ms;
   uint32_t lost;           // the buffer stayed lost: the track is silent for good
@@ -111,9 +119,20 @@ uint32_t dsound_core_trial();
 // The back end's open (a sound_open_fn) on the installed device; non-zero on success.
 uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels,
                           uint32_t open_flags, const SoundLength* length);
-// Sizes of a format: 600 ms, 50 ms and 90 % of the buffer (0 when it cannot be played).
-void dsound_sizes(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t* buffer_bytes,
-                  uint32_t* chunk_bytes, uint32_t* late_bytes);
+// The sizes of a track's buffer for a format; all 0 when it cannot be played (no bytes, more
+// than 64 MiB, or fewer than 1280 bytes a second: a chunk is then more than 200 ms).
+struct DsoundSizes {
+  uint32_t buffer_bytes;  // 600 ms rounded up to 1024 bytes, at least kDsoundMinBufferBytes
+  uint32_t chunk_bytes;   // 50 ms rounded up to 256 bytes
+  // Free space at or above late_bytes (once the guard is taken off) means that the play cursor
+  // caught up with the data: 90 % of the buffer; in an enlarged buffer, less than one chunk left.
+  uint32_t late_bytes;
+  // Kept clear behind the play cursor: kDsoundGuardBytes; in an enlarged buffer, the space
+  // beyond 600 ms (whole 4-byte units), so that at most 600 ms are queued.
+  uint32_t guard_bytes;
+  uint32_t queue_bytes;   // the most the prefill takes: the buffer; in an enlarged one, 600 ms
+};
+void dsound_sizes(uint32_t rate, uint32_t bits, uint32_t channels, DsoundSizes* out);
 // Volume 0..32767 in hundredths of a decibel (-10000 for 0), and pan 0..65536 in -10000..10000.
 int32_t dsound_volume_hundredths(uint32_t volume);
 int32_t dsound_pan_hundredths(uint32_t pan);

@@ -390,15 +390,28 @@ else
   fail "no sound server: $(cat "$T/sound.log" "$T/pipewire.log" "$T/pipewire-pulse.log" | head -c 300)"
 fi
 
-# 3. A movie that cannot be opened: the "Korva Error" box, exit code 1.
+# 3. A movie that cannot be opened: the "Korva Error" box waits for its answer (it is still
+#    there two seconds after it came, the player still running), and answering it ends the
+#    program with exit code 1.
+box_stays() {  # window id, seconds: 0 when the box and the player are there all that time
+  local i
+  for i in $(seq $(($2 * 10))); do
+    xwininfo -id "$1" 2> /dev/null | grep -q "IsViewable" && kill -0 "$PID" 2> /dev/null || return 1
+    sleep 0.1
+  done
+}
 play "$(winpath "$T/missing.krv")"
-if w=$(wait_window "Korva Error"); then
-  key "$w" Return
-  wait_exit $PID 8
-  [ "$RC" = 1 ] && pass "a missing movie gives the Korva Error box and exit code 1" || fail "missing movie: exit $RC"
-else
+if ! w=$(wait_window "Korva Error"); then
   fail "missing movie: no Korva Error box"
   wait_exit $PID 1
+elif ! box_stays "$w" 2; then
+  wait_exit $PID 1
+  fail "missing movie: the Korva Error box went away by itself within two seconds (exit $RC)"
+else
+  key "$w" Return
+  wait_exit $PID 8
+  [ "$RC" = 1 ] && pass "a missing movie gives the Korva Error box, which waits for its answer; then exit code 1" ||
+    fail "missing movie: exit $RC after the box was answered"
 fi
 
 # 4. A fresh profile section asks the update question once. (The player asks before it shows

@@ -3,17 +3,23 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/player.h"
 #include "app/player_state.h"
+#include "playback/engine.h"
 #include "playback/movie.h"
+#include "convert/convert.h"
+#include "display/backends/ddraw_logic.h"
 #include "display/backends/memory_display.h"
+#include "display/backends/memory_surface.h"
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "base/timer.h"
@@ -32,6 +38,7 @@ struct Box {
   std::string title, text;
   uint32_t kind;
   bool owned;
+  bool window_open, window_shown;  // the player's window while the box was up
 };
 
 // A window host that records what the player asks of it. Events are scripted: each is tried at
@@ -56,18 +63,28 @@ struct FakeHost {
   std::vector<Event> events;
   // Frames shown: the movie's current frame number at each copy (recorded by the step hook).
   uint32_t polls = 0;
+  // The window's calls and the boxes, in order: "create", "show", "hide", "destroy", "box <title>".
+  std::vector<std::string> calls;
 
   FakeHost() {
     memory_display_default(&display);
     host.ctx = this;
     host.create_window = [](void* c, const PlayerWindowRequest*) -> void* {
       FakeHost* h = self(c);
+      h->calls.push_back("create");
       if (h->create_fails) return nullptr;
       h->window_open = true;
       return h;
     };
-    host.destroy_window = [](void* c) { self(c)->window_open = false; };
-    host.show_window = [](void* c, bool show) { self(c)->window_shown = show; };
+    host.destroy_window = [](void* c) {
+      self(c)->calls.push_back("destroy");
+      self(c)->window_open = false;
+      self(c)->window_shown = false;
+    };
+    host.show_window = [](void* c, bool show) {
+      self(c)->calls.push_back(show ? "show" : "hide");
+      self(c)->window_shown = show;
+    };
     host.set_window_rect = [](void* c, int32_t x, int32_t y, int32_t w, int32_t h) {
       FakeHost* f = self(c);
       f->win_x = x;
@@ -92,7 +109,8 @@ struct FakeHost {
     };
     host.message_box = [](void* c, const char* title, const char* text, uint32_t kind, bool owned) -> int32_t {
       FakeHost* h = self(c);
-      h->boxes.push_back({title, text, kind, owned});
+      h->calls.push_back(std::string("box ") + title);
+      h->boxes.push_back({title, text, kind, owned, h->window_open, h->window_shown});
       return kind == kBoxQuestion ? h->answer : kAnswerOk;
     };
     host.open_web_page = [](void* c, const char* address) { self(c)->pages.push_back(address); };
@@ -433,6 +451,54 @@ TEST_F(PlayerTest, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {
   }
 }
 
+// Part 1.2's order for every error once the window exists: hide it, show the box, destroy it
+// after the box. (On Windows the destruction posts the quit message, and a box's own message
+// loop ends at once on a pending quit: a box shown after it would flash and vanish.)
+TEST_F(PlayerTest, ErrorBoxComesBetweenHidingAndDestroyingTheWindow) {
+  const std::string m = movie("order.krv", 3);
+  struct Case {
+    std::string line;
+    bool no_surface;
+    const char* text;  // null: any text
+  };
+  const Case kCases[] = {
+      {quote("/nonexistent/movie.krv"), false, nullptr},         // the movie cannot be opened
+      {quote("/nonexistent/x|100"), false, "Error opening file."},
+      {":1000000000", false, nullptr},                            // no movie in the own executable
+      {m, true, "No capable blitting style available."},          // no surface
+      {m + " " + quote("/nonexistent/second.krv"), false, nullptr},  // a later movie of a list
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    FakeHost h;
+    if (c.no_surface) h.display.styles = 0;
+    EXPECT_EQ(h.run(c.line), 1);
+    ASSERT_EQ(h.boxes.size(), 1u);
+    const Box& b = h.boxes[0];
+    EXPECT_EQ(b.title, "Korva Error");
+    if (c.text) {
+      EXPECT_EQ(b.text, c.text);
+    }
+    EXPECT_FALSE(b.owned);
+    EXPECT_TRUE(b.window_open);    // not destroyed yet while the box is up
+    EXPECT_FALSE(b.window_shown);  // but hidden
+    ASSERT_GE(h.calls.size(), 3u);
+    const std::vector<std::string> tail(h.calls.end() - 3, h.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"hide", "box Korva Error", "destroy"}));
+    EXPECT_EQ(std::count(h.calls.begin(), h.calls.end(), "destroy"), 1);
+    EXPECT_FALSE(h.window_open);
+  }
+  // The list's first movie played in the shown window before the second failed.
+  FakeHost list;
+  EXPECT_EQ(list.run(m + " " + quote("/nonexistent/second.krv")), 1);
+  EXPECT_EQ(std::count(list.calls.begin(), list.calls.end(), "show"), 1);
+  // Without a window there is nothing to hide or destroy.
+  FakeHost no_window;
+  no_window.create_fails = true;
+  EXPECT_EQ(no_window.run(m), 1);
+  EXPECT_EQ(no_window.calls, (std::vector<std::string>{"create", "box Windows"}));
+}
+
 TEST_F(PlayerTest, StatisticsLineAboveThePicture) {
   const std::string m = movie("stats.krv", 4);
   FakeHost h;
@@ -442,6 +508,148 @@ TEST_F(PlayerTest, StatisticsLineAboveThePicture) {
   ASSERT_EQ(h.stats_lines.size(), 4u);
   EXPECT_EQ(h.stats_lines[0].rfind("Fr: 1, FPS: ", 0), 0u);
   EXPECT_EQ(h.stats_lines[3].rfind("Fr: 4, ", 0), 0u);
+}
+
+// The screen itself (style 1) through the DirectDraw lock of the portable core, on a fake
+// screen of 96 × 64 pixels at 32 bits whose memory is fenced by guard bytes: a picture partly
+// off the screen shows its part on the screen, at every edge and corner and in every doubling
+// mode, pixel for pixel as the whole picture would, and nothing is written anywhere else.
+struct FakeScreen {
+  static constexpr int32_t kWidth = 96, kHeight = 64, kPitch = 96 * 4 + 12, kGuard = 4096;
+  std::vector<uint8_t> memory;  // guard, the screen's rows, guard
+  int32_t origin_x = 0, origin_y = 0;
+  int held = 0;
+  uint8_t* screen() { return memory.data() + kGuard; }
+};
+FakeScreen g_screen;
+int32_t screen_lock(void*, DdLocked* out) {
+  ++g_screen.held;
+  *out = DdLocked{g_screen.screen(), FakeScreen::kPitch, FakeScreen::kWidth, FakeScreen::kHeight, 32};
+  return 0;
+}
+void screen_unlock(void*, void*) { --g_screen.held; }
+int32_t screen_restore(void*) { return 0; }
+constexpr DdSurfaceOps kScreenOps = {screen_lock, screen_unlock, screen_restore};
+void* g_screen_locked;
+int32_t screen_open(Surface* s, uint32_t style, uint32_t, bool) {
+  if (style != 1) return kStyleFailed;
+  s->kind.lock = [](Surface* s, uint8_t** buffer, int32_t* pitch) {
+    return ddraw_lock_kind(&kScreenOps, &g_screen, s, buffer, pitch, &g_screen_locked);
+  };
+  s->kind.unlock = [](Surface*) { screen_unlock(&g_screen, g_screen_locked); };
+  s->kind.blit = [](Surface*, const SurfaceBlitRect*, uint32_t, bool) {};
+  s->kind.close = [](Surface*) {};
+  s->flags = kFormatBgr32 | kSurfaceOnScreen;
+  s->screen_width = FakeScreen::kWidth;
+  s->screen_height = FakeScreen::kHeight;
+  s->screen_bits = 32;
+  s->bytes_per_pixel = 4;
+  return kStyleOpened;
+}
+const DisplaySystem kScreenDisplay = {
+    "fake screen", screen_open, nullptr,
+    [](void*, int32_t* x, int32_t* y) {
+      *x = g_screen.origin_x;
+      *y = g_screen.origin_y;
+    },
+    nullptr};
+
+TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
+  SampleMovieSpec spec;
+  spec.width = 48;
+  spec.height = 32;
+  spec.frames = 3;
+  spec.content = 1;  // detail everywhere, so that a pixel out of place shows
+  spec.audio_rate = 0;
+  const std::vector<uint8_t> bytes = sample_movie_write(spec);
+  MovieImage image{bytes.data(), bytes.size()};
+  constexpr uint8_t kUntouched = 0x5A;
+  struct Position {
+    int32_t x, y;
+  };
+  // Relative to the screen: w, h are the picture's display size.
+  auto positions = [](int32_t w, int32_t h) {
+    const int32_t W = FakeScreen::kWidth, H = FakeScreen::kHeight;
+    return std::vector<Position>{
+        {8, 8},      {-5, 8},      {-13, -3},        {8, -7},         {W - w + 9, -1}, {W - w + 3, 8},
+        {W - 1, 20}, {W - w + 5, H - h + 7}, {8, H - h + 11}, {-7, H - h + 3}, {-w + 1, 4},
+        {5, -h + 1}, {-w, 4},      {W, 4},           {4, -h},         {4, H},          {-w, -h},
+        {W, H},      {-3 * w, 2 * H},
+    };
+  };
+  for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u, 6u}) {
+    // The whole picture, as a surface wholly on the screen would get it.
+    Movie* whole = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+    ASSERT_NE(whole, nullptr);
+    movie_do_frame(whole);
+    MemorySurface* reference = memory_surface_open(kFormatBgr32, whole->width, whole->height, 0, 0, 0);
+    ASSERT_NE(reference, nullptr);
+    std::memset(reference->memory, kUntouched, reference->bytes);
+    CopySource src;
+    movie_copy_source(whole, &src);
+    // The integer converters on both sides: the SIMD ones convert the pixels of a row that do
+    // not fill a group of four with the integer arithmetic (Part 8.2), so that where a row starts
+    // decides which arithmetic a pixel gets.
+    memory_surface_copy(reference, &src, kCopyWhole | kCopyNoSimd);
+    const int32_t w = int32_t(whole->width), h = int32_t(whole->height);
+    const int32_t x_step = int32_t(convert_width_factor(mode));
+    const int32_t y_step = mode == 6 ? 2 : int32_t(convert_row_factor(mode));
+
+    for (const Position& at : positions(w, h)) {
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " at " << at.x << ", " << at.y);
+      g_screen.memory.assign(size_t(2 * FakeScreen::kGuard + FakeScreen::kPitch * FakeScreen::kHeight), kUntouched);
+      g_screen.origin_x = at.x;
+      g_screen.origin_y = at.y;
+      surface_use_system(&kScreenDisplay, nullptr);
+      std::unique_ptr<Player> p(new Player());
+      p->movie = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+      ASSERT_NE(p->movie, nullptr);
+      p->surface = surface_open(reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
+      ASSERT_NE(p->surface, nullptr);
+      EXPECT_EQ(p->surface->picture_screen_x, at.x);
+      p->copy_flags = kCopyNoSimd;
+      player_step(p.get());
+      EXPECT_EQ(g_screen.held, 0);
+
+      // What may be written: the part on the screen, its left and top cuts rounded up to whole
+      // doubled pixels and rows, whole source pixels and rows of it.
+      const int32_t cut_l = at.x < 0 ? -at.x : 0, cut_t = at.y < 0 ? -at.y : 0;
+      const int32_t vis_r = std::min(w, FakeScreen::kWidth - at.x), vis_b = std::min(h, FakeScreen::kHeight - at.y);
+      const int32_t x0 = (cut_l + x_step - 1) / x_step * x_step, y0 = (cut_t + y_step - 1) / y_step * y_step;
+      const int32_t x1 = x0 + std::max(0, vis_r - x0) / x_step * x_step;
+      const int32_t y1 = y0 + std::max(0, vis_b - y0) / y_step * y_step;
+      const bool interlaced = mode == 2 || mode == 5 || mode == 6;
+      uint32_t written = 0, expected = 0;
+      for (int32_t py = y0; py < y1; ++py)
+        if (!interlaced || (py - y0) % 2 == 0) expected += uint32_t(std::max(0, x1 - x0));
+      for (size_t i = 0; i < g_screen.memory.size(); ++i) {
+        const int64_t o = int64_t(i) - FakeScreen::kGuard;
+        const int32_t sy = int32_t(o >= 0 ? o / FakeScreen::kPitch : -1);
+        const int32_t sx = int32_t(o >= 0 ? o % FakeScreen::kPitch / 4 : -1);
+        const bool on_screen = o >= 0 && sy < FakeScreen::kHeight && sx < FakeScreen::kWidth;
+        const int32_t px = sx - at.x, py = sy - at.y;
+        const bool may = on_screen && px >= x0 && px < x1 && py >= y0 && py < y1 &&
+                         (!interlaced || (py - y0) % 2 == 0);
+        if (!may) {
+          ASSERT_EQ(g_screen.memory[i], kUntouched) << "byte " << o << " (screen " << sx << ", " << sy << ")";
+          continue;
+        }
+        if (o % 4 == 0) ++written;
+        ASSERT_EQ(g_screen.memory[i], memory_surface_row(reference, uint32_t(py))[size_t(px) * 4 + size_t(o % 4)])
+            << "screen " << sx << ", " << sy << " picture " << px << ", " << py;
+      }
+      EXPECT_EQ(written, expected);
+      // The whole picture on the screen is all of it.
+      if (at.x >= 0 && at.y >= 0 && at.x + w <= FakeScreen::kWidth && at.y + h <= FakeScreen::kHeight) {
+        EXPECT_EQ(expected, uint32_t(w * h / (interlaced ? 2 : 1)));
+      }
+      surface_close(p->surface);
+      movie_close(p->movie);
+      surface_use_system(nullptr, nullptr);
+    }
+    memory_surface_close(reference);
+    movie_close(whole);
+  }
 }
 
 struct DateCase {

@@ -158,6 +158,77 @@ TEST_F(SurfaceTest, PlacementAndBlitRectangles) {
   surface_close(s);
 }
 
+// A kind that reaches only a part of the picture (the screen itself, with the picture partly
+// off it): the copy goes to that part, moved in to whole doubled pixels; a clear fills it alone.
+MovieRect g_part;
+uint8_t* g_part_memory;
+TEST_F(SurfaceTest, CopyAreaIsTheLockedPartInWholeDoubledPixels) {
+  Surface* s = surface_open(nullptr, 64, 48, 1);
+  ASSERT_NE(s, nullptr);
+  constexpr int32_t kPitch = 1000;
+  std::vector<uint8_t> screen(size_t(kPitch) * 60, 0xCC);
+  g_part_memory = screen.data();
+  s->kind.lock = [](Surface* s, uint8_t** buffer, int32_t* pitch) {
+    EXPECT_EQ(s->part.width, 64);  // the whole picture when the kind is asked
+    EXPECT_EQ(s->part.height, 48);
+    s->part = g_part;
+    *buffer = g_part_memory + 100 + g_part.left * 4 + g_part.top * kPitch;
+    *pitch = kPitch;
+    return true;
+  };
+  struct Case {
+    MovieRect part;
+    uint32_t mode;
+    bool some;
+    MovieRect rect;
+  };
+  const Case kCases[] = {
+      {{0, 0, 64, 48}, 0, true, {0, 0, 64, 48}},
+      {{0, 0, 64, 48}, 4, true, {0, 0, 64, 48}},
+      {{3, 5, 61, 43}, 0, true, {3, 5, 61, 43}},  // single pixels: cut anywhere
+      {{3, 5, 61, 43}, 7, true, {3, 5, 61, 43}},
+      {{3, 5, 61, 43}, 1, true, {3, 6, 61, 42}},  // doubled rows
+      {{3, 5, 61, 43}, 2, true, {3, 6, 61, 42}},  // interlaced rows stay on their rows
+      {{3, 5, 61, 43}, 3, true, {4, 5, 60, 43}},  // doubled pixels
+      {{3, 5, 61, 43}, 4, true, {4, 6, 60, 42}},
+      {{3, 5, 61, 43}, 5, true, {4, 6, 60, 42}},
+      {{3, 5, 61, 43}, 6, true, {3, 6, 61, 42}},  // one field
+      {{4, 6, 10, 10}, 5, true, {4, 6, 10, 10}},  // cuts already whole
+      {{0, 0, 5, 3}, 5, true, {0, 0, 5, 3}},      // cut at the right and bottom: the copy rounds down
+      {{63, 0, 1, 48}, 3, false, {0, 0, 0, 0}},   // half a doubled pixel is nothing
+      {{0, 47, 64, 1}, 2, false, {0, 0, 0, 0}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.part.left << "," << c.part.top << " " << c.part.width << "x"
+                                    << c.part.height << " mode " << c.mode);
+    g_part = c.part;
+    ASSERT_TRUE(surface_lock(s));
+    SurfaceCopyArea a;
+    EXPECT_EQ(surface_copy_area(s, c.mode, &a), c.some);
+    if (c.some) {
+      EXPECT_EQ(a.rect.left, c.rect.left);
+      EXPECT_EQ(a.rect.top, c.rect.top);
+      EXPECT_EQ(a.rect.width, c.rect.width);
+      EXPECT_EQ(a.rect.height, c.rect.height);
+      EXPECT_EQ(a.buffer, screen.data() + 100 + c.rect.left * 4 + c.rect.top * kPitch);
+    }
+    surface_unlock(s);
+  }
+  SurfaceCopyArea a;
+  EXPECT_FALSE(surface_copy_area(s, 0, &a));  // not locked
+
+  // The clear fills the part alone.
+  g_part = {10, 4, 20, 6};
+  ASSERT_TRUE(surface_clear(s));
+  for (int32_t y = 0; y < 60; ++y)
+    for (int32_t x = 0; x < kPitch; ++x) {
+      const int32_t at = x - 100 - 10 * 4;
+      const bool inside = y >= 4 && y < 10 && at >= 0 && at < 20 * 4;
+      ASSERT_EQ(screen[size_t(y) * kPitch + size_t(x)], inside ? 0 : 0xCC) << x << "," << y;
+    }
+  surface_close(s);
+}
+
 TEST_F(SurfaceTest, BlackForEveryFormat) {
   struct Case {
     uint32_t code, width, rows;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -193,11 +194,13 @@ struct Dsound : ::testing::Test {
 };
 
 TEST_F(Dsound, SizesBuffersAndObjectLifetime) {
-  uint32_t buffer = 0, chunk = 0, late = 0;
-  dsound_sizes(44100, 16, 2, &buffer, &chunk, &late);
-  EXPECT_EQ(buffer, kBuffer);
-  EXPECT_EQ(chunk, kChunk);
-  EXPECT_EQ(late, kLate);
+  DsoundSizes z;
+  dsound_sizes(44100, 16, 2, &z);
+  EXPECT_EQ(z.buffer_bytes, kBuffer);
+  EXPECT_EQ(z.chunk_bytes, kChunk);
+  EXPECT_EQ(z.late_bytes, kLate);
+  EXPECT_EQ(z.guard_bytes, 1024u);
+  EXPECT_EQ(z.queue_bytes, kBuffer);
 
   // The provider's trial creates the object, gives it the priority level and releases it.
   ASSERT_EQ(dsound_core_trial(), 1u);
@@ -219,6 +222,7 @@ TEST_F(Dsound, SizesBuffersAndObjectLifetime) {
   EXPECT_EQ(track()->bytes, kBuffer);
   EXPECT_EQ(out.backend_bytes, kChunk);
   EXPECT_EQ(st()->late_bytes, kLate);
+  EXPECT_EQ(st()->guard_bytes, 1024u);
   EXPECT_EQ(st()->prefill_bytes, kChunk);  // no movie: one chunk
   EXPECT_EQ(st()->poll_gap_ms, 540u);
   EXPECT_EQ(out.latency_ms, 0u);
@@ -247,6 +251,120 @@ TEST_F(Dsound, SizesBuffersAndObjectLifetime) {
   EXPECT_EQ(g.object_releases, 2);
   EXPECT_EQ(dsound_core_system()->users, 0u);
   EXPECT_EQ(dsound_core_system()->object, dsound_no_object());
+}
+
+// Tracks of low rate: a 600 ms buffer under DirectSound's least size here (4 KiB: the 1024
+// guard bytes and 100 ms of silence must fit well inside) is made 4 KiB, and the space beyond
+// 600 ms is kept clear with the guard, so that no more than 600 ms are queued, as in any other
+// buffer (the poll gap of 540 ms and the prefill keep their meaning).
+TEST_F(Dsound, LowRateTracksGetTheLeastBuffer) {
+  struct Case {
+    uint32_t rate, bits, channels;
+    DsoundSizes sizes;  // buffer, chunk, late, guard, queue
+  };
+  const Case kCases[] = {
+      {44100, 16, 2, {kBuffer, kChunk, kLate, 1024, kBuffer}},
+      {11025, 8, 1, {7168, 768, 6451, 1024, 7168}},    // under 10 KiB but 4 KiB or more: as designed
+      {6830, 8, 1, {5120, 512, 4608, 1024, 5120}},
+      {6826, 8, 1, {4096, 512, 3686, 1024, 4096}},     // 4095 bytes: rounds up to 4096 by itself
+      {5120, 8, 1, {4096, 256, 2816, 1024, 3072}},     // 3072 bytes: enlarged, 600 ms queued at most
+      {4000, 8, 1, {4096, 256, 2144, 1696, 2400}},
+      {2000, 16, 1, {4096, 256, 2144, 1696, 2400}},
+      {2000, 8, 1, {4096, 256, 944, 2896, 1200}},
+      {1280, 8, 1, {4096, 256, 512, 3328, 768}},       // the least: 600 ms hold 3 chunks
+      {1279, 8, 1, {0, 0, 0, 0, 0}},                   // a chunk would be more than 200 ms
+      {0, 8, 1, {0, 0, 0, 0, 0}},
+      {0xFFFFFFFFu, 16, 2, {0, 0, 0, 0, 0}},          // over 64 MiB, without wrapping round
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " Hz " << c.bits << " bits " << c.channels);
+    DsoundSizes z;
+    dsound_sizes(c.rate, c.bits, c.channels, &z);
+    EXPECT_EQ(z.buffer_bytes, c.sizes.buffer_bytes);
+    EXPECT_EQ(z.chunk_bytes, c.sizes.chunk_bytes);
+    EXPECT_EQ(z.late_bytes, c.sizes.late_bytes);
+    EXPECT_EQ(z.guard_bytes, c.sizes.guard_bytes);
+    EXPECT_EQ(z.queue_bytes, c.sizes.queue_bytes);
+    SoundOutput o{};
+    ASSERT_EQ(open(c.rate, c.bits, c.channels, movie.get(), &o), c.sizes.buffer_bytes != 0);
+    if (!c.sizes.buffer_bytes) continue;
+    FakeBuffer* b = fb(dsound_state(&o)->buffer);
+    EXPECT_EQ(b->bytes, c.sizes.buffer_bytes);  // what DirectSound is asked for
+    EXPECT_EQ(dsound_state(&o)->prefill_bytes, c.sizes.queue_bytes);  // the movie lasts 4 s
+    o.sound_close(&o);
+  }
+}
+
+TEST_F(Dsound, LowRateTrackPlaysThroughItsRingWithWrap) {
+  // 8-bit mono at 4000 Hz: 4096 bytes of buffer, 2400 (600 ms) queued at most, 1696 kept clear.
+  constexpr uint32_t kN = 4096, kQ = 2400, kGuard = kN - kQ;
+  ASSERT_TRUE(open(4000, 8, 1, movie.get()));
+  for (uint8_t v : track()->data) ASSERT_EQ(v, 0x80);  // 8-bit silence
+  EXPECT_EQ(out.backend_bytes, 2u * 256);
+  EXPECT_EQ(st()->poll_gap_ms, 540u);
+  // The prefill is 600 ms; its commit starts the buffer.
+  ASSERT_EQ(feed(1), kQ);
+  ASSERT_EQ(st()->playing, 1u);
+  EXPECT_EQ(st()->write_pos, kQ);
+  // Every step: what is offered keeps at most 600 ms ahead of the play cursor, all the way
+  // round the buffer (the region offered wraps at 4096, not at 600 ms).
+  uint32_t play = 0;
+  uint8_t value = 2;
+  for (int step = 0; step < 40; ++step) {
+    SCOPED_TRACE(step);
+    play = (play + 332) % kN;  // 83 ms of sound a poll
+    cursors(play, (play + 40) % kN);
+    const uint32_t before = st()->write_pos;
+    const uint32_t queued = (before + kN - play) % kN;
+    ASSERT_EQ(out.sound_ready(&out), 1u);
+    ASSERT_EQ(out.underrun, 0u);
+    EXPECT_EQ(st()->writable, kQ - queued);
+    uint32_t n = 0;
+    while (st()->writable) {  // up to the end of the buffer, then from its start
+      uint8_t* b = nullptr;
+      uint32_t got = 0;
+      ASSERT_EQ(out.sound_get_buffer(&out, &b, &got), 1u);
+      ASSERT_EQ(b, track()->data.data() + st()->write_pos);
+      ASSERT_LE(st()->write_pos + got, kN);
+      std::fill(b, b + got, value);
+      out.sound_commit(&out, got);
+      n += got;
+    }
+    EXPECT_EQ(n, kQ - queued);
+    EXPECT_EQ(st()->write_pos, (before + n) % kN);
+    EXPECT_EQ((st()->write_pos + kN - play) % kN, kQ);  // 600 ms queued
+    // What lies between the write position and the play cursor is the guard: not written.
+    for (uint32_t i = 0; i < kGuard; ++i) ASSERT_NE(track()->data[(st()->write_pos + i) % kN], value) << i;
+    ++value;
+  }
+
+  // The play cursor catching up (less than a chunk queued): 100 ms of silence at the write cursor.
+  const uint32_t at = (st()->write_pos + kN - 100) % kN;
+  cursors(at, (at + 40) % kN);
+  ASSERT_EQ(out.sound_ready(&out), 1u);
+  EXPECT_EQ(out.underrun, 1u);
+  EXPECT_EQ(st()->write_pos, (at + 40 + 512) % kN);
+  for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(track()->data[(at + 40 + i) % kN], 0x80) << i;
+  EXPECT_EQ(st()->writable, kQ - (40 + 512));
+  out.underrun = 0;
+  const uint32_t to_end = kN - st()->write_pos;  // the first part offered ends at the buffer's end
+  ASSERT_EQ(feed(9), std::min(kQ - (40 + 512), to_end));
+
+  // Half a chunk's worth more than a chunk queued is no underrun yet.
+  uint32_t w = st()->write_pos;
+  if (st()->writable) w = (w + feed(9)) % kN;
+  const uint32_t near = (w + kN - 300) % kN;
+  cursors(near, (near + 40) % kN);
+  ASSERT_EQ(out.sound_ready(&out), 1u);
+  EXPECT_EQ(out.underrun, 0u);
+  EXPECT_EQ(st()->writable, kQ - 300);
+
+  // A polling gap of 540 ms is an underrun here too.
+  feed(9);
+  const uint32_t later = (near + 200) % kN;
+  cursors(later, (later + 40) % kN, 540);
+  ASSERT_EQ(out.sound_ready(&out), 1u);
+  EXPECT_EQ(out.underrun, 1u);
 }
 
 TEST_F(Dsound, FailuresAndSuppliedObject) {
