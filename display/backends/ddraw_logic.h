@@ -113,7 +113,7 @@ struct DdSurfaceOps {
 int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t restores, DdLocked* out,
                              bool* restored);
 
-// The lock of an open DirectDraw kind on its surface (Part 7.2): a lost surface is restored
+// The lock of an open DirectDraw kind on its surface: a lost surface is restored
 // once and locked again. *buffer is the picture's first pixel, *pitch the surface's, *locked
 // the memory to give to the unlock. For the primary surface the buffer lies in screen memory
 // at the picture's screen position; a picture partly off the screen gives only its part on the
@@ -124,7 +124,7 @@ int32_t ddraw_lock_restoring(const DdSurfaceOps* ops, void* surface, int32_t res
 bool ddraw_lock_kind(const DdSurfaceOps* ops, void* surface, Surface* s, uint8_t** buffer, int32_t* pitch,
                      void** locked);
 
-// The middle of the software-cursor test (Part 7.2), with the cursor drawn at the pointer's
+// The middle of the software-cursor test, with the cursor drawn at the pointer's
 // screen position (x, y): one byte there is written straight into the primary surface's memory
 // (0xFF when the first colour, read with the cursor hidden, is 0, else 0); `look` then hides
 // the cursor and reads the colour there again. When it is the first colour, the cursor saved

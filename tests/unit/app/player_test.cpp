@@ -451,7 +451,7 @@ TEST_F(PlayerTest, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {
   }
 }
 
-// Part 1.2's order for every error once the window exists: hide it, show the box, destroy it
+// The order for every error once the window exists: hide it, show the box, destroy it
 // after the box. (On Windows the destruction posts the quit message, and a box's own message
 // loop ends at once on a pending quit: a box shown after it would flash and vanish.)
 TEST_F(PlayerTest, ErrorBoxComesBetweenHidingAndDestroyingTheWindow) {
@@ -555,13 +555,13 @@ const DisplaySystem kScreenDisplay = {
     nullptr};
 
 TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
-  SampleMovieSpec spec;
-  spec.width = 48;
-  spec.height = 32;
-  spec.frames = 3;
-  spec.content = 1;  // detail everywhere, so that a pixel out of place shows
-  spec.audio_rate = 0;
-  const std::vector<uint8_t> bytes = sample_movie_write(spec);
+  SampleMovieSpec sample;
+  sample.width = 48;
+  sample.height = 32;
+  sample.frames = 3;
+  sample.content = 1;  // detail everywhere, so that a pixel out of place shows
+  sample.audio_rate = 0;
+  const std::vector<uint8_t> bytes = sample_movie_write(sample);
   MovieImage image{bytes.data(), bytes.size()};
   constexpr uint8_t kUntouched = 0x5A;
   struct Position {
