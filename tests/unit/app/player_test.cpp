@@ -588,7 +588,7 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
     CopySource src;
     movie_copy_source(whole, &src);
     // The integer converters on both sides: the SIMD ones convert the pixels of a row that do
-    // not fill a group of four with the integer arithmetic (Part 8.2), so that where a row starts
+    // not fill a group of four with the integer arithmetic, so that where a row starts
     // decides which arithmetic a pixel gets.
     memory_surface_copy(reference, &src, kCopyWhole | kCopyNoSimd);
     const int32_t w = int32_t(whole->width), h = int32_t(whole->height);
