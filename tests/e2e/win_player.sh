@@ -107,10 +107,11 @@ window_id() {
     xwininfo -id "$id" 2> /dev/null | grep -q "IsViewable" && { echo "$id"; return 0; }
   done
 }
-# Waits up to 20 s for a window of that title; prints its id.
+# Waits up to 60 s for a window of that title; prints its id. (The first program in a fresh
+# prefix may take long to show a window while Wine sets itself up and other builds run.)
 wait_window() {
   local id=""
-  for _ in $(seq 200); do
+  for _ in $(seq 600); do
     id=$(window_id "$1")
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1
