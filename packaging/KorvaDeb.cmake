@@ -31,9 +31,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The library cache is rebuilt by dpkg's ldconfig trigger, not by ldconfig in the scripts.
+# The library cache is rebuilt by dpkg's ldconfig trigger, and the MIME, desktop and icon caches
+# by the triggers of the packages that own them: the package has no maintainer scripts, so
+# dpkg -r leaves nothing of it behind (a postrm would keep it listed until a purge). CPack
+# writes ldconfig scripts for a library in /usr/lib unless the extra control files name
+# scripts of their own; the two names below are never files, so none is added.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/deb/triggers
-    ${CMAKE_SOURCE_DIR}/packaging/deb/postinst ${CMAKE_SOURCE_DIR}/packaging/deb/postrm)
+    ${CMAKE_SOURCE_DIR}/packaging/deb/no-scripts/postinst ${CMAKE_SOURCE_DIR}/packaging/deb/no-scripts/postrm)
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 # Only what the install rules name goes in: no build tree's leftovers.
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/")

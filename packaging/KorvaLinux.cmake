@@ -17,7 +17,7 @@ find_program(KORVA_GZIP gzip)
 # Manual pages are read compressed; gzip -n keeps the bytes the same from build to build.
 function(korva_gzip_command out_var file)
   if(KORVA_GZIP)
-    set(${out_var} COMMAND ${KORVA_GZIP} -9nf ${file} PARENT_SCOPE)
+    set(${out_var} COMMAND ${KORVA_GZIP} -9nkf ${file} PARENT_SCOPE)
   else()
     set(${out_var} COMMAND ${CMAKE_COMMAND} -E copy ${file} ${file}.gz PARENT_SCOPE)
   endif()
@@ -45,8 +45,8 @@ korva_man_page(krvtool "inspect, export, thumbnail and bundle Korva movies" "--h
 korva_man_page(krvenc "make Korva movies from Y4M or PNG pictures and WAV sound" "--help"
                "-DSEE_ALSO=korvaplay krvtool")
 
-# The package's copyright and changelog (Debian reads both from share/doc/korva).
-string(TIMESTAMP _korva_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+# The package's copyright and changelog (Debian reads both from share/doc/korva). A release
+# adds its entry, with its date, to changelog.in.
 configure_file(${_pkg}/changelog.in ${_out}/changelog @ONLY)
 korva_gzip_command(gz ${_out}/changelog)
 add_custom_command(OUTPUT ${_out}/changelog.gz ${gz} DEPENDS ${_out}/changelog VERBATIM)
