@@ -35,11 +35,12 @@ function(korva_man_page name summary help)
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${name}> -DNAME=${name} "-DSUMMARY=${summary}"
             -DVERSION=${PROJECT_VERSION} -DOUT=${page} -DHELP=${help} ${ARGN} -P ${_pkg}/man_page.cmake
     ${gz}
-    DEPENDS ${name} ${_pkg}/man_page.cmake
+    DEPENDS ${name} ${_pkg}/man_page.cmake ${_pkg}/korvaplay-extra.roff
     COMMENT "Manual page of ${name} from its help text" VERBATIM)
   set_property(GLOBAL APPEND PROPERTY KORVA_MAN_PAGES ${page}.gz)
 endfunction()
-korva_man_page(korvaplay "play Korva movies (.krv) in a window" "/?" "-DSEE_ALSO=krvtool krvenc")
+korva_man_page(korvaplay "play Korva movies (.krv) in a window" "/?" "-DSEE_ALSO=krvtool krvenc"
+               -DEXTRA=${_pkg}/korvaplay-extra.roff)
 korva_man_page(krvtool "inspect, export, thumbnail and bundle Korva movies" "--help" -DCOMMANDS=ON
                "-DSEE_ALSO=korvaplay krvenc")
 korva_man_page(krvenc "make Korva movies from Y4M or PNG pictures and WAV sound" "--help"

@@ -1,9 +1,11 @@
 # Writes a manual page from a program's own help text, so the page says what the program says.
 #   cmake -DPROGRAM=path -DNAME=krvtool -DSUMMARY="..." -DVERSION=1.0.0 -DOUT=krvtool.1
-#         [-DHELP="--help"] [-DCOMMANDS=ON] [-DSEE_ALSO="korvaplay krvenc"] -P man_page.cmake
+#         [-DHELP="--help"] [-DCOMMANDS=ON] [-DSEE_ALSO="korvaplay krvenc"] [-DEXTRA=file.roff]
+#         -P man_page.cmake
 # HELP is the argument that makes the program print its help (on standard output or error,
 # whatever its exit code); with COMMANDS, every command that the help lists in its "commands:"
-# block gets its own section from `PROGRAM COMMAND --help`.
+# block gets its own section from `PROGRAM COMMAND --help`. EXTRA is written roff put before
+# the help text (a synopsis, keys, files).
 if(NOT HELP)
   set(HELP "--help")
 endif()
@@ -32,6 +34,10 @@ string(TOUPPER "${NAME}" upper)
 help_text(main ${HELP})
 roff_block(body "${main}")
 set(page ".TH ${upper} 1 \"\" \"Korva ${VERSION}\" \"User Commands\"\n.SH NAME\n${NAME} \\- ${SUMMARY}\n")
+if(EXTRA)
+  file(READ "${EXTRA}" extra)
+  string(APPEND page "${extra}")
+endif()
 string(APPEND page ".SH DESCRIPTION\n${body}")
 
 if(COMMANDS)

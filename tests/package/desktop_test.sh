@@ -51,6 +51,12 @@ shopt -u nullglob
 [ ${#debs[@]} -eq 1 ] || { echo "FAIL: $DEB_DIR holds ${#debs[@]} korva_*_amd64.deb packages, not one"; exit 1; }
 DEB=${debs[0]}
 
+# An installed korva would answer for the prefix below, and the install check would change it.
+if dpkg-query -W -f='${Status}' korva 2> /dev/null | grep -q "ok installed"; then
+  echo "FAIL: korva is installed on this machine; remove it (dpkg -r korva) before this test"
+  exit 1
+fi
+
 # lintian takes a while: it runs beside the checks below and is read at the end.
 lintian "$DEB" > "$T/lintian.txt" 2>&1 &
 LINTIAN_PID=$!
@@ -198,8 +204,6 @@ fi
 echo "-- dpkg -i, the installed player under Xvfb, dpkg -r"
 if [ "$(id -u)" -ne 0 ]; then
   fail "dpkg -i needs root"
-elif dpkg-query -W -f='${Status}' korva 2> /dev/null | grep -q "ok installed"; then
-  fail "korva is installed on this machine already; the install check would change it"
 else
   # The directories the package brings that the machine does not have: they must go again.
   dpkg-deb --contents "$DEB" | awk '$1 ~ /^d/ { sub(/^\./, "", $6); print $6 }' |
