@@ -142,10 +142,11 @@ int cmd_thumbnail(int argc, char** argv) {
       if (have) break;
       target = next + kDecodeBudget - 1;  // the first candidate, nearer its key frame
     }
-    for (; next <= target && !error; ++next, ++decoded) {
+    for (; next <= target; ++next, ++decoded) {
       bool damaged = false;
       error = tool_decode_video_frame(&v, next, &st.planes, movie_flags, &damaged);
       if (!error && damaged) error = "a damaged video packet";
+      if (error) break;  // `next` names the frame
     }
     if (error) break;
     const Liveliness l = frame_liveliness(st.planes, h.width, h.height);
