@@ -103,6 +103,9 @@ int cmd_thumbnail(int argc, char** argv) {
     return 1;
   }
 
+#ifndef KORVA_HAVE_PNG
+  return tool_fail("PNG output not available in this build");
+#endif
   std::vector<uint8_t> file;
   ContainerView v;
   if (!tool_load_movie(name, &file, &v)) return 1;
