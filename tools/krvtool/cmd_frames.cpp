@@ -4,10 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#ifdef KORVA_HAVE_PNG
-#include <png.h>
-#endif
-
 #include "container/container.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
@@ -20,6 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: krvtool frames MOVIE OUTDIR --format CODE [--double MODE] [--grey] [--every N] [--raw]\n"
+    "                      [--fit N]\n"
     "       krvtool frames MOVIE [OUTDIR --format CODE ...] --y4m FILE\n"
     "  Decodes every frame, copies it into a memory surface of copy format CODE (1..15: 1/2\n"
     "  24-bit BGR/RGB, 3/4 32-bit, 5/6 32-bit with alpha, 7 4-4-4-4, 8 5-5-5-1, 9 5-5-5,\n"
@@ -27,7 +24,8 @@ const char kUsage[] =
     "  blocks after the first frame), and writes OUTDIR/frame_NNNNNN.png: what the surface\n"
     "  shows, turned back into RGB. --raw writes the surface bytes instead (.raw, top row\n"
     "  first). --double MODE (0..7) overrides the movie's doubling mode, --grey adds grey scale,\n"
-    "  --every N writes every Nth frame only. --y4m FILE also writes the decoded pictures as a\n"
+    "  --every N writes every Nth frame only. --fit N shrinks each PNG to fit N x N, its aspect\n"
+    "  kept, as `krvtool thumbnail` does (pictures that fit already stay as they are). --y4m FILE also writes the decoded pictures as a\n"
     "  Y4M stream (4:2:0). MOVIE may be FILE|OFFSET.\n"
     "  Rows or columns that a doubling mode never writes hold black for the surface's format, as a\n"
     "  new surface does: zero bytes for RGB, luma 0 and chroma 128 for YUY2 and UYVY, luma 0 and\n"
@@ -44,28 +42,6 @@ bool parse_number(const char* s, uint32_t low, uint32_t high, uint32_t* out) {
   *out = uint32_t(v);
   return true;
 }
-
-#ifdef KORVA_HAVE_PNG
-bool write_png(const char* name, const uint8_t* rgb, uint32_t w, uint32_t h) {
-  FILE* f = std::fopen(name, "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 3);
-    png_write_info(png, info);
-    for (uint32_t y = 0; y < h; ++y) png_write_row(png, const_cast<uint8_t*>(rgb + size_t(y) * w * 3));
-    png_write_end(png, info);
-    ok = true;
-  }
-  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-  return std::fclose(f) == 0 && ok;
-}
-#endif
 
 bool write_y4m_frame(FILE* out, const FramePlanes& p, uint32_t w, uint32_t h, bool grey, bool swap) {
   const uint8_t* set = p.plane_sets[p.current_set];
@@ -95,7 +71,7 @@ int cmd_frames(int argc, char** argv) {
   const char* name = nullptr;
   const char* out_dir = nullptr;
   const char* y4m_name = nullptr;
-  uint32_t format = 0, every = 1, mode = 0;
+  uint32_t format = 0, every = 1, mode = 0, fit = 0;
   bool has_mode = false, grey = false, raw = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -110,6 +86,9 @@ int cmd_frames(int argc, char** argv) {
     } else if (!std::strcmp(a, "--every")) {
       if (!has_value || !parse_number(argv[++i], 1, 0x7FFFFFFF, &every))
         return tool_fail("--every needs a positive count");
+    } else if (!std::strcmp(a, "--fit")) {
+      if (!has_value || !parse_number(argv[++i], 1, 16384, &fit))
+        return tool_fail("--fit needs a size from 1 to 16384");
     } else if (!std::strcmp(a, "--y4m")) {
       if (!has_value) return tool_fail("--y4m needs a file name");
       y4m_name = argv[++i];
@@ -133,6 +112,7 @@ int cmd_frames(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 1;
   }
+  if (fit && raw) return tool_fail("--fit shrinks PNG pictures; --raw writes the surface bytes as they are");
   if (out_dir && !format) return tool_fail("--format CODE is needed to write frames to %s", out_dir);
 #ifndef KORVA_HAVE_PNG
   if (out_dir && !raw) return tool_fail("PNG output not available in this build");
@@ -142,15 +122,9 @@ int cmd_frames(int argc, char** argv) {
   ContainerView v;
   if (!tool_load_movie(name, &file, &v)) return 1;
   const ContainerHeader& h = v.header;
-  uint32_t movie_flags = 0;
-  if (h.version != 'i') movie_flags |= 0x8000;
-  if (h.version == 'f' || h.version == 'g') movie_flags |= kVideoFlagChromaSwap;
-  if (h.flags & kVideoFlagGrey) movie_flags |= kVideoFlagGrey;
+  const uint32_t movie_flags = tool_movie_flags(h, grey, has_mode, mode);
   const bool alpha = h.flags & kVideoFlagAlpha;
-  if (alpha) movie_flags |= kVideoFlagAlpha;
-  if (grey) movie_flags |= kCopyGrey;
-  if (!has_mode) mode = (h.flags & kCopyDoublingMask) >> kCopyDoublingShift;
-  movie_flags = (movie_flags & ~kCopyDoublingMask) | (mode << kCopyDoublingShift);
+  mode = (movie_flags & kCopyDoublingMask) >> kCopyDoublingShift;
 
   VideoStore st;
   if (!video_store_open(&st, h.width, h.height, alpha, v.info.all_key_frames))
@@ -161,7 +135,7 @@ int cmd_frames(int argc, char** argv) {
   const uint32_t display_w = h.width * convert_width_factor(mode);
   const uint32_t display_h = h.height * convert_row_factor(mode);
   MemorySurface* surface = nullptr;
-  std::vector<uint8_t> rgb;
+  std::vector<uint8_t> rgb, fitted;
   if (out_dir) {
     uint32_t sw = display_w, sh = display_h;
     if (format == kFormatYv12) { sw = (sw + 1) & ~1u; sh = (sh + 1) & ~1u; }
@@ -226,10 +200,16 @@ int cmd_frames(int argc, char** argv) {
           ok = std::fclose(f) == 0 && ok;
         }
       } else {
-#ifdef KORVA_HAVE_PNG
         memory_surface_to_rgb(surface, rgb.data());
-        ok = write_png(out_name, rgb.data(), surface->width, surface->height);
-#endif
+        uint32_t fw = surface->width, fh = surface->height;
+        if (fit) tool_fit_size(surface->width, surface->height, fit, &fw, &fh);
+        if (fw == surface->width && fh == surface->height) {
+          ok = tool_write_png(out_name, rgb.data(), fw, fh);
+        } else {
+          fitted.resize(size_t(fw) * fh * 3);
+          ok = tool_scale_rgb(rgb.data(), surface->width, surface->height, fitted.data(), fw, fh) &&
+               tool_write_png(out_name, fitted.data(), fw, fh);
+        }
       }
       if (!ok) {
         memory_surface_close(surface);

@@ -27,6 +27,7 @@ const ToolCommand kCommands[] = {
     {"frames", cmd_frames, "frames MOVIE OUTDIR --format CODE [--double M] [--grey] [--every N] [--raw] [--y4m FILE]  converted pictures"},
     {"play", cmd_play, "play MOVIE [SWITCHES]            headless playback through the engine (/Q, /S, /F ...)"},
     {"sample", cmd_sample, "sample OUT.krv [--frames N]     write a small test movie"},
+    {"thumbnail", cmd_thumbnail, "thumbnail MOVIE OUT.png [--size N]  a picture that stands for the movie (file managers)"},
     {"bundle", cmd_bundle, "bundle PLAYER MOVIE OUT [SWITCHES]  a self-running movie: the player with the movie"},
 };
 
