@@ -103,7 +103,7 @@ Section "Korva"
   WriteRegStr HKLM "Software\Classes\.krv" "" "${PROG_ID}"
   WriteRegStr HKLM "Software\Classes\.krv\OpenWithProgids" "${PROG_ID}" ""
 
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\korvaplay.exe,0"

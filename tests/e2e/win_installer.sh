@@ -121,12 +121,12 @@ check_value 'HKCR\Korva.Movie\shell\open\command' "" "\"$INSTALLED\\korvaplay.ex
   fail "association:$NOTES"
 NOTES=""
 U='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korva'
-check_value "$U" DisplayName "Korva $VERSION"
+check_value "$U" DisplayName "Korva"
 check_value "$U" DisplayVersion "$VERSION"
 check_value "$U" Publisher "Korva"
 check_value "$U" DisplayIcon "$INSTALLED\\korvaplay.exe,0"
 check_value "$U" UninstallString "\"$INSTALLED\\uninstall.exe\""
-[ -z "$NOTES" ] && pass "the uninstall entry: Korva $VERSION by Korva, its icon and uninstaller" || fail "uninstall entry:$NOTES"
+[ -z "$NOTES" ] && pass "the uninstall entry: Korva, version $VERSION by Korva, its icon and uninstaller" || fail "uninstall entry:$NOTES"
 
 # 3. A movie in a folder with blanks, opened through the association.
 FRAME_W=160 FRAME_H=120
