@@ -47,7 +47,7 @@ make_one() {  # build dir, arch, output file name after "korva-VERSION"
   # The tools as installed: without the build's debugging information (the player is linked
   # stripped).
   strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")
-  rm -rf "$STAGE/$2" && mkdir -p "$STAGE/$2"
+  mkdir -p "$STAGE/$2"
   for f in korvaplay.exe krvtool.exe krvenc.exe; do
     [ -f "$dir/$f" ] || { echo "error: $dir/$f is missing: build the tree first" >&2; exit 1; }
     if [ "$f" != korvaplay.exe ] && [ -n "$strip" ] && [ -x "$strip" ]; then
