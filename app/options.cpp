@@ -23,19 +23,42 @@ void erase(char* text, size_t at, size_t n) {
   std::memmove(text + at, text + at + n, len - at - n + 1);
 }
 
-// A name in double quotes is never read as switches: paths with forward slashes (every path
-// on Linux) keep their '/' there.
-inline bool toggles_quote(char c, bool* quoted) {
-  if (c == '"') *quoted = !*quoted;
-  return *quoted;
+// Reads the text as the names are split: a double quote where a name begins (at the start, after
+// a blank, or at the one comma that may follow a name), as a shell quotes a name with blanks,
+// opens a quoted name that runs to the next double quote. Nothing inside it is a switch: paths
+// with forward slashes (every path on Linux) keep their '/' there. A double quote inside an
+// unquoted name is an ordinary character and quotes nothing after it.
+struct NameScan {
+  bool name_may_start = true;
+  bool name_ended = false;  // one comma may follow
+};
+
+// The index just after the quoted name that opens at text[i], or i itself (the scan then takes
+// text[i] as an ordinary character).
+size_t skip_quoted_name(const char* text, size_t i, NameScan* scan) {
+  const char c = text[i];
+  if (c == '"' && scan->name_may_start) {
+    size_t k = i + 1;
+    while (text[k] && text[k] != '"') ++k;
+    *scan = NameScan{false, true};
+    return text[k] ? k + 1 : k;
+  }
+  if (uint8_t(c) <= ' ') *scan = NameScan{true, true};
+  else if (c == ',' && scan->name_ended) *scan = NameScan{true, false};
+  else *scan = NameScan{false, false};
+  return i;
 }
 
-// Position of the first "/X" (letter compared case-insensitively) outside quotes, or -1.
+// Position of the first "/X" (letter compared case-insensitively) outside quoted names, or -1.
 ptrdiff_t find_switch(const char* text, char letter) {
-  char want = lower(letter);
-  bool quoted = false;
-  for (const char* p = text; *p; ++p)
-    if (!toggles_quote(*p, &quoted) && p[0] == '/' && p[1] && lower(p[1]) == want) return p - text;
+  const char want = lower(letter);
+  NameScan scan;
+  for (size_t i = 0; text[i];) {
+    const size_t next = skip_quoted_name(text, i, &scan);
+    if (next != i) { i = next; continue; }
+    if (text[i] == '/' && text[i + 1] && lower(text[i + 1]) == want) return ptrdiff_t(i);
+    ++i;
+  }
   return -1;
 }
 
@@ -186,16 +209,20 @@ bool options_build_text(OptionsText* t, const char* stored_defaults, const char*
 
 void cancel_switches(char* text) {
   size_t i = 0;
-  bool quoted = false;
+  NameScan scan;
   while (text[i]) {
-    if (toggles_quote(text[i], &quoted) || text[i] != '/' || text[i + 1] != '-') { ++i; continue; }
+    const size_t next = skip_quoted_name(text, i, &scan);
+    if (next != i) { i = next; continue; }
+    if (text[i] != '/' || text[i + 1] != '-') { ++i; continue; }
     if (text[i + 2] == 0) { text[i] = 0; return; }
     const char x = lower(text[i + 2]);
     // Remove every earlier "/X" with its argument.
     size_t j = 0;
-    bool quoted_j = false;
+    NameScan scan_j;
     while (j < i) {
-      if (!toggles_quote(text[j], &quoted_j) && text[j] == '/' && text[j + 1] && lower(text[j + 1]) == x) {
+      const size_t next_j = skip_quoted_name(text, j, &scan_j);
+      if (next_j != j) { j = next_j; continue; }
+      if (text[j] == '/' && text[j + 1] && lower(text[j + 1]) == x) {
         size_t k = j + 2;
         if (text[k] == '"') {
           ++k;
@@ -212,6 +239,9 @@ void cancel_switches(char* text) {
       ++j;
     }
     erase(text, i, 3);
+    // What the cancellation removed changes where names begin: read the text again.
+    i = 0;
+    scan = NameScan{};
   }
 }
 
@@ -353,9 +383,13 @@ void parse_options(OptionsText* t, const OptionsEnv* env, PlayerOptions* o) {
 
 bool options_wants_help(const OptionsText* t, const PlayerOptions* o) {
   if (o && o->bad_value) return true;
-  bool quoted = false;
-  for (const char* p = t->text; *p; ++p)
-    if (!toggles_quote(*p, &quoted) && *p == '/') return true;
+  NameScan scan;
+  for (size_t i = 0; t->text[i];) {
+    const size_t next = skip_quoted_name(t->text, i, &scan);
+    if (next != i) { i = next; continue; }
+    if (t->text[i] == '/') return true;
+    ++i;
+  }
   for (const char* p = t->text; *p; ++p)
     if (*p != ' ') return false;
   return true;

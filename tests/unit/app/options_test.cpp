@@ -184,6 +184,36 @@ TEST(Options, MovieNames) {
     EXPECT_EQ(names(t.text), (std::vector<std::string>{"/work/lib/m.krv", "/s/x|40"}));
   }
 
+  // Names as a shell hands them over ("%1" in quotes): blanks kept, quotes removed, and the
+  // switches around them still count. A quote inside an unquoted name is part of the name, not
+  // the start of a quoted one: the switches after it count too.
+  struct Line {
+    const char* command_line;
+    std::vector<std::string> names;
+    int32_t loops;
+    bool stats;
+  } lines[] = {
+      {"\"C:\\My Movies\\intro.krv\"", {"C:\\My Movies\\intro.krv"}, 1, false},
+      {"\"C:\\My Movies\\intro.krv\" \"D:\\Old Discs, 1998\\end.krv\"",
+       {"C:\\My Movies\\intro.krv", "D:\\Old Discs, 1998\\end.krv"}, 1, false},
+      {"/L3 \"C:\\My Movies\\a.krv\" /q \"Z:\\tmp\\x y\\b.krv\",c.krv",
+       {"C:\\My Movies\\a.krv", "Z:\\tmp\\x y\\b.krv", "c.krv"}, 3, true},
+      {"\"C:\\My Movies\\intro.krv\"/L2", {"C:\\My Movies\\intro.krv"}, 2, false},
+      {"say\"hi\".krv /L2 /Q", {"say\"hi\".krv"}, 2, true},
+      {"a\"b.krv \"c d.krv\" /Q", {"a\"b.krv", "c d.krv"}, 1, true},
+      {"a\"b.krv /L4 c\"d.krv", {"a\"b.krv", "c\"d.krv"}, 4, false},
+  };
+  for (const Line& l : lines) {
+    Parsed p = parse(l.command_line, ":141312 /c");
+    EXPECT_FALSE(p.help) << l.command_line;
+    EXPECT_EQ(p.o.loops, l.loops) << l.command_line;
+    EXPECT_EQ(p.o.show_stats, l.stats) << l.command_line;
+    EXPECT_TRUE(p.o.hide_cursor) << l.command_line;
+    std::string want = ":141312";
+    for (const std::string& n : l.names) want += " " + n;
+    EXPECT_EQ(p.rest, want) << l.command_line;
+  }
+
   struct Case {
     const char* name;
     MovieNameKind kind;
@@ -196,6 +226,8 @@ TEST(Options, MovieNames) {
       {"intro.krv", kNamePlain, "intro.krv", 0},
       {"c:\\movies\\intro", kNamePlain, "c:\\movies\\intro.krv", 0},
       {"c:\\my.dir\\intro", kNamePlain, "c:\\my.dir\\intro.krv", 0},
+      {"C:\\My Movies\\intro", kNamePlain, "C:\\My Movies\\intro.krv", 0},
+      {"C:\\My Movies\\intro.krv", kNamePlain, "C:\\My Movies\\intro.krv", 0},
       {"dir.d/intro", kNamePlain, "dir.d/intro.krv", 0},
   };
   for (const Case& c : cases) {
