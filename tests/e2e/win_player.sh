@@ -81,6 +81,10 @@ start_sound_server > "$T/sound.log" 2>&1
 export PULSE_LATENCY_MSEC=100
 
 # A warm prefix and a server that stays up between the runs.
+# A server of this prefix started without a display (krvtool.exe runs before this script) keeps
+# a desktop without the X11 driver, and the first window would never come: end it first.
+"$WINESERVER" -k 2> /dev/null
+"$WINESERVER" -w 2> /dev/null
 "$WINE" wineboot -i > "$T/wineboot.log" 2>&1
 "$WINESERVER" -p 2> /dev/null
 
