@@ -1,33 +1,16 @@
 #!/usr/bin/env python3
 """Writes korva.ico (the Korva mark, 32 x 32 and 16 x 16, 32-bit) and blank.cur (a fully
 transparent 32 x 32 cursor) beside this script. Run it again after changing the drawing."""
-import math, os, struct
+import os, struct, sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'packaging'))
+import korva_mark  # noqa: E402
 
 
 def mark(size):
-    """The Korva mark: a white K on an amber disc with a dark ring. Rows top-down, BGRA."""
-    rows = []
-    c = (size - 1) / 2.0
-    r_out = size / 2.0 - 0.5
-    for y in range(size):
-        row = []
-        for x in range(size):
-            d = math.hypot(x - c, y - c)
-            if d > r_out:
-                row.append((0, 0, 0, 0))
-                continue
-            px = (0x20, 0x30, 0x50, 255) if d > r_out - size / 16.0 else (0x10, 0x9c, 0xf0, 255)
-            # The K: a stem and two arms, in units of the picture size.
-            u, v = x / size, y / size
-            stem = 0.30 <= u <= 0.42 and 0.22 <= v <= 0.78
-            arm = abs((u - 0.42) - abs(v - 0.5) * 0.9) < 0.075 and 0.42 <= u <= 0.74 and 0.2 <= v <= 0.8
-            if stem or arm:
-                px = (0xff, 0xff, 0xff, 255)
-            row.append(px)
-        rows.append(row)
-    return rows
+    """The Korva mark (one drawing for every place it appears) as rows top-down, BGRA."""
+    return [[(b, g, r, a) for (r, g, b, a) in row] for row in korva_mark.mark(size)]
 
 
 def icon_image(size):
