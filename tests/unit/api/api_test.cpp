@@ -4,6 +4,8 @@
 // movies played at once from two threads come out as each does alone.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "long_path.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -117,16 +119,6 @@ TEST(Api, VersionAndOpenForms) {
     EXPECT_EQ(play(m).frames, want.frames);
     korva_close(m);
   }
-}
-
-// A path of exactly `length` characters under `base`: directories of 200 characters, then a
-// movie file name ending in ".krv". The directories are made.
-std::string long_movie_path(const std::string& base, size_t length) {
-  std::string dir = base;
-  while (length - dir.size() > 250) dir += "/" + std::string(200, 'd');
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir + "/" + std::string(length - dir.size() - 1 - 4, 'm') + ".krv";
 }
 
 TEST(Api, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {

@@ -3,6 +3,8 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include "long_path.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -405,16 +407,6 @@ TEST_F(PlayerTest, HelpSaysWhatZDoesWithThisProgramsSoundOutputs) {
   const std::string& text = two_outputs.box("Korva Video Player Help")->text;
   EXPECT_NE(text.find("    /Z  \t- Use waveOut instead of DirectSound for audio output.\n    /S  "), std::string::npos);
   EXPECT_EQ(text.find("Linux"), std::string::npos);
-}
-
-// A path of exactly `length` characters under `base`: directories of 200 characters, then a
-// movie file name ending in ".krv". The directories are made.
-std::string long_movie_path(const std::string& base, size_t length) {
-  std::string dir = base;
-  while (length - dir.size() > 250) dir += "/" + std::string(200, 'd');
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir + "/" + std::string(length - dir.size() - 1 - 4, 'm') + ".krv";
 }
 
 TEST_F(PlayerTest, NamesUpTo2048CharactersOpenLongerOnesAreRefused) {

@@ -2,6 +2,8 @@
 // up to 2048 characters, and refuses a longer name with its own error instead of cutting it.
 #include <gtest/gtest.h>
 
+#include "long_path.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,16 +26,6 @@ std::string read_text(const std::string& name) {
   std::stringstream s;
   s << f.rdbuf();
   return s.str();
-}
-
-// A path of exactly `length` characters under `base`: directories of 200 characters, then a
-// movie file name ending in ".krv". The directories are made.
-std::string long_movie_path(const std::string& base, size_t length) {
-  std::string dir = base;
-  while (length - dir.size() > 250) dir += "/" + std::string(200, 'd');
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir + "/" + std::string(length - dir.size() - 1 - 4, 'm') + ".krv";
 }
 
 TEST(LongNames, ToolsTakeNamesUpTo2048Characters) {
