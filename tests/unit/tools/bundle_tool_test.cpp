@@ -2,6 +2,8 @@
 // arguments; and the refusals that leave no output behind.
 #include <gtest/gtest.h>
 
+#include "tools/tool_test.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,19 +18,7 @@
 
 namespace {
 
-std::string tmp(const std::string& name) { return std::string(KORVA_TEST_TMP) + "/" + name; }
-std::string tool() { return tmp("../krvtool"); }
 std::string probe() { return tmp("../tests/unit/options_store_probe"); }
-
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<uint8_t> read_all(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
 
 TEST(BundleTool, PlayerWithItsMovie) {
   SampleMovieSpec s;

@@ -3,6 +3,8 @@
 // arithmetic), over a whole movie whose samples cover the full range.
 #include <gtest/gtest.h>
 
+#include "tools/tool_test.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,18 +21,6 @@
 #include "video/video_decoder.h"
 
 namespace {
-
-std::string tmp(const std::string& name) { return std::string(KORVA_TEST_TMP) + "/" + name; }
-
-std::vector<uint8_t> read_all(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST(FramesTool, CpuLevelsAgainstTheIntegerModel) {
   SampleMovieSpec s;

@@ -2,6 +2,8 @@
 // up to 2048 characters, and refuses a longer name with its own error instead of cutting it.
 #include <gtest/gtest.h>
 
+#include "tools/tool_test.h"
+
 #include "long_path.h"
 
 #include <cstdlib>
@@ -12,21 +14,6 @@
 #include <sys/wait.h>
 
 namespace {
-
-std::string tmp(const std::string& name) { return std::string(KORVA_TEST_TMP) + "/" + name; }
-std::string tool() { return tmp("../krvtool"); }
-
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string read_text(const std::string& name) {
-  std::ifstream f(name);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 TEST(LongNames, ToolsTakeNamesUpTo2048Characters) {
   struct Case {

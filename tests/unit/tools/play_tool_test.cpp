@@ -2,6 +2,8 @@
 // playback time, and Ctrl-C ending the play cleanly.
 #include <gtest/gtest.h>
 
+#include "tools/tool_test.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,22 +13,6 @@
 #include <sys/wait.h>
 
 namespace {
-
-std::string tmp(const char* name) { return std::string(KORVA_TEST_TMP) + "/" + name; }
-std::string tool() { return tmp("../krvtool"); }
-
-// Runs a shell command; its exit code (-1 when it did not exit normally).
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string read_text(const std::string& name) {
-  std::ifstream f(name);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 // The number after `label` in a summary text (-1 when the line is missing).
 double value_after(const std::string& text, const char* label) {
