@@ -106,16 +106,7 @@ wait_closing() {
   done
   return 1
 }
-# Waits up to $2 s for the process to end; its exit code in $RC (124 when it did not end).
-wait_exit() {
-  RC=124
-  for _ in $(seq $(($2 * 20))); do
-    if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
-    sleep 0.05
-  done
-  kill -9 "$1" 2> /dev/null
-  wait "$1" 2> /dev/null
-}
+. "$(dirname "${BASH_SOURCE[0]}")/wait_exit.sh"  # wait_exit PID SECONDS
 # Escape, the closing picture, and Escape again, which ends the program at once (within 1 s;
 # the closing picture alone ends it after 2250 ms, which checks 2 and 6 see). $RC: exit code;
 # CLOSING: the closing picture's geometry.

@@ -65,15 +65,7 @@ reg_value() {  # key name
   printf '%s\n' "$out" | sed -n 's/^ .*REG_[A-Z_]*    //p' | head -1
 }
 reg_key_exists() { "$WINE" reg query "$1" > /dev/null 2>&1; }
-wait_exit() {  # pid seconds: the exit code in RC (124 when it did not end)
-  RC=124
-  for _ in $(seq $(($2 * 10))); do
-    if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
-    sleep 0.1
-  done
-  kill -9 "$1" 2> /dev/null
-  wait "$1" 2> /dev/null
-}
+. "$(dirname "${BASH_SOURCE[0]}")/wait_exit.sh"  # wait_exit PID SECONDS
 # What the prefix holds, to compare before the install and after the uninstall: every file and
 # folder of drive C: (without the temporary folders, which Wine and the uninstaller's own
 # running copy use) and every registry key of the machine's and the user's software, but for

@@ -190,15 +190,7 @@ wait_size() {  # file bytes seconds: 0 once the file holds that many bytes
   done
   return 1
 }
-wait_exit() {  # pid seconds: the exit code in RC (124 when it did not end)
-  RC=124
-  for _ in $(seq $(($2 * 10))); do
-    if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
-    sleep 0.1
-  done
-  kill -9 "$1" 2> /dev/null
-  wait "$1" 2> /dev/null
-}
+. "$(dirname "${BASH_SOURCE[0]}")/wait_exit.sh"  # wait_exit PID SECONDS
 reference_frames() {  # movie, directory: every frame, and the MD5 of its RGB pixels in frames.md5
   mkdir -p "$2"
   "$K" frames "$1" "$2" --format 3 > /dev/null || return 1

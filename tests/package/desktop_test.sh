@@ -34,16 +34,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; FAILS=$((FAILS + 1)); }
 pass() { echo "ok: $*"; }
-# Waits up to $2 s for process $1 to end; its exit code in $RC (124 when it did not end).
-wait_exit() {
-  RC=124
-  for _ in $(seq $(($2 * 20))); do
-    if ! kill -0 "$1" 2> /dev/null; then wait "$1"; RC=$?; return 0; fi
-    sleep 0.05
-  done
-  kill -9 "$1" 2> /dev/null
-  wait "$1" 2> /dev/null
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../e2e/wait_exit.sh"  # wait_exit PID SECONDS
 
 shopt -s nullglob
 debs=("$DEB_DIR"/korva_*_amd64.deb)
