@@ -1,4 +1,5 @@
 // krvtool play: headless playback through the real engine, with the capture sound back end.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,9 +35,12 @@ const char kUsage[] =
     "  --cpu plain|sse2|avx2  limit the SIMD code used (as KORVA_CPU does)\n"
     "  MOVIE may be FILE|OFFSET for a movie that starts OFFSET bytes into FILE.\n";
 
-// Ctrl-C ends the play cleanly: the loop stops, the summary is still printed.
-volatile std::sig_atomic_t g_interrupted = 0;
-void on_interrupt(int) { g_interrupted = 1; }
+// Ctrl-C ends the play cleanly: the loop stops, the summary is still printed. The signal may
+// arrive on any thread (the service threads too), so the flag is a lock-free atomic, which a
+// handler may set and another thread read.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+void on_interrupt(int) { g_interrupted.store(1); }
 
 }  // namespace
 
@@ -127,7 +131,7 @@ int cmd_play(int argc, char** argv) {
     return tool_fail("out of memory for a %u x %u surface", m->width, m->height);
   }
   int32_t loops = o.loops < 0 ? 1 : o.loops;
-  g_interrupted = 0;
+  g_interrupted.store(0);
   void (*previous_handler)(int) = std::signal(SIGINT, on_interrupt);
   const bool progress = !o.show_stats && platform_stderr_is_terminal();
   int status = 0;
