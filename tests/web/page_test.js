@@ -114,9 +114,11 @@ async function screenshotPixels(page, file) {
 async function main() {
   fs.mkdirSync(workDir, { recursive: true });
   const movie = (name) => path.join(workDir, name);
-  // The demo movie (320 x 240, 25 fps, stereo) and a 640 x 480, 30 fps one with stereo sound.
+  // The demo movie (320 x 240, 25 fps, stereo) and a 640 x 480, 30 fps one with stereo sound and
+  // every block kind in a typical mix.
   tool('sample', movie('demo.krv'), '--demo');
-  tool('sample', movie('vga.krv'), '--demo', '--size', '640x480', '--rate', '30', '--frames', '150');
+  tool('sample', movie('vga.krv'), '--size', '640x480', '--rate', '30', '--frames', '150', '--stereo',
+       '--content', 'typical');
   fs.writeFileSync(movie('notes.krv'), 'These are notes, not a movie.\n'.repeat(40));
   const demo = fs.readFileSync(movie('demo.krv'));
   fs.writeFileSync(movie('cut.krv'), demo.subarray(0, demo.length >> 1));
@@ -179,24 +181,26 @@ async function main() {
 
     // ---- Real time: 640 x 480 at 30 fps with stereo sound, through to the end, its PCM captured.
     page = await open('movie=/t/vga.krv&capture=1');
-    await until(page, () => window.korva && korva.state === 'playing');
-    const t0 = Date.now();
-    await until(page, () => korva.state === 'ended', null, 60000);
-    const wall = (Date.now() - t0) / 1000;
+    await until(page, () => window.korva && korva.state === 'ended', null, 60000);
     await new Promise((r) => setTimeout(r, 300));
     const s = await page.evaluate(() => korva.statistics());
     check(s.decoded === 150 && s.skipped === 0 && s.pageSkipped === 0,
           `vga.krv: 150 frames decoded, none skipped (${s.decoded} decoded, ${s.skipped} skipped)`);
-    check(wall > 4.5 && wall < 5.8, `vga.krv: played in real time (${wall.toFixed(2)} s for 5 s of movie)`);
-    console.log(`      decoding in the page: ${(s.pageDecodeMs / s.pageDecoded).toFixed(2)} ms a frame ` +
-                `(engine: video ${s.videoMs} ms, sound ${s.soundMs} ms for ${s.decoded} frames); sound ${s.sound}`);
+    // Frame 1 to frame 150 take 149 frame times: 4.967 s.
+    const played = s.playedMs / 1000;
+    check(Math.abs(played - 149 / 30) < 0.2, `vga.krv: played in real time (frame 1 to 150 in ${played.toFixed(2)} s, ` +
+          `due in ${(149 / 30).toFixed(2)} s)`);
     const pcm = Buffer.concat((await page.evaluate(() => korva.captured().map((b) => Array.from(b))))
       .map((a) => Buffer.from(a)));
     const want = fs.readFileSync(movie('vga.pcm'));
     check(pcm.equals(want), `the PCM handed to the worklet equals krvtool pcm (${pcm.length} of ${want.length} bytes)`);
+    const fast = await page.evaluate(() => korva.timeDecoding(3));
+    console.log(`      decoding in the page: ${fast.toFixed(2)} ms a frame as fast as it goes (best of 3 passes); ` +
+                `${(s.pageDecodeMs / s.pageDecoded).toFixed(2)} ms while playing (engine: video ${s.videoMs} ms, ` +
+                `sound ${s.soundMs} ms for ${s.decoded} frames)`);
     check(s.sound === 'running', `the sound ran (the audio context is ${s.sound})`);
     fs.writeFileSync(path.join(workDir, 'web_figures.txt'),
-                     `${(s.pageDecodeMs / s.pageDecoded).toFixed(3)} ${s.videoMs} ${s.soundMs} ${s.decoded}\n`);
+                     `${fast.toFixed(3)} ${(s.pageDecodeMs / s.pageDecoded).toFixed(3)} ${s.videoMs} ${s.soundMs}\n`);
     await page.close();
 
     // ---- Errors, in words on the page.
