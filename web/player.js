@@ -342,7 +342,7 @@ registerProcessor('korva-sound', KorvaSound);
   }
 
   async function openBytes(bytes, movieName) {
-    if (!ready) { pending = [bytes, movieName]; return; }
+    if (!ready) { pending = { bytes, name: movieName }; return; }
     close();
     $('message').hidden = true;
     name = movieName;
@@ -463,7 +463,8 @@ registerProcessor('korva-sound', KorvaSound);
   wire();
   Module.onRuntimeInitialized = () => {
     ready = true;
-    if (pending) { const [b, n] = pending; pending = null; openBytes(b, n); }
+    // (no destructuring here: the loader's minifier drops it)
+    if (pending) { const movie = pending; pending = null; openBytes(movie.bytes, movie.name); }
   };
   if (params.get('movie')) openUrl(params.get('movie'));
 

@@ -176,6 +176,7 @@ async function main() {
     }
     // The page as the README shows it.
     await page.evaluate(() => korva.seek(88));
+    await page.setViewport({ width: 960, height: 420 });
     await page.screenshot({ path: path.join(workDir, 'page.png') });
     await page.close();
 
