@@ -127,6 +127,25 @@ async function main() {
   fs.mkdirSync(refs);
   tool('frames', movie('demo.krv'), refs, '--format', '6', '--raw', '--cpu', 'plain');
   tool('pcm', movie('vga.krv'), '0', movie('vga.pcm'));
+  // Doubled pictures (the first frame) and a movie with an alpha plane: an opaque bar and disc
+  // on a clear field, coded exactly.
+  for (const mode of ['2', '5']) {
+    const dir = path.join(workDir, `frames-double${mode}`);
+    fs.rmSync(dir, { recursive: true, force: true });
+    fs.mkdirSync(dir);
+    tool('frames', movie('demo.krv'), dir, '--format', '6', '--raw', '--cpu', 'plain', '--double', mode, '--every', '1000');
+  }
+  for (let i = 1; i <= 3; ++i) {
+    execFileSync('convert', ['-size', '64x48', 'xc:none', '-fill', 'rgba(200,40,30,1)', '-draw',
+                             `rectangle ${4 * i},0 31,47`, '-fill', 'rgba(20,180,90,1)', '-draw',
+                             `circle 40,24 ${44 + i},24`, `PNG32:${movie(`alpha_${i}.png`)}`]);
+  }
+  execFileSync(path.join(nativeDir, 'krvenc'), [movie('alpha_%d.png'), '-o', movie('alpha.krv'), '--quality', '100'],
+               { stdio: 'ignore' });
+  const alphaRefs = path.join(workDir, 'frames-alpha');
+  fs.rmSync(alphaRefs, { recursive: true, force: true });
+  fs.mkdirSync(alphaRefs);
+  tool('frames', movie('alpha.krv'), alphaRefs, '--format', '6', '--raw', '--cpu', 'plain');
 
   const server = await serve();
   const base = `http://127.0.0.1:${server.address().port}/`;
@@ -178,6 +197,37 @@ async function main() {
     await page.evaluate(() => korva.seek(88));
     await page.setViewport({ width: 960, height: 420 });
     await page.screenshot({ path: path.join(workDir, 'page.png') });
+    await page.close();
+
+    // ---- Doubling modes: the first frame shown as the memory surface shows it.
+    for (const mode of [2, 5]) {
+      page = await open(`movie=/t/demo.krv&paused=1&double=${mode}`);
+      await until(page, () => window.korva && korva.state === 'paused' && korva.frame === 1);
+      d = differs(await canvasPixels(page), reference(path.join(workDir, `frames-double${mode}`), 1));
+      check(!d, `doubling mode ${mode}: the first frame equals krvtool frames --double ${mode}`, d);
+      await page.close();
+    }
+
+    // ---- Alpha over a colour: opaque pixels show the movie's colour, clear ones the colour behind.
+    page = await open('movie=/t/alpha.krv&paused=1');
+    await until(page, () => window.korva && korva.state === 'paused');
+    await page.keyboard.press('Enter');
+    await page.select('#backdrop', '#ffffff');
+    {
+      const shot = await screenshotPixels(page, path.join(workDir, 'alpha.png'));
+      const ref = reference(alphaRefs, 2);
+      let bad = '', opaque = 0, clear = 0;
+      for (let i = 0; i < ref.length && !bad; i += 4) {
+        const a = ref[i + 3];
+        if (a !== 0 && a !== 255) continue;  // the disc's edge: blended by the browser
+        const want = a ? [ref[i], ref[i + 1], ref[i + 2]] : [255, 255, 255];
+        if (shot[i] !== want[0] || shot[i + 1] !== want[1] || shot[i + 2] !== want[2])
+          bad = `pixel ${i / 4} (alpha ${a}): ${Array.from(shot.subarray(i, i + 3))} against ${want}`;
+        if (a) opaque++; else clear++;
+      }
+      check(!bad && opaque > 1000 && clear > 1000,
+            `alpha over white: ${opaque} opaque pixels show the movie, ${clear} clear ones the white`, bad);
+    }
     await page.close();
 
     // ---- Real time: 640 x 480 at 30 fps with stereo sound, through to the end, its PCM captured.
