@@ -141,10 +141,10 @@ registerProcessor('korva-sound', KorvaSound);
   function resyncSound() {
     if (!sound || !player) return;
     sound.resync = false;
-    const was = _web_pause(player, 1);
+    _web_pause(player, 1);
     _web_seek(player, shown >= info.frames ? 1 : shown + 1);
     sound.node.port.postMessage({ flush: Math.round(kPrimeSeconds * sound.rate) });
-    if (!was) _web_pause(player, 0);
+    if (playing) _web_pause(player, 0);  // the clock starts again from here
   }
 
   // ---- The picture
@@ -252,7 +252,7 @@ registerProcessor('korva-sound', KorvaSound);
   function seek(frame) {
     if (!player) return;
     frame = Math.max(1, Math.min(info.frames, frame | 0));
-    const was = _web_pause(player, 1);
+    _web_pause(player, 1);
     if (_web_seek(player, frame) !== 0) { fail(); return; }
     ended = false;
     if (!decodeFrame(false)) return;
@@ -261,7 +261,7 @@ registerProcessor('korva-sound', KorvaSound);
       sound.node.port.postMessage({ flush: Math.round(kPrimeSeconds * sound.rate) });
       sound.resync = false;
     }
-    if (!was && playing) _web_pause(player, 0);
+    if (playing) _web_pause(player, 0);  // the clock starts again from here
     updateUi();
   }
 
@@ -461,12 +461,16 @@ registerProcessor('korva-sound', KorvaSound);
   }
 
   wire();
+  if (location.protocol === 'file:') {
+    korvaShowError('This page needs a web server: opened from a file it cannot load korva.wasm or a movie. ' +
+                   '`./korva web` serves it, or put index.html, korva.js and korva.wasm on any web server.');
+  }
   Module.onRuntimeInitialized = () => {
     ready = true;
     // (no destructuring here: the loader's minifier drops it)
     if (pending) { const movie = pending; pending = null; openBytes(movie.bytes, movie.name); }
   };
-  if (params.get('movie')) openUrl(params.get('movie'));
+  if (params.get('movie') && location.protocol !== 'file:') openUrl(params.get('movie'));
 
   // What scripts (and the tests) may ask of the page.
   return {
