@@ -489,7 +489,7 @@ registerProcessor('korva-sound', KorvaSound);
       if (!player) return null;
       const s = _web_stats(player) >> 2;
       return { decoded: HEAPU32[s], skipped: HEAPU32[s + 1], playbackMs: HEAPU32[s + 2], videoMs: HEAPU32[s + 4],
-               soundMs: HEAPU32[s + 5], pageDecodeMs: counters.decodeMs, pageDecoded: counters.decoded,
+               soundMs: HEAPU32[s + 5], copyMs: HEAPU32[s + 6], pageDecodeMs: counters.decodeMs, pageDecoded: counters.decoded,
                pageSkipped: counters.skipped, playedMs: counters.lastAt - counters.firstAt, sound: sound ? sound.context.state : 'none',
                report: sound ? sound.report : null, text: statsText() };
     },
