@@ -17,6 +17,7 @@
 #include "base/alloc.h"
 #include "base/bytes.h"
 #include "container/container.h"
+#include "playback/limits.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
@@ -40,6 +41,8 @@ struct korva_movie {
 namespace {
 
 constexpr char kVersionText[] = "1.0.0";
+static_assert(KORVA_LIMIT_AREA == kDefaultMaxArea && KORVA_LIMIT_MEMORY == kDefaultMaxMemory,
+              "the header's limits are the core's defaults");
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
@@ -226,6 +229,8 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
       if (o.sound == KORVA_SOUND_NONE) movie_set_tracks(1, &none);
       else if (o.track_count) movie_set_tracks(o.track_count, o.track_ids);
       else movie_set_tracks(1, &zero);
+      const MovieLimits limits{o.max_area, o.max_memory};
+      movie_set_limits(&limits);
       km->movie = movie_open(source, flags | open_flags(o));
       if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
       // Parameters that this open did not consume must not reach the next one.
@@ -302,6 +307,18 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
   if (const char* e = container_open_view(static_cast<const uint8_t*>(data), size, &view)) {
     set_text(t_open_error, "%s", e);
     return nullptr;
+  }
+  // A movie over the caller's limits is refused before the library copies it.
+  if (copy && options && (options->max_area || options->max_memory)) {
+    const MovieLimits limits{options->max_area, options->max_memory};
+    MovieNeeds needs;
+    movie_needs(&view.header, &view.info, nullptr, 0, kOpenFromMemory, &needs);
+    needs.memory += size;
+    char refusal[kLimitTextBytes];
+    if (movie_check_limits(&limits, &view.header, &needs, refusal)) {
+      set_text(t_open_error, "%s", refusal);
+      return nullptr;
+    }
   }
   void* image = nullptr;
   if (copy) {

@@ -1,6 +1,6 @@
 // The public library's open from memory, as a web page or a game engine uses it, from
 // arbitrary bytes: the first 16 bytes are the open options (every field, valid or not), the
-// rest the movie image. What opens is played through the public calls.
+// rest the movie image. The limits come from the options' bytes too. What opens is played through the public calls.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +24,9 @@ void options_from(const uint8_t* p, korva_open_options* o, const uint32_t* ids) 
   o->buffer_bytes = le32(p + 8);
   o->rate_num = int16_t(p[12] | p[13] << 8);
   o->rate_den = int16_t(p[14] | p[15] << 8);
+  // Limits some of the time, from a few pixels and bytes up to more than any movie here needs.
+  o->max_area = (p[6] & 0x60) == 0x60 ? uint64_t(p[9]) << (p[13] & 7) : 0;
+  o->max_memory = (p[7] & 0x06) == 0x06 ? uint64_t(le32(p + 8)) << (p[15] & 7) : 0;
 }
 
 }  // namespace
