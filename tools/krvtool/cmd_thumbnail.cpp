@@ -87,8 +87,8 @@ bool parse_number(const char* s, uint32_t low, uint32_t high, uint32_t* out) {
 }
 
 // Ends the program when the thumbnail is not written within its time. The write itself (the
-// part file and its rename) runs under the lock, so the watchdog never leaves a partial file:
-// it either finds nothing written yet or the thumbnail complete.
+// part file and its rename) runs under the lock and ends by setting `done`, so the watchdog
+// never leaves a partial file: it either finds nothing written yet or the thumbnail complete.
 struct Watchdog {
   std::mutex lock;
   std::condition_variable done_changed;
@@ -276,6 +276,7 @@ int make_thumbnail(const char* name, const char* out_name, uint32_t box, const M
     std::remove(part.c_str());
     return tool_fail("%s: cannot write the file", out_name);
   }
+  watchdog->done = true;  // complete: the time limit no longer applies
   std::printf("frame %u of %u, %u x %u\n", best_frame, h.frame_count, ow, oh);
   return 0;
 }
