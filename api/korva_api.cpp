@@ -83,6 +83,8 @@ PullQueue* queue_of(SoundOutput* out) {
 }
 
 constexpr uint32_t kPullBufferBytes = 4096;
+// The highest rate a pulled track plays at (as the SDL device's): two seconds of it are 8 MB.
+constexpr uint32_t kMaxPullRate = 1000000;
 
 uint32_t pull_ready(SoundOutput* out) {
   PullQueue* q = queue_of(out);
@@ -143,7 +145,9 @@ constexpr SoundOperations kPullOperations = {pull_ready, pull_get_buffer, pull_c
 uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, const SoundLength*) {
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
-  if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
+  // The rate is the track's, rescaled by a rate override against the movie's own frame rate: a
+  // crafted frame rate makes it anything up to 2^32, and the queue must not follow it there.
+  if (rate == 0 || rate > kMaxPullRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   PullQueue* q = static_cast<PullQueue*>(std::calloc(1, sizeof(PullQueue)));
   const uint32_t capacity = (2 * rate * channels * (bits / 8) + kPullBufferBytes + 3) & ~3u;
   uint8_t* bytes = q ? static_cast<uint8_t*>(std::malloc(capacity)) : nullptr;

@@ -151,3 +151,33 @@ TEST(Limits, CraftedMoviesAreRefusedBeforeAnAttempt) {
   ASSERT_NE(m, nullptr) << korva_last_error(nullptr);
   korva_close(m);
 }
+
+TEST(Limits, PulledSoundKeepsItsQueueSmallWhateverTheRate) {
+  // A rate override against a crafted frame rate of 10 / 65537 would play the track at about
+  // 3.7e9 Hz: its two-second queue would take gigabytes. The track stays silent instead.
+  std::vector<uint8_t> movie = small_movie();
+  store_le32(movie.data() + 28, 10);
+  store_le32(movie.data() + 32, 65537);
+  korva_open_options o = limited(KORVA_SOUND_PULL);
+  o.flags = KORVA_OPEN_RATE;
+  o.rate_num = 25;
+  o.rate_den = 1;
+  korva_movie* m = korva_open_memory(movie.data(), movie.size(), 0, &o);
+  ASSERT_NE(m, nullptr) << korva_last_error(nullptr);
+  korva_info info;
+  ASSERT_EQ(korva_get_info(m, &info), 0);
+  EXPECT_EQ(info.played_track_count, 0u);
+  korva_track_info track;
+  ASSERT_EQ(korva_get_track_info(m, 0, &track), 0);
+  EXPECT_EQ(track.played, -1);
+  EXPECT_EQ(korva_decode(m), 0);
+  korva_close(m);
+  // At the movie's own rate the track plays.
+  o.flags = 0;
+  store_le32(movie.data() + 32, 1);
+  m = korva_open_memory(movie.data(), movie.size(), 0, &o);
+  ASSERT_NE(m, nullptr) << korva_last_error(nullptr);
+  ASSERT_EQ(korva_get_info(m, &info), 0);
+  EXPECT_EQ(info.played_track_count, 1u);
+  korva_close(m);
+}
