@@ -17,6 +17,7 @@
 #include "base/alloc.h"
 #include "base/bytes.h"
 #include "container/container.h"
+#include "playback/limits.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
@@ -40,6 +41,8 @@ struct korva_movie {
 namespace {
 
 constexpr char kVersionText[] = "1.0.0";
+static_assert(KORVA_LIMIT_AREA == kDefaultMaxArea && KORVA_LIMIT_MEMORY == kDefaultMaxMemory,
+              "the header's limits are the core's defaults");
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
@@ -80,6 +83,8 @@ PullQueue* queue_of(SoundOutput* out) {
 }
 
 constexpr uint32_t kPullBufferBytes = 4096;
+// The highest rate a pulled track plays at (as the SDL device's): two seconds of it are 8 MB.
+constexpr uint32_t kMaxPullRate = 1000000;
 
 uint32_t pull_ready(SoundOutput* out) {
   PullQueue* q = queue_of(out);
@@ -140,7 +145,9 @@ constexpr SoundOperations kPullOperations = {pull_ready, pull_get_buffer, pull_c
 uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, const SoundLength*) {
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
-  if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
+  // The rate is the track's, rescaled by a rate override against the movie's own frame rate: a
+  // crafted frame rate makes it anything up to 2^32, and the queue must not follow it there.
+  if (rate == 0 || rate > kMaxPullRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   PullQueue* q = static_cast<PullQueue*>(std::calloc(1, sizeof(PullQueue)));
   const uint32_t capacity = (2 * rate * channels * (bits / 8) + kPullBufferBytes + 3) & ~3u;
   uint8_t* bytes = q ? static_cast<uint8_t*>(std::malloc(capacity)) : nullptr;
@@ -226,6 +233,8 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
       if (o.sound == KORVA_SOUND_NONE) movie_set_tracks(1, &none);
       else if (o.track_count) movie_set_tracks(o.track_count, o.track_ids);
       else movie_set_tracks(1, &zero);
+      const MovieLimits limits{o.max_area, o.max_memory};
+      movie_set_limits(&limits);
       km->movie = movie_open(source, flags | open_flags(o));
       if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
       // Parameters that this open did not consume must not reach the next one.
@@ -302,6 +311,18 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
   if (const char* e = container_open_view(static_cast<const uint8_t*>(data), size, &view)) {
     set_text(t_open_error, "%s", e);
     return nullptr;
+  }
+  // A movie over the caller's limits is refused before the library copies it.
+  if (copy && options && (options->max_area || options->max_memory)) {
+    const MovieLimits limits{options->max_area, options->max_memory};
+    MovieNeeds needs;
+    movie_needs(&view.header, &view.info, nullptr, 0, kOpenFromMemory, &needs);
+    needs.memory += size;
+    char refusal[kLimitTextBytes];
+    if (movie_check_limits(&limits, &view.header, &needs, refusal)) {
+      set_text(t_open_error, "%s", refusal);
+      return nullptr;
+    }
   }
   void* image = nullptr;
   if (copy) {

@@ -140,6 +140,10 @@ void movie_set_tracks(uint32_t count, const uint32_t* ids);
 // A reader opener used instead of the file reader with kOpenUseOpener; forgotten after every open.
 using reader_opener_fn = bool (*)(InputReader* reader, const void* source, uint32_t flags);
 void movie_set_reader_opener(reader_opener_fn opener);
+// Limits the next open applies (playback/limits.h): a movie over them is refused with the reason
+// as its error text. Null: none.
+struct MovieLimits;
+void movie_set_limits(const MovieLimits* limits);
 
 // Index entry i (as stored) and frame offsets.
 uint32_t movie_index_entry(const Movie* m, uint32_t i);
