@@ -87,6 +87,10 @@ EMSCRIPTEN_KEEPALIVE WebPlayer* web_open(uint8_t* data, uint32_t size, uint32_t 
   o.flags = KORVA_OPEN_ALPHA | KORVA_OPEN_NO_THREAD;
   o.doubling = doubling <= 7 ? doubling : 0;
   o.sound = sound ? KORVA_SOUND_PULL : KORVA_SOUND_NONE;
+  // Whatever a visitor drops on the page opens by itself: refuse a movie that would take more
+  // than the library's limits for such files, before anything is allocated for it.
+  o.max_area = KORVA_LIMIT_AREA;
+  o.max_memory = KORVA_LIMIT_MEMORY;
   p->image = data;
   p->movie = data ? korva_open_memory(data, size, 0, &o) : nullptr;
   if (p->movie && o.sound) {
