@@ -6,6 +6,7 @@
 
 #include "audio/audio_decoder.h"
 #include "playback/movie.h"
+#include "playback/late_frame.h"
 #include "base/timer.h"
 #include "sound/sound.h"
 
@@ -22,14 +23,6 @@ int32_t played_slot(const Movie* m, uint32_t track) {
   for (uint32_t k = 0; k < m->feed.count; ++k)
     if (m->played[k] == track) return int32_t(k);
   return -1;
-}
-
-// The frame due now by the clock, and the elapsed time on it (signed; the debt held back).
-void clock_position(const Movie* m, uint32_t now, uint32_t* due, int32_t* elapsed) {
-  uint64_t frames = uint32_t(m->frames_decoded - m->clock_start_frame);
-  uint32_t q = uint32_t(frames * 1000 * m->rate_den / m->rate_num);
-  *due = uint32_t(uint64_t(q) * m->feed.outputs[0].time_scale / 65536);
-  *elapsed = int32_t(now - uint32_t(m->late_debt) - m->clock_start);
 }
 
 // Walks the frame's sound packets (in header order) into the played tracks' rings and returns
@@ -206,7 +199,7 @@ uint32_t movie_wait(Movie* m) {
     if (!m->rate_num) return 0;
     uint32_t due;
     int32_t elapsed;
-    clock_position(m, now, &due, &elapsed);
+    late_frame_position(m, now, &due, &elapsed);
     if (elapsed >= int32_t(due)) {
       int32_t late = elapsed - int32_t(due);
       if (late > int32_t(m->late_threshold)) {
