@@ -51,10 +51,7 @@ constexpr TreeTables build_tables() {
 constexpr TreeTables kTreeTables = build_tables();
 
 const uint8_t kTreeMaxBits[kTreeShapeCount] = {4, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 7, 7, 7};
-const char* const kTreeCodes[kTreeShapeCount] = {
-    kCodeText[0], kCodeText[1], kCodeText[2],  kCodeText[3],  kCodeText[4],  kCodeText[5],
-    kCodeText[6], kCodeText[7], kCodeText[8],  kCodeText[9],  kCodeText[10], kCodeText[11],
-    kCodeText[12], kCodeText[13], kCodeText[14], kCodeText[15]};
+const char* code_tree_text(uint32_t shape) { return kCodeText[shape < kTreeShapeCount ? shape : 0]; }
 
 
 void code_tree_fill_codes(CodeTree* t) {
