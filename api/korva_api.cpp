@@ -2,9 +2,8 @@
 //
 // The core keeps a few things process-wide that the public functions must not let two movies
 // fight over: the one-shot open parameters and the last error text of an open (both taken
-// under the open lock, the text copied out per thread or per movie), and the converters'
-// tables, cursor and scratch rows (every copy and close runs under the copy lock, since a close
-// frees the shared scratch rows). Decoding, stepping and sound run per movie without a lock.
+// under the open lock, the text copied out per thread or per movie). Decoding, stepping,
+// copying (each movie has its own converter context) and sound run per movie without a lock.
 #include "include/korva/korva.h"
 
 #include <cstdarg>
@@ -47,7 +46,6 @@ static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERS
               "kVersionText follows the header's version");
 
 std::mutex g_open_lock;
-std::mutex g_copy_lock;
 thread_local char t_open_error[256];
 
 void set_text(char* out, const char* format, ...) {
@@ -340,10 +338,7 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
 
 void korva_close(korva_movie* km) {
   if (!km) return;
-  {
-    std::lock_guard<std::mutex> lock(g_copy_lock);  // close frees the shared scratch rows
-    movie_close(km->movie);
-  }
+  movie_close(km->movie);
   platform_file_close(km->file);
   std::free(km->image);
   std::free(km);
@@ -487,12 +482,8 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
   if (rows < m->height) return fail(km, "%u rows are too few for a picture of %u.", rows, m->height);
   if (!m->frames_decoded) return fail(km, "No frame has been decoded yet.");
   const uint32_t copy_flags = format | (flags & (KORVA_COPY_WHOLE | KORVA_COPY_NO_SIMD));
-  uint32_t late;
-  {
-    std::lock_guard<std::mutex> lock(g_copy_lock);
-    late = movie_copy_to_surface(m, static_cast<uint8_t*>(dest), pitch, rows, 0, 0, 0, 0, m->width, m->height,
-                                 copy_flags);
-  }
+  const uint32_t late = movie_copy_to_surface(m, static_cast<uint8_t*>(dest), pitch, rows, 0, 0, 0, 0, m->width,
+                                              m->height, copy_flags);
   if (changes) {
     const uint32_t n = movie_changed_rects(0, m);
     changes->count = n > 8 ? 8 : n;

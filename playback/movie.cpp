@@ -41,6 +41,7 @@ void release(Movie* m) {
     aligned_free32(o->ring_start);
   }
   if (m->has_reader && m->reader.close) m->reader.close(&m->reader);
+  convert_context_destroy(m->convert);
   aligned_free32(m->frame_block);
   if (m->preload) aligned_free32(m->preload);
   aligned_free32(m->plane_block);
@@ -330,6 +331,8 @@ Movie* movie_open(const void* source, uint32_t flags) {
   m->plane_block = pending_allocate(&planes, 0, nullptr, &m->total_memory);
   pending_free(&planes);
   if (!m->plane_block) return fail(m, nullptr, false, "Out of memory.");
+  m->convert = convert_context_create(m->coded_width);
+  if (!m->convert) return fail(m, nullptr, false, "Out of memory.");
   if (all_key) {
     sets[1] = sets[0];
     alpha[1] = alpha[0];
@@ -447,8 +450,6 @@ void movie_close(Movie* m) {
     ServiceNode* reader_node = m->reader.node.mutex ? &m->reader.node : nullptr;
     service_node_remove(sound_node, service_sound_thread(), reader_node, service_input_thread());
   }
-  // The pixel-copy scratch rows are shared by all movies; the next copy makes them again.
-  convert_release();
   // Without the node mutexes the reader's locks become no-ops for the rest of the close.
   release(m);
 }

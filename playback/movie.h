@@ -23,6 +23,8 @@ constexpr uint32_t kMaxRequestedTracks = 16;
 // The largest sound ring a track gets (32 MiB: minutes of 16-bit stereo sound).
 constexpr uint32_t kMaxSoundRing = 32u << 20;
 
+struct ConvertContext;
+
 struct Movie {
   // 1. Display size (after doubling).
   uint32_t width, height;
@@ -106,6 +108,7 @@ struct Movie {
   int32_t late_debt;
   int32_t late_repay;
   uint32_t last_copy_flags;  // the copy flags of the last copy (its doubling mode scales rects)
+  ConvertContext* convert;   // the converters of this movie's copies, their tuning and scratch rows
   // 15. The video decoder's buffers live in `planes`.
   // 16. The sound: the played tracks' outputs, the sound clock, the sound node (its mutex is
   // the sound lock).

@@ -215,7 +215,14 @@ int make_thumbnail(const char* name, const char* out_name, uint32_t box, const M
     video_store_close(&st);
     return tool_fail("%s: cannot hold a surface of %u x %u", name, display_w, display_h);
   }
+  ConvertContext* converters = convert_context_create(h.width);
+  if (!converters) {
+    memory_surface_close(surface);
+    video_store_close(&st);
+    return tool_fail("%s: out of memory", name);
+  }
   CopySource src{};
+  src.context = converters;
   src.planes = &st.planes;
   src.width = display_w;
   src.height = display_h;
@@ -257,7 +264,7 @@ int make_thumbnail(const char* name, const char* out_name, uint32_t box, const M
   }
   memory_surface_close(surface);
   video_store_close(&st);
-  convert_release();
+  convert_context_destroy(converters);
   if (!have) return tool_fail("%s: frame %u: %s", name, next, error ? error : "cannot be decoded");
 
   uint32_t ow, oh;
