@@ -69,8 +69,8 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-void run_case(const char* name, const SampleMovieSpec& spec, uint32_t rounds) {
-  const std::vector<uint8_t> bytes = sample_movie_write(spec);
+void run_case(const char* name, const SampleMovieSpec& shape, uint32_t rounds) {
+  const std::vector<uint8_t> bytes = sample_movie_write(shape);
   if (bytes.empty()) {
     std::fprintf(stderr, "bench_movies: cannot write the %s movie\n", name);
     std::exit(1);
