@@ -1,10 +1,9 @@
 // The library's public door (include/korva/korva.h) over the core's Movie and engine.
 //
-// The core keeps a few things process-wide that the public functions must not let two movies
-// fight over: the one-shot open parameters and the last error text of an open (both taken
-// under the open lock, the text copied out per thread or per movie), and the converters'
-// tables, cursor and scratch rows (every copy and close runs under the copy lock, since a close
-// frees the shared scratch rows). Decoding, stepping and sound run per movie without a lock.
+// Each movie holds its own open parameters, sound system and error text; a failed open leaves
+// its text for the thread that tried it. The converters' tables, cursor and scratch rows are
+// still shared: every copy and close runs under the copy lock, since a close frees the shared
+// scratch rows. Opening, decoding, stepping and sound run per movie without a lock.
 #include "include/korva/korva.h"
 
 #include <cstdarg>
@@ -34,6 +33,7 @@ struct korva_movie {
   void* image;             // the library's copy of a memory image
   bool pull;               // the played tracks go to the pull back end
   bool sound;              // tracks are played (pulled or on the device)
+  SoundSystem sound_system;  // the back end its tracks take: pulled, or the device
   char error[256];
 };
 
@@ -43,7 +43,6 @@ constexpr char kVersionText[] = "1.0.0";
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
-std::mutex g_open_lock;
 std::mutex g_copy_lock;
 thread_local char t_open_error[256];
 
@@ -161,8 +160,7 @@ uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t chan
   return 1;
 }
 
-// The library's one sound system: each open says which back end its tracks take.
-thread_local uint32_t t_sound_mode = KORVA_SOUND_NONE;
+sound_open_fn pull_provider(void*) { return pull_open; }
 
 sound_open_fn device_open() {
 #if defined(KORVA_DEVICE_SDL)
@@ -174,14 +172,7 @@ sound_open_fn device_open() {
 #endif
 }
 
-uint32_t api_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t flags,
-                        const SoundLength* length) {
-  if (t_sound_mode == KORVA_SOUND_PULL) return pull_open(out, rate, bits, channels, flags, length);
-  sound_open_fn device = device_open();
-  return t_sound_mode == KORVA_SOUND_DEVICE && device ? device(out, rate, bits, channels, flags, length) : 0;
-}
-
-sound_open_fn api_provider(void*) { return api_sound_open; }
+sound_open_fn device_provider(void*) { return device_open(); }
 
 // ---- Opening
 
@@ -194,10 +185,9 @@ uint32_t open_flags(const korva_open_options& o) {
   return flags;
 }
 
-// Opens `source` with `flags` (plus the options' own), the one-shot parameters set right
-// before, all under the open lock. Takes over `file` and `image` (freed on failure).
-korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_options* options, PlatformFile* file,
-                        void* image) {
+// Opens `source` with the options (defaults when null). Takes over `file` and `image` (freed
+// on failure).
+korva_movie* open_movie(MovieSource source, const korva_open_options* options, PlatformFile* file, void* image) {
   korva_open_options o;
   korva_default_options(&o);
   if (options) o = *options;
@@ -210,29 +200,29 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
     std::free(image);
     return nullptr;
   }
-  const uint32_t zero = 0;
-  {
-    std::lock_guard<std::mutex> lock(g_open_lock);
-    if (o.sound != KORVA_SOUND_NONE && !sound_use_system(api_provider, nullptr)) {
-      set_text(t_open_error, "Another sound system is in use in this program.");
-    } else if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
-      set_text(t_open_error, "This library has no sound device back end.");
-    } else {
-      t_sound_mode = o.sound;
-      if (o.flags & KORVA_OPEN_RATE) movie_set_rate_override(o.rate_num, o.rate_den);
-      if (o.buffer_bytes) movie_set_buffer_size(int32_t(o.buffer_bytes > 0x7fffffffu ? 0x7fffffffu : o.buffer_bytes));
-      // Without pull sound no track is asked for (an identifier that no track has).
-      const uint32_t none = 0xffffffffu;
-      if (o.sound == KORVA_SOUND_NONE) movie_set_tracks(1, &none);
-      else if (o.track_count) movie_set_tracks(o.track_count, o.track_ids);
-      else movie_set_tracks(1, &zero);
-      km->movie = movie_open(source, flags | open_flags(o));
-      if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
-      // Parameters that this open did not consume must not reach the next one.
-      movie_set_rate_override(-1, -1);
-      movie_set_buffer_size(-1);
-      t_sound_mode = KORVA_SOUND_NONE;
+  MovieOpen open = movie_open_name(nullptr, open_flags(o));
+  open.source = source;
+  if (o.flags & KORVA_OPEN_RATE) {
+    open.rate_num = o.rate_num;
+    open.rate_den = o.rate_den;
+  }
+  if (o.buffer_bytes) open.buffer_size = int32_t(o.buffer_bytes > 0x7fffffffu ? 0x7fffffffu : o.buffer_bytes);
+  // Without sound no track is asked for (an identifier that no track has).
+  open.track_count = 1;
+  open.track_ids[0] = o.sound == KORVA_SOUND_NONE ? 0xffffffffu : 0;
+  if (o.sound != KORVA_SOUND_NONE && o.track_count) {
+    open.track_count = o.track_count;
+    std::memcpy(open.track_ids, o.track_ids, 4 * o.track_count);
+  }
+  if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
+    set_text(t_open_error, "This library has no sound device back end.");
+  } else {
+    if (o.sound != KORVA_SOUND_NONE) {
+      sound_use_system(&km->sound_system, o.sound == KORVA_SOUND_PULL ? pull_provider : device_provider, nullptr);
+      open.sound = &km->sound_system;
     }
+    km->movie = movie_open(&open);
+    if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
   }
   if (!km->movie) {
     std::free(km);
@@ -266,7 +256,7 @@ korva_movie* korva_open_file(const char* name, const korva_open_options* options
     set_text(t_open_error, "%s", kMovieNameTooLong);
     return nullptr;
   }
-  if (!std::strchr(name, '|')) return open_movie(name, 0, options, nullptr, nullptr);
+  if (!std::strchr(name, '|')) return open_movie(movie_open_name(name, 0).source, options, nullptr, nullptr);
   ResolvedName r;
   const char* error = nullptr;
   if (!resolve_movie_name(name, &r, &error) || r.kind != kNameFileAtOffset) {
@@ -279,7 +269,7 @@ korva_movie* korva_open_file(const char* name, const korva_open_options* options
     set_text(t_open_error, "Error opening file.");
     return nullptr;
   }
-  return open_movie(f, kOpenFromHandle, options, f, nullptr);
+  return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
 }
 
 korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open_options* options) {
@@ -289,7 +279,7 @@ korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open
     set_text(t_open_error, "Error opening file.");
     return nullptr;
   }
-  return open_movie(f, kOpenFromHandle, options, f, nullptr);
+  return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
 }
 
 korva_movie* korva_open_memory(const void* data, size_t size, int copy, const korva_open_options* options) {
@@ -313,8 +303,8 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
     std::memcpy(image, data, size);
     data = image;
   }
-  MovieImage mi{static_cast<const uint8_t*>(data), size};
-  return open_movie(&mi, kOpenFromMemory, options, nullptr, image);
+  const MovieImage mi{static_cast<const uint8_t*>(data), size};
+  return open_movie(movie_open_image(&mi, 0).source, options, nullptr, image);
 }
 
 void korva_close(korva_movie* km) {

@@ -170,13 +170,9 @@ uint32_t movie_do_frame(Movie* m) {
     FramePlanes* p = &m->planes;
     if (!m->skip_flag) std::memset(p->change_map, 0, p->map_blocks);
     movie_top_up(m);
-    const uint32_t cur = p->current_set;
     const bool key = movie_index_entry(m, m->current_frame - 1) & 1;
-    video_decode_frame(p->luma_stride, m->coded_width, m->coded_height, p->plane_sets[1 - cur], p->plane_sets[cur],
-                       p->alpha_planes[1 - cur], p->alpha_planes[cur], p->change_map, p->luma_height,
-                       m->frame + video_at, m->frame_size - video_at, key, &p->stream_buffers, m->flags,
-                       m->header_flags);
-    p->current_set = 1 - cur;
+    video_decode_next(p, m->coded_width, m->coded_height, m->frame + video_at, m->frame_size - video_at, key, m->flags,
+                      m->header_flags);
   }
   if (m->feed.count) sound_pump(&m->feed);
 

@@ -3,9 +3,10 @@
 // (whole-movie preload or a read-ahead ring), opens the played sound tracks, registers the
 // movie with the service threads and loads frame 1. movie_close undoes all of it.
 //
-//   movie_set_tracks(1, &id);            // one-shot parameters, consumed by the next open
-//   Movie* m = movie_open("intro.krv", flags);
-//   if (!m) show(movie_last_error());
+//   MovieOpen o = movie_open_name("intro.krv", flags);
+//   o.sound = &sound_system;             // where the played tracks go (null: silent)
+//   Movie* m = movie_open(&o);
+//   if (!m) show(movie_last_error());    // this thread's last failed open
 //   ... movie_wait / movie_do_frame / copy / movie_next_frame (playback/engine.h) ...
 //   movie_close(m);
 #pragma once
@@ -15,6 +16,7 @@
 #include "container/container.h"
 #include "container/open_flags.h"
 #include "container/reader.h"
+#include "platform/platform.h"
 #include "playback/stats.h"
 #include "sound/sound.h"
 #include "video/video_decoder.h"
@@ -22,6 +24,8 @@
 constexpr uint32_t kMaxRequestedTracks = 16;
 // The largest sound ring a track gets (32 MiB: minutes of 16-bit stereo sound).
 constexpr uint32_t kMaxSoundRing = 32u << 20;
+// The statistics history: frame start, audio, video, blit, foreground, idle, background.
+constexpr uint32_t kHistoryArrays = 7;
 
 struct Movie {
   // 1. Display size (after doubling).
@@ -80,14 +84,14 @@ struct Movie {
   uint32_t clock_start_frame;
   uint32_t late_threshold;
   uint32_t slowest_ms, slowest_frame, second_ms, second_frame;
-  uint32_t video_enabled;
+  bool video_enabled;
   uint32_t total_memory;
   uint32_t video_ms, audio_ms, blit_ms;
   uint32_t open_ms;
   uint32_t header_rate_num, header_rate_den;
   uint32_t stats_window;     // frames per second, rounded, at least 1
   uint32_t history_shift;    // bytes moved when the history arrays shift
-  uint32_t* history[7];      // frame start, audio, video, blit, foreground, idle, background
+  uint32_t* history[kHistoryArrays];
   // Which of the times above hold a reading. A reading of the ms timer may be 0 (its first
   // millisecond), so "not set" is kept apart from the value and never enters a difference.
   bool playback_started;     // playback_start
@@ -119,27 +123,53 @@ struct Movie {
   void* frame_block;
 };
 
-// A movie image in memory (flag kOpenFromMemory): its bytes and how many there are.
+// A movie image in memory: its bytes and how many there are.
 struct MovieImage {
   const uint8_t* data;
   size_t size;
 };
 
-// source: a file name, a PlatformFile* positioned at the movie (kOpenFromHandle) or a
-// MovieImage* (kOpenFromMemory). Returns null with movie_last_error() set on failure.
-Movie* movie_open(const void* source, uint32_t flags);
-void movie_close(Movie* m);
-const char* movie_last_error();
-void movie_set_last_error(const char* text);  // the first failure's text stays
+// Where a movie comes from.
+enum class MovieSourceKind : uint8_t {
+  kName,   // a file by name
+  kFile,   // an open file positioned at the movie (it stays the caller's)
+  kImage,  // a complete movie image in memory (frames are addressed in place)
+};
+struct MovieSource {
+  MovieSourceKind kind;
+  const char* name;    // kName
+  PlatformFile* file;  // kFile
+  MovieImage image;    // kImage
+};
 
-// One-shot parameters for the next open (each is consumed by the open that uses it).
-void movie_set_rate_override(int32_t num, int32_t den);
-void movie_set_buffer_size(int32_t bytes);
-void movie_set_read_speed(int32_t bytes_per_second);
-void movie_set_tracks(uint32_t count, const uint32_t* ids);
-// A reader opener used instead of the file reader with kOpenUseOpener; forgotten after every open.
-using reader_opener_fn = bool (*)(InputReader* reader, const void* source, uint32_t flags);
-void movie_set_reader_opener(reader_opener_fn opener);
+// A reader opener used instead of the file reader with kOpenUseOpener (name and file sources).
+using reader_opener_fn = bool (*)(InputReader* reader, const MovieSource* source, uint32_t flags);
+
+// Everything one open is given. The flag word's kOpenFromHandle and kOpenFromMemory follow the
+// source; the values below are used only with their flag (-1: not given, the header's value).
+struct MovieOpen {
+  MovieSource source;
+  uint32_t flags;            // OpenFlags
+  int32_t rate_num, rate_den;  // kOpenRateOverride; num or den <= 0: as fast as possible
+  int32_t buffer_size;       // kOpenBufferSize: read-ahead bytes
+  int32_t read_speed;        // kOpenReadSpeed: simulated bytes a second
+  uint32_t track_count;      // kOpenTrackList: the identifiers of the tracks to play, in order;
+  uint32_t track_ids[kMaxRequestedTracks];  // without it, the track of identifier 0
+  reader_opener_fn opener;   // kOpenUseOpener
+  SoundSystem* sound;        // the played tracks' back end (null: the movie plays silently)
+};
+// An open record with nothing given beyond the source and the flag word.
+MovieOpen movie_open_name(const char* name, uint32_t flags);
+MovieOpen movie_open_file(PlatformFile* file, uint32_t flags);
+MovieOpen movie_open_image(const MovieImage* image, uint32_t flags);
+
+// Returns null on failure, with movie_last_error() set for this thread.
+Movie* movie_open(const MovieOpen* o);
+void movie_close(Movie* m);
+// Sets this thread's failed-open text unless one is set (a reader opener may set its own).
+void movie_set_last_error(const char* text);
+// The text of this thread's last failed open ("" after a successful one).
+const char* movie_last_error();
 
 // Index entry i (as stored) and frame offsets.
 uint32_t movie_index_entry(const Movie* m, uint32_t i);

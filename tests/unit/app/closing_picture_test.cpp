@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "app/player.h"
 #include "playback/movie.h"
 #include "encode/closing_picture.h"
@@ -49,7 +50,7 @@ TEST(ClosingPicture, CarriedBytesAreTheDrawnMovie) {
   EXPECT_LT(size, 64u * 1024);
 
   MovieImage image{carried, size};
-  Movie* m = movie_open(&image, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&image, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_EQ(m->width, 224u);
   EXPECT_EQ(m->height, 252u);

@@ -3,6 +3,7 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_sound.h"
 #include "long_path.h"
 
 #include <algorithm>
@@ -183,7 +184,7 @@ class PlayerTest : public ::testing::Test {
     g_now = 0;
     timer_install_sources(&kFakeClock);
     ms_timer();
-    sound_reset_system();
+    test_sound_reset();
     CaptureConfig c;
     capture_default_config(&c);
     c.realtime = 0;
@@ -191,7 +192,7 @@ class PlayerTest : public ::testing::Test {
   }
   void TearDown() override {
     timer_install_sources(nullptr);
-    sound_reset_system();
+    test_sound_reset();
   }
   static std::string movie(const char* name, uint32_t frames, bool sound = false) {
     SampleMovieSpec s;
@@ -571,7 +572,7 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
   };
   for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u, 6u}) {
     // The whole picture, as a surface wholly on the screen would get it.
-    Movie* whole = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+    Movie* whole = open_with(movie_open_image(&image, kOpenFromMemory | (mode << kOpenDoublingShift)));
     ASSERT_NE(whole, nullptr);
     movie_do_frame(whole);
     MemorySurface* reference = memory_surface_open(kFormatBgr32, whole->width, whole->height, 0, 0, 0);
@@ -594,7 +595,7 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
       g_screen.origin_y = at.y;
       surface_use_system(&kScreenDisplay, nullptr);
       std::unique_ptr<Player> p(new Player());
-      p->movie = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+      p->movie = open_with(movie_open_image(&image, kOpenFromMemory | (mode << kOpenDoublingShift)));
       ASSERT_NE(p->movie, nullptr);
       p->surface = surface_open(reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
       ASSERT_NE(p->surface, nullptr);

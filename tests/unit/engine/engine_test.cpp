@@ -23,6 +23,7 @@
 #include "base/timer.h"
 #include "sound/backends/capture.h"
 #include "sound/sound.h"
+#include "tests/unit/test_sound.h"
 
 namespace {
 
@@ -40,15 +41,15 @@ class Engine : public ::testing::Test {
     timer_install_sources(&kFakeClock);
     ms_timer();  // time 0
     g_fake_ms = 10;
-    sound_reset_system();
+    test_sound_reset();
     CaptureConfig c;
     capture_default_config(&c);
     capture_configure(&c);
-    ASSERT_EQ(sound_use_system(capture_provider, nullptr), 1u);
+    ASSERT_EQ(sound_use_system(&test_sound(), capture_provider, nullptr), 1u);
   }
   void TearDown() override {
     timer_install_sources(nullptr);
-    sound_reset_system();
+    test_sound_reset();
   }
   static std::string write_file(const char* name, const std::vector<uint8_t>& bytes) {
     std::string path = std::string(KORVA_TEST_TMP) + "/" + name;
@@ -81,7 +82,7 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
   std::vector<uint8_t> bytes = sample_movie_write(s);
   ASSERT_FALSE(bytes.empty());
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_FALSE(m->has_reader);
   EXPECT_EQ(*service_input_thread(), nullptr);
@@ -97,23 +98,23 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
 
   // An image shorter than its index says is refused, not read past.
   MovieImage cut{bytes.data(), 60};
-  EXPECT_EQ(movie_open(&cut, kOpenFromMemory), nullptr);
+  EXPECT_EQ(open_with(movie_open_image(&cut, kOpenFromMemory)), nullptr);
   EXPECT_STREQ(movie_last_error(), "The frame index points past the end of the movie image.");
 }
 
 TEST_F(Engine, OpenFailures) {
-  EXPECT_EQ(movie_open("/nonexistent/x.krv", 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name("/nonexistent/x.krv", 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "Error opening file.");
   std::vector<uint8_t> junk(100, 'x');
   std::string path = write_file("junk.krv", junk);
-  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name(path.c_str(), 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "Not a Korva file.");
   SampleMovieSpec s;
   s.audio_rate = 0;
   std::vector<uint8_t> b = sample_movie_write(s);
   store_le32(&b[8], 0);
   path = write_file("empty.krv", b);
-  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name(path.c_str(), 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "The file doesn't contain any compressed frames yet.");
 }
 
@@ -122,7 +123,7 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
   s.frames = 300;
   s.audio_rate = 0;
   std::string path = write_file("long.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_FALSE(m->in_memory);
   EXPECT_EQ(m->ring_size, 8192u);
@@ -162,7 +163,7 @@ TEST_F(Engine, MovieInsideAnotherFileThroughAGivenHandle) {
   PlatformFile* f = platform_file_open(path.c_str());
   ASSERT_NE(f, nullptr);
   ASSERT_TRUE(platform_file_seek(f, 5000));
-  Movie* m = movie_open(f, kOpenFromHandle | kOpenNoThread);
+  Movie* m = open_with(movie_open_file(f, kOpenFromHandle | kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_EQ(m->reader.start_offset, 5000u);
   for (uint32_t i = 0; i < s.frames; ++i) {
@@ -206,7 +207,7 @@ TEST_F(Engine, CutFilePlaysEveryWholeFrame) {
     std::string path = write_file("cut.krv", b);
     for (uint32_t mode : kModes) {
       SCOPED_TRACE(testing::Message() << "cut at " << cut << ", flags " << std::hex << mode);
-      Movie* m = movie_open(path.c_str(), mode);
+      Movie* m = open_with(movie_open_name(path.c_str(), mode));
       ASSERT_NE(m, nullptr) << movie_last_error();
       uint32_t decoded = 0;
       while (decoded < s.frames && movie_do_frame(m) == 0) {
@@ -231,7 +232,7 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   s.frames = 10;  // one second: its peak second is the whole movie
   s.audio_rate = 0;
   std::string path = write_file("second.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), 0);
+  Movie* m = open_with(movie_open_name(path.c_str(), 0));
   ASSERT_NE(m, nullptr);
   EXPECT_NE(m->preload, nullptr);
   EXPECT_TRUE(m->flags & kOpenPreload);
@@ -243,7 +244,7 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
 
   s.frames = 300;
   path = write_file("long2.krv", sample_movie_write(s));
-  m = movie_open(path.c_str(), kOpenPreload);
+  m = open_with(movie_open_name(path.c_str(), kOpenPreload));
   ASSERT_NE(m, nullptr);
   EXPECT_NE(m->preload, nullptr);
   for (uint32_t i = 0; i < 25; ++i) {
@@ -256,43 +257,106 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   movie_close(m);
 }
 
-TEST_F(Engine, OneShotParametersAreConsumed) {
+TEST_F(Engine, RateOverride) {
   SampleMovieSpec s;
   s.audio_rate = 0;
   std::string path = write_file("rate.krv", sample_movie_write(s));
-  movie_set_rate_override(25, 1);
-  Movie* m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  MovieOpen o = movie_open_name(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  o.rate_num = 25;
+  o.rate_den = 1;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->rate_num, 25u);
   EXPECT_EQ(m->header_rate_num, 10u);
   movie_close(m);
-  m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  o.flags = kOpenNoThread;  // the values alone, without their flag, change nothing
+  m = open_with(o);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->rate_num, 10u);  // the override went with the first open
+  EXPECT_EQ(m->rate_num, 10u);
   movie_close(m);
+  m = open_with(movie_open_name(path.c_str(), kOpenRateOverride | kOpenNoThread));  // the flag, no values
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->rate_num, 10u);
+  movie_close(m);
+}
+
+// Each open takes only its own record: two movies open at once keep their own rates, doubling,
+// tracks and sound systems.
+TEST_F(Engine, TwoMoviesWithTheirOwnOpenRecords) {
+  SampleMovieSpec s;
+  s.track_id = 7;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  const MovieImage img{bytes.data(), bytes.size()};
+  SoundSystem other{};
+  ASSERT_EQ(sound_use_system(&other, capture_provider, nullptr), 1u);
+  MovieOpen a = movie_open_image(&img, kOpenRateOverride | kOpenTrackList | (3u << kOpenDoublingShift));
+  a.rate_num = 25;
+  a.rate_den = 1;
+  a.track_count = 1;
+  a.track_ids[0] = 7;
+  MovieOpen b = movie_open_image(&img, kOpenDoublingNone << kOpenDoublingShift);
+  Movie* ma = open_with(a, &other);
+  Movie* mb = open_with(b);
+  ASSERT_NE(ma, nullptr);
+  ASSERT_NE(mb, nullptr);
+  EXPECT_EQ(ma->rate_num, 25u);
+  EXPECT_EQ(mb->rate_num, 10u);
+  EXPECT_EQ(ma->width, 2 * mb->width);
+  EXPECT_EQ(ma->feed.count, 1u);
+  EXPECT_EQ(mb->feed.count, 0u);  // identifier 0: no such track
+  EXPECT_EQ(other.tracks_opened.load(), 1u);
+  EXPECT_EQ(test_sound().tracks_opened.load(), 0u);
+  movie_close(ma);
+  movie_close(mb);
+}
+
+// A failed open's text belongs to the thread that tried it.
+TEST_F(Engine, FailedOpenTextIsPerThread) {
+  EXPECT_EQ(open_with(movie_open_name("/nonexistent/x.krv", 0)), nullptr);
+  char other_text[64] = "unset";
+  std::thread t([&] {
+    std::snprintf(other_text, sizeof other_text, "%s", movie_last_error());  // nothing failed here
+    std::vector<uint8_t> junk(100, 'x');
+    const MovieImage img{junk.data(), junk.size()};
+    MovieOpen o = movie_open_image(&img, 0);
+    EXPECT_EQ(movie_open(&o), nullptr);
+    EXPECT_STREQ(movie_last_error(), "Not a Korva file.");
+  });
+  t.join();
+  EXPECT_STREQ(other_text, "");
+  EXPECT_STREQ(movie_last_error(), "Error opening file.");
+  MovieOpen none = movie_open_file(nullptr, 0);  // a file source without a file
+  EXPECT_EQ(movie_open(&none), nullptr);
+  EXPECT_STREQ(movie_last_error(), "Error opening file.");
 }
 
 TEST_F(Engine, TrackSelection) {
   SampleMovieSpec s;
   s.track_id = 7;
   std::string path = write_file("track7.krv", sample_movie_write(s));
-  uint32_t id = 3;
-  movie_set_tracks(1, &id);
-  Movie* m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  MovieOpen o = movie_open_name(path.c_str(), kOpenTrackList | kOpenNoThread);
+  o.track_count = 1;
+  o.track_ids[0] = 3;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 0u);  // no track 3: silent
   EXPECT_EQ(m->feed.clock, 0u);
   movie_close(m);
-  id = 7;
-  movie_set_tracks(1, &id);
-  m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  o.track_ids[0] = 7;
+  m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.clock, 1u);
   EXPECT_NE(*service_sound_thread(), nullptr);
   movie_close(m);
   EXPECT_EQ(*service_sound_thread(), nullptr);  // its last node is gone
-  m = movie_open(path.c_str(), kOpenNoThread);  // the request went back to identifier 0
+  o.flags = kOpenNoThread;  // without the flag: identifier 0
+  m = open_with(o);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->feed.count, 0u);
+  movie_close(m);
+  o.flags |= kOpenTrackList;
+  m = open_with(o, nullptr);  // no sound system: every track stays silent
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 0u);
   movie_close(m);
@@ -327,7 +391,7 @@ TEST_F(Engine, SoundReachesTheBackEndExactly) {
     audio_decoder_close(d);
 
     MovieImage img{bytes.data(), bytes.size()};
-    Movie* m = movie_open(&img, kOpenFromMemory);
+    Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->feed.count, 1u);
     for (uint32_t i = 0; i < s.frames; ++i) {
@@ -351,7 +415,7 @@ TEST_F(Engine, ClockWithoutSound) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(movie_wait(m), 0u);  // nothing decoded yet: due
   g_fake_ms = 1000;
@@ -391,8 +455,9 @@ TEST_F(Engine, AsFastAsPossible) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  movie_set_rate_override(0, 0);
-  Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+  MovieOpen o = movie_open_image(&img, kOpenRateOverride);
+  o.rate_num = o.rate_den = 0;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->rate_num, 0u);
   EXPECT_EQ(m->late_threshold, 2000u);
@@ -407,7 +472,7 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   s.frames = 40;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->feed.count, 1u);
   g_fake_ms = 1000;
@@ -453,7 +518,7 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   s.frames = 30;  // flush frame = 30 − 7 = 23
   std::vector<uint8_t> bytes = sample_movie_write(s);
   std::string path = write_file("underrun.krv", bytes);
-  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread));
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.outputs[0].flush_frame, 23u);
@@ -491,7 +556,7 @@ TEST_F(Engine, BackgroundThreadFillsTheRing) {
   s.frames = 600;
   s.audio_rate = 0;
   std::string path = write_file("threaded.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), kOpenNoInitialFill);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoInitialFill));
   ASSERT_NE(m, nullptr);
   ASSERT_NE(*service_input_thread(), nullptr);
   ASSERT_NE(m->reader.node.mutex, nullptr);
@@ -518,7 +583,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   s.height = 64;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   g_fake_ms = 100;
   movie_do_frame(m);
@@ -586,8 +651,9 @@ TEST_F(Engine, PlaybackTimesNeverWrap) {
     timer_install_sources(&kTickingClock);
     ms_timer();  // time 0
     MovieImage img{bytes.data(), bytes.size()};
-    movie_set_rate_override(0, 0);  // as fast as possible
-    Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+    MovieOpen o = movie_open_image(&img, kOpenRateOverride);
+    o.rate_num = o.rate_den = 0;  // as fast as possible
+    Movie* m = open_with(o);
     ASSERT_NE(m, nullptr);
     MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
     for (uint32_t f = 1; f <= s.frames; ++f) {
@@ -646,7 +712,7 @@ TEST_F(Engine, OneFrameMovieLoopsAtItsRate) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   for (uint32_t k = 1; k <= 3; ++k) {
     ASSERT_EQ(movie_do_frame(m), 0u);
@@ -674,7 +740,7 @@ TEST_F(Engine, SoundRingIsBounded) {
   ASSERT_EQ(container_parse_header(bytes.data(), bytes.size(), &h), nullptr);
   store_le32(&bytes[44], 0xFFFFFF00u);  // the first track's buffer size
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   ASSERT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.outputs[0].ring_size, kMaxSoundRing);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "base/alloc.h"
 #include "playback/movie.h"
 #include "encode/sample_movie.h"
@@ -80,12 +81,12 @@ TEST(Alloc, EveryAllocationFailureOfOpenIsClean) {
   for (int refuse = 0; refuse < 2; ++refuse) {  // the record group, then the planes
     g_allocs = 0;
     g_refuse_after = refuse;
-    Movie* m = movie_open(&img, kOpenFromMemory);
+    Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
     EXPECT_EQ(m, nullptr) << refuse;
     EXPECT_STREQ(movie_last_error(), "Out of memory.") << refuse;
   }
   g_refuse_after = 1 << 30;
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   EXPECT_NE(m, nullptr);
   movie_close(m);
   movie_set_allocator(nullptr, nullptr);
@@ -143,7 +144,7 @@ TEST(Reader, ThrottleHoldsTheSimulatedSpeed) {
   std::string path = std::string(KORVA_TEST_TMP) + "/throttle.krv";
   ASSERT_TRUE(platform_file_write_all(path.c_str(), bytes.data(), bytes.size()));
   InputReader r;
-  ASSERT_TRUE(reader_open(&r, path.c_str(), 0));
+  ASSERT_TRUE(reader_open(&r, path.c_str(), nullptr));
   std::vector<uint8_t> buf(8192);
   r.set_buffer(&r, nullptr, 0, uint32_t(bytes.size()), 150000);
   const uint32_t t0 = ms_timer();
@@ -278,15 +279,17 @@ sound_open_fn provider_a(void*) { return [](SoundOutput*, uint32_t, uint32_t, ui
 sound_open_fn provider_b(void*) { return nullptr; }
 
 TEST(Sound, ProviderRules) {
-  sound_reset_system();
-  EXPECT_EQ(sound_use_system(nullptr, nullptr), 0u);
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 0u);  // no open function
-  EXPECT_EQ(sound_use_system(provider_a, nullptr), 1u);
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 1u);  // a null result keeps the open function
-  sound_count_track_opened();
-  EXPECT_EQ(sound_use_system(provider_a, nullptr), 0u);  // another provider once a track opened
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 1u);  // the same one is fine
-  sound_reset_system();
+  test_sound_reset();
+  EXPECT_EQ(sound_use_system(&test_sound(), nullptr, nullptr), 0u);
+  EXPECT_EQ(sound_use_system(nullptr, provider_a, nullptr), 0u);
+  EXPECT_EQ(sound_installed_open(nullptr), nullptr);
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 0u);  // no open function
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_a, nullptr), 1u);
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 1u);  // a null result keeps the open function
+  sound_count_track_opened(&test_sound());
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_a, nullptr), 0u);  // another provider once a track opened
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 1u);  // the same one is fine
+  test_sound_reset();
 }
 
 }  // namespace
