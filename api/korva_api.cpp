@@ -12,10 +12,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/options.h"
 #include "base/alloc.h"
 #include "base/bytes.h"
 #include "container/container.h"
+#include "container/movie_name.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
