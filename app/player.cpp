@@ -179,13 +179,13 @@ int open_movie(Player* p) {
 
   // The surface; the previous movie's surface is closed now whatever the result.
   if (o.black_screen || o.show_stats) p->no_fill = false;
-  p->surface = surface_open(p->window, m->width, m->height, sflags);
+  p->surface = surface_open(&p->display, p->window, m->width, m->height, sflags);
   if (p->kept_surface) {
     surface_close(p->kept_surface);
     p->kept_surface = nullptr;
-    if (!p->surface) p->surface = surface_open(p->window, m->width, m->height, sflags);
+    if (!p->surface) p->surface = surface_open(&p->display, p->window, m->width, m->height, sflags);
   }
-  if (!p->surface) return fail(p, surface_last_error());
+  if (!p->surface) return fail(p, surface_last_error(&p->display));
   Surface* s = p->surface;
 
   // Output size and position.
@@ -316,7 +316,7 @@ void closing_picture(Player* p) {
       p->surface = s = nullptr;
       p->o.black_screen = false;
     }
-    Surface* fresh = surface_open(p->window, kClosingWidth, kClosingHeight, p->surface_flags);
+    Surface* fresh = surface_open(&p->display, p->window, kClosingWidth, kClosingHeight, p->surface_flags);
     if (!fresh) {
       movie_close(p->movie);
       p->movie = nullptr;  // the loop then destroys the window
@@ -395,7 +395,7 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
     return 1;
   }
   if (p->o.has_display_mode) {
-    DisplayRequest* r = surface_display_request();
+    DisplayRequest* r = &p->display.request;
     r->width = p->o.display_mode.width;
     r->height = p->o.display_mode.height;
     r->depth = p->o.display_mode.depth;
@@ -411,7 +411,7 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
   }
   // 5. The sound system and the display system.
   if (host->sound_provider) sound_use_system(&p->sound, host->sound_provider(host->ctx, p->o.use_waveout), nullptr);
-  surface_use_system(host->display, host->display_context);
+  surface_use_system(&p->display, host->display, host->display_context);
   // 6. The first name; several names make a list played `loops` times.
   p->saved = p->text;
   p->pic_x = p->o.pos_x;

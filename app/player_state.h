@@ -18,6 +18,7 @@ struct Player {
   OptionsText saved;           // the whole text, for the next pass
   void* window;
   SoundSystem sound;           // where every movie's played tracks go
+  SurfaceSystem display;       // where every movie's surface is opened
   Movie* movie;
   Surface* surface;
   Surface* kept_surface;       // the previous movie's surface, until the next one is open

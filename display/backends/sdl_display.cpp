@@ -22,7 +22,7 @@ SdlKind* kind_of(Surface* s) { return reinterpret_cast<SdlKind*>(s->backend); }
 
 SDL_Rect to_sdl(const MovieRect& r) { return SDL_Rect{r.left, r.top, r.width, r.height}; }
 
-void screen(int32_t* w, int32_t* h, int32_t* bits) {
+void screen(void*, int32_t* w, int32_t* h, int32_t* bits) {
   SDL_DisplayMode mode;
   if (SDL_GetCurrentDisplayMode(0, &mode) != 0) {
     *w = *h = *bits = 0;
@@ -34,14 +34,13 @@ void screen(int32_t* w, int32_t* h, int32_t* bits) {
 }
 
 void fill_screen_fields(Surface* s) {
-  screen(&s->screen_width, &s->screen_height, &s->screen_bits);
+  screen(nullptr, &s->screen_width, &s->screen_height, &s->screen_bits);
   s->bytes_per_pixel = uint32_t(s->screen_bits + 7) / 8;
 }
 
 // The display mode asked for with /D: the closest mode SDL has at the first depth of the
 // sequence that it can set, full screen; a request it cannot meet leaves the mode as it is.
-void apply_display_request(SdlWindow* w) {
-  DisplayRequest* r = surface_display_request();
+void apply_display_request(SdlWindow* w, DisplayRequest* r) {
   if (!r->width || !r->height || !r->depth) return;
   int32_t depths[3];
   const uint32_t n = surface_depth_sequence(r->depth, depths);
@@ -233,7 +232,7 @@ void kind_close(Surface* s) {
 int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mode) {
   SdlWindow* w = static_cast<SdlWindow*>(s->window);
   if (!w || !w->window || style < 1 || style > kSurfaceStyles) return kStyleFailed;
-  if (change_mode) apply_display_request(w);
+  if (change_mode) apply_display_request(w, &s->system->request);
   SdlKind* k = kind_of(s);
   std::memset(k, 0, sizeof *k);
   k->win = w;
@@ -247,13 +246,13 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
     if (!ws) return kStyleUnavailable;
     k->code = sdl_format_code(ws->format->format);
     if (!k->code) {
-      surface_set_last_error("Video mode not supported.");
+      surface_set_last_error(s->system, "Video mode not supported.");
       return kStyleFailed;
     }
     if (style == 2) {
       k->dib = SDL_CreateRGBSurfaceWithFormat(0, int(s->width), int(s->height), 0, ws->format->format);
       if (!k->dib) {
-        surface_set_last_error("Unable to create DIBSection.");
+        surface_set_last_error(s->system, "Unable to create DIBSection.");
         return kStyleFailed;
       }
       s->abilities = kStretchMask;
@@ -295,7 +294,7 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   return kStyleOpened;
 }
 
-void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
+void window_geometry(void*, void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
   SdlWindow* w = static_cast<SdlWindow*>(window);
   int top = 0, left = 0, bottom = 0, right = 0;
   if (w && w->window && SDL_GetWindowBordersSize(w->window, &top, &left, &bottom, &right) != 0)
@@ -306,7 +305,7 @@ void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t
   *frame_h = top + bottom;
 }
 
-void client_origin(void* window, int32_t* x, int32_t* y) {
+void client_origin(void*, void* window, int32_t* x, int32_t* y) {
   SdlWindow* w = static_cast<SdlWindow*>(window);
   int cx = 0, cy = 0;
   if (w && w->window) SDL_GetWindowPosition(w->window, &cx, &cy);

@@ -541,7 +541,7 @@ int32_t screen_open(Surface* s, uint32_t style, uint32_t, bool) {
 }
 const DisplaySystem kScreenDisplay = {
     "fake screen", screen_open, nullptr,
-    [](void*, int32_t* x, int32_t* y) {
+    [](void*, void*, int32_t* x, int32_t* y) {
       *x = g_screen.origin_x;
       *y = g_screen.origin_y;
     },
@@ -593,11 +593,11 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
       g_screen.memory.assign(size_t(2 * FakeScreen::kGuard + FakeScreen::kPitch * FakeScreen::kHeight), kUntouched);
       g_screen.origin_x = at.x;
       g_screen.origin_y = at.y;
-      surface_use_system(&kScreenDisplay, nullptr);
       std::unique_ptr<Player> p(new Player());
+      surface_use_system(&p->display, &kScreenDisplay, nullptr);
       p->movie = open_with(movie_open_image(&image, kOpenFromMemory | (mode << kOpenDoublingShift)));
       ASSERT_NE(p->movie, nullptr);
-      p->surface = surface_open(reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
+      p->surface = surface_open(&p->display, reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
       ASSERT_NE(p->surface, nullptr);
       EXPECT_EQ(p->surface->picture_screen_x, at.x);
       p->copy_flags = kCopyNoSimd;
@@ -638,7 +638,6 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
       }
       surface_close(p->surface);
       movie_close(p->movie);
-      surface_use_system(nullptr, nullptr);
     }
     memory_surface_close(reference);
     movie_close(whole);
