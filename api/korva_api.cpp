@@ -339,7 +339,7 @@ int korva_get_info(korva_movie* km, korva_info* info) {
   info->key_frame_count = korva_get_key_frames(km, nullptr, 0);
   info->has_alpha = m->planes.alpha_planes[0] != nullptr;
   info->grey = (m->flags & kOpenGrey) != 0;
-  info->track_count = m->track_count;
+  info->track_count = m->tracks.count;
   info->played_track_count = km->sound ? m->feed.count : 0;
   return 0;
 }
@@ -348,9 +348,9 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
   if (!km) return -1;
   const Movie* m = km->movie;
   if (!info) return fail(km, "No record to fill.");
-  if (index >= m->track_count) return fail(km, "The movie has no track %u.", index);
-  const uint32_t word = load_le32(m->track_words + 4 * index);
-  info->id = load_le32(m->track_ids + 4 * index);
+  if (index >= m->tracks.count) return fail(km, "The movie has no track %u.", index);
+  const uint32_t word = load_le32(m->tracks.words + 4 * index);
+  info->id = load_le32(m->tracks.ids + 4 * index);
   info->rate = word & kAudioWordRateMask;
   info->channels = word & kAudioWordStereo ? 2 : 1;
   info->bits = word & kAudioWordSixteenBit ? 16 : 8;
@@ -359,7 +359,7 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
   info->played = -1;
   if (km->sound)
     for (uint32_t k = 0; k < m->feed.count; ++k)
-      if (m->played[k] == index) {
+      if (m->tracks.played[k] == index) {
         info->played = int32_t(k);
         info->rate = m->feed.outputs[k].rate;  // the rate it plays at (a rate override rescales it)
       }
@@ -404,7 +404,7 @@ int korva_seek(korva_movie* km, uint32_t frame) {
     if (movie_do_frame(m)) return fail(km, "The movie's data ends early (frame %u of %u).", n, m->frame_count);
   }
   movie_goto(m, frame);
-  m->last_decoded = 0;
+  m->clock.last_decoded = 0;
   if (km->sound) {
     // The sound decoded on the way is dropped: the tracks go on from the frame asked for.
     sound_lock(&m->feed);
@@ -454,7 +454,7 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
   const uint64_t magnitude = pitch < 0 ? uint64_t(-int64_t(pitch)) : uint64_t(pitch);
   if (magnitude < row_bytes) return fail(km, "A pitch of %d bytes is too small for %u pixels.", pitch, m->width);
   if (rows < m->height) return fail(km, "%u rows are too few for a picture of %u.", rows, m->height);
-  if (!m->frames_decoded) return fail(km, "No frame has been decoded yet.");
+  if (!m->stats.frames_decoded) return fail(km, "No frame has been decoded yet.");
   const uint32_t copy_flags = format | (flags & (KORVA_COPY_WHOLE | KORVA_COPY_NO_SIMD));
   uint32_t late;
   {
@@ -472,7 +472,7 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
       changes->rects[i].height = m->rects[i].height;
     }
   }
-  return late && m->skip_flag ? 1 : 0;
+  return late && m->clock.skip_flag ? 1 : 0;
 }
 
 int32_t korva_read_pcm(korva_movie* km, uint32_t played, void* dest, uint32_t bytes) {

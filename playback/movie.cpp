@@ -25,11 +25,11 @@ void release(Movie* m) {
     audio_decoder_close(o->decoder);
     aligned_free32(o->ring_start);
   }
-  if (m->has_reader && m->reader.close) m->reader.close(&m->reader);
-  aligned_free32(m->frame_block);
-  if (m->preload) aligned_free32(m->preload);
-  aligned_free32(m->plane_block);
-  void* block = m->record_block;
+  if (m->input.has_reader && m->input.reader.close) m->input.reader.close(&m->input.reader);
+  aligned_free32(m->blocks.frame_block);
+  if (m->input.preload) aligned_free32(m->input.preload);
+  aligned_free32(m->blocks.plane_block);
+  void* block = m->blocks.record_block;
   std::memset(static_cast<void*>(m), 0, sizeof *m);
   aligned_free32(block);
 }
@@ -76,8 +76,8 @@ uint32_t rescaled_rate(uint32_t rate, const Movie* m) {
 // Switching the sound on started the sound clock: the movie's clock starts again from it.
 void sound_clock_started(void* context) {
   Movie* m = static_cast<Movie*>(context);
-  m->clock_running = false;
-  m->late_debt = 0;
+  m->clock.clock_running = false;
+  m->clock.late_debt = 0;
 }
 
 // Sound: opens the played tracks on the request's sound system. Tracks that cannot be opened
@@ -87,22 +87,22 @@ void open_sound(Movie* m, const OpenPlan* plan) {
   const uint32_t* ids = plan->track_ids;
   SoundSystem* system = plan->request->sound;
   m->feed.current_frame = &m->current_frame;
-  m->feed.last_decoded = &m->last_decoded;
+  m->feed.last_decoded = &m->clock.last_decoded;
   m->feed.clock_started = sound_clock_started;
   m->feed.context = m;
   m->feed.outputs[0].time_scale = 0x10000;
   uint32_t count = 0;
   for (uint32_t k = 0; k < requested; ++k)
-    for (uint32_t t = 0; t < m->track_count; ++t)
-      if (load_le32(m->track_ids + 4 * t) == ids[k]) {
-        m->played[count++] = t;
+    for (uint32_t t = 0; t < m->tracks.count; ++t)
+      if (load_le32(m->tracks.ids + 4 * t) == ids[k]) {
+        m->tracks.played[count++] = t;
         break;
       }
   sound_open_fn open = sound_installed_open(system);
   uint32_t kept = 0;
   for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t t = m->played[k];
-    const uint32_t word = load_le32(m->track_words + 4 * t);
+    const uint32_t t = m->tracks.played[k];
+    const uint32_t word = load_le32(m->tracks.words + 4 * t);
     SoundOutput* o = &m->feed.outputs[kept];
     if (!(word & (kAudioWordDct | kAudioWordRdft)) || !open) continue;
     const uint32_t file_rate = word & kAudioWordRateMask;
@@ -119,7 +119,7 @@ void open_sound(Movie* m, const OpenPlan* plan) {
     if (!o->align_mask) o->align_mask = 0xffffffffu;
     // The header's ring size, but never more than kMaxSoundRing: a file cannot make the player
     // ask for gigabytes (the ring holds a second or two of sound in real movies).
-    const uint64_t wanted_ring = (uint64_t(load_le32(m->track_buffer_bytes + 4 * t)) + 255) / 256 * 256;
+    const uint64_t wanted_ring = (uint64_t(load_le32(m->tracks.buffer_bytes + 4 * t)) + 255) / 256 * 256;
     const uint32_t ring = wanted_ring > kMaxSoundRing ? kMaxSoundRing : uint32_t(wanted_ring);
     o->ring_start = static_cast<uint8_t*>(aligned_alloc32(ring));
     const bool use_dct = (word & kAudioWordDct) && !(word & kAudioWordRdft);
@@ -147,7 +147,7 @@ void open_sound(Movie* m, const OpenPlan* plan) {
     o->flush_frame = m->frame_count > tail ? m->frame_count - tail : 0;
     o->fill = 0;
     if (!o->time_scale) o->time_scale = 0x10000;
-    m->played[kept++] = t;
+    m->tracks.played[kept++] = t;
   }
   m->feed.count = kept;
   if (!m->feed.outputs[0].time_scale) m->feed.outputs[0].time_scale = 0x10000;
@@ -247,14 +247,14 @@ Movie* allocate_record(OpenPlan* plan) {
   pending_free(&pending);
   if (!block) return nullptr;
   Movie* m = static_cast<Movie*>(head_out);
-  m->record_block = block;
-  m->total_memory = total;
+  m->blocks.record_block = block;
+  m->stats.total_memory = total;
   if (!plan->image) {
-    m->reader = plan->reader;
-    m->has_reader = true;
+    m->input.reader = plan->reader;
+    m->input.has_reader = true;
     plan->reader_open = false;  // the record holds it now
   }
-  m->image = plan->image;
+  m->input.image = plan->image;
   m->width = plan->width;
   m->height = plan->height;
   m->coded_width = h.width;
@@ -266,14 +266,14 @@ Movie* allocate_record(OpenPlan* plan) {
   m->header_rate_den = h.rate_den;
   m->flags = plan->flags;
   m->header_flags = h.flags;
-  m->size_field = h.size_field;
-  m->index_entries = h.frame_count + 1;
-  m->track_count = h.track_count;
-  m->stats_window = plan->window;
-  m->history_shift = 4 * (plan->window - 1);
-  for (uint32_t i = 0; i < kHistoryArrays; ++i) m->history[i] = history[i];
+  m->input.size_field = h.size_field;
+  m->input.index_entries = h.frame_count + 1;
+  m->tracks.count = h.track_count;
+  m->stats.stats_window = plan->window;
+  m->stats.history_shift = 4 * (plan->window - 1);
+  for (uint32_t i = 0; i < kHistoryArrays; ++i) m->stats.history[i] = history[i];
   m->feed.outputs = sound;
-  m->played = played;
+  m->tracks.played = played;
   m->planes.change_map = change_map;
   frame_planes_set_sizes(&m->planes, &vs);
   stream_buffers_place(&m->planes.stream_buffers, vs.luma_stride, streams);
@@ -285,22 +285,22 @@ Movie* allocate_record(OpenPlan* plan) {
 const char* read_index(Movie* m, OpenPlan* plan) {
   const ContainerHeader& h = plan->header;
   if (plan->image) {
-    m->track_buffer_bytes = plan->img->data + kContainerHeaderBytes;
+    m->tracks.buffer_bytes = plan->img->data + kContainerHeaderBytes;
   } else {
-    m->reader.read_at(&m->reader, kReaderNoOffset, plan->tables, uint32_t(container_tables_bytes(&h)));
-    m->track_buffer_bytes = plan->tables;
+    m->input.reader.read_at(&m->input.reader, kReaderNoOffset, plan->tables, uint32_t(container_tables_bytes(&h)));
+    m->tracks.buffer_bytes = plan->tables;
   }
-  m->track_words = m->track_buffer_bytes + 4 * h.track_count;
-  m->track_ids = m->track_words + 4 * h.track_count;
-  m->index = m->track_ids + 4 * h.track_count;
+  m->tracks.words = m->tracks.buffer_bytes + 4 * h.track_count;
+  m->tracks.ids = m->tracks.words + 4 * h.track_count;
+  m->input.index = m->tracks.ids + 4 * h.track_count;
   const uint64_t available = plan->image ? plan->img->size : uint64_t(h.size_field) + 8;
-  if (!plan->image && m->reader.at_end) return "The file ends inside the movie's track tables or frame index.";
-  if (const char* e = container_check_index(&h, m->index, available, &plan->info)) return e;
+  if (!plan->image && m->input.reader.at_end) return "The file ends inside the movie's track tables or frame index.";
+  if (const char* e = container_check_index(&h, m->input.index, available, &plan->info)) return e;
   if (plan->image && (movie_index_entry(m, h.frame_count) & ~1u) > plan->img->size)
     return "The frame index points past the end of the movie image.";
-  m->largest_frame = plan->info.largest_frame;
-  m->peak_second_bytes = plan->info.peak_second_bytes;
-  m->peak_second_frame = plan->info.peak_second_frame;
+  m->input.largest_frame = plan->info.largest_frame;
+  m->stats.peak_second_bytes = plan->info.peak_second_bytes;
+  m->stats.peak_second_frame = plan->info.peak_second_frame;
   return nullptr;
 }
 
@@ -318,9 +318,9 @@ const char* allocate_planes(Movie* m, const OpenPlan* plan) {
   }
   if (!all_key) pending_add(&planes, reinterpret_cast<void**>(&sets[1]), vs.set_bytes);
   pending_add(&planes, reinterpret_cast<void**>(&sets[0]), vs.set_bytes);
-  m->plane_block = pending_allocate(&planes, 0, nullptr, &m->total_memory);
+  m->blocks.plane_block = pending_allocate(&planes, 0, nullptr, &m->stats.total_memory);
   pending_free(&planes);
-  if (!m->plane_block) return "Out of memory.";
+  if (!m->blocks.plane_block) return "Out of memory.";
   if (all_key) {
     sets[1] = sets[0];
     alpha[1] = alpha[0];
@@ -338,49 +338,49 @@ const char* allocate_planes(Movie* m, const OpenPlan* plan) {
 const char* choose_read_mode(Movie* m, const OpenPlan* plan) {
   const MovieOpen* o = plan->request;
   const ContainerInfo& info = plan->info;
-  m->first_frame = info.first_frame;
-  m->reader.movie = m;
+  m->input.first_frame = info.first_frame;
+  m->input.reader.movie = m;
   if (plan->image) {
-    m->in_memory = true;
-    m->image_data = plan->img->data;
+    m->input.in_memory = true;
+    m->input.image_data = plan->img->data;
     return nullptr;
   }
-  uint32_t ahead = m->peak_second_bytes;
+  uint32_t ahead = m->stats.peak_second_bytes;
   if ((o->flags & kOpenBufferSize) && o->buffer_size != -1) ahead = o->buffer_size > 0 ? uint32_t(o->buffer_size) : 0;
   uint32_t speed = 0;
   if ((o->flags & kOpenReadSpeed) && o->read_speed != -1) speed = o->read_speed > 0 ? uint32_t(o->read_speed) : 0;
-  ahead = m->reader.round_buffer_size(&m->reader, ahead);
-  if (uint64_t(ahead) * 10 >= uint64_t(m->size_field) * 9) m->flags |= kOpenPreload;
+  ahead = m->input.reader.round_buffer_size(&m->input.reader, ahead);
+  if (uint64_t(ahead) * 10 >= uint64_t(m->input.size_field) * 9) m->flags |= kOpenPreload;
   if (m->flags & kOpenPreload) {
-    m->preload = static_cast<uint8_t*>(aligned_alloc32(info.preload_bytes));
-    if (!m->preload) return "Out of memory.";
-    m->total_memory += info.preload_bytes;
-    m->reader.set_buffer(&m->reader, nullptr, 0, info.movie_bytes, speed);
-    uint32_t got = m->reader.read_frame(&m->reader, info.first_frame, m->preload, info.preload_bytes);
-    if (got < info.preload_bytes) std::memset(m->preload + got, 0, info.preload_bytes - got);
-    m->preload_read = got;
-    m->reader.close(&m->reader);
-    shared_put(m->reader.foreground_ms, 0);
-    m->in_memory = true;
+    m->input.preload = static_cast<uint8_t*>(aligned_alloc32(info.preload_bytes));
+    if (!m->input.preload) return "Out of memory.";
+    m->stats.total_memory += info.preload_bytes;
+    m->input.reader.set_buffer(&m->input.reader, nullptr, 0, info.movie_bytes, speed);
+    uint32_t got = m->input.reader.read_frame(&m->input.reader, info.first_frame, m->input.preload, info.preload_bytes);
+    if (got < info.preload_bytes) std::memset(m->input.preload + got, 0, info.preload_bytes - got);
+    m->input.preload_read = got;
+    m->input.reader.close(&m->input.reader);
+    shared_put(m->input.reader.foreground_ms, 0);
+    m->input.in_memory = true;
     return nullptr;
   }
   PendingList fb;
   pending_init(&fb);
-  const uint32_t frame_bytes = m->largest_frame ? m->largest_frame : 1;
-  pending_add(&fb, reinterpret_cast<void**>(&m->frame_buffer), frame_bytes);
-  if (ahead) pending_add(&fb, reinterpret_cast<void**>(&m->ring), ahead);
-  m->frame_block = pending_allocate(&fb, 0, nullptr, &m->total_memory);
-  if (!m->frame_block && ahead) {
+  const uint32_t frame_bytes = m->input.largest_frame ? m->input.largest_frame : 1;
+  pending_add(&fb, reinterpret_cast<void**>(&m->input.frame_buffer), frame_bytes);
+  if (ahead) pending_add(&fb, reinterpret_cast<void**>(&m->input.ring), ahead);
+  m->blocks.frame_block = pending_allocate(&fb, 0, nullptr, &m->stats.total_memory);
+  if (!m->blocks.frame_block && ahead) {
     // No room for the ring: read straight from the file, with a frame buffer alone.
     ahead = 0;
-    m->ring = nullptr;
-    pending_add(&fb, reinterpret_cast<void**>(&m->frame_buffer), frame_bytes);
-    m->frame_block = pending_allocate(&fb, 0, nullptr, &m->total_memory);
+    m->input.ring = nullptr;
+    pending_add(&fb, reinterpret_cast<void**>(&m->input.frame_buffer), frame_bytes);
+    m->blocks.frame_block = pending_allocate(&fb, 0, nullptr, &m->stats.total_memory);
   }
   pending_free(&fb);
-  if (!m->frame_block) return "Out of memory.";
-  m->ring_size = ahead;
-  m->reader.set_buffer(&m->reader, m->ring, ahead, info.movie_bytes, speed);
+  if (!m->blocks.frame_block) return "Out of memory.";
+  m->input.ring_size = ahead;
+  m->input.reader.set_buffer(&m->input.reader, m->input.ring, ahead, info.movie_bytes, speed);
   return nullptr;
 }
 
@@ -388,18 +388,18 @@ const char* choose_read_mode(Movie* m, const OpenPlan* plan) {
 void load_first_frame(Movie* m, const OpenPlan* plan) {
   m->planes.change_map[m->planes.map_blocks] = 0;
   m->current_frame = 0xffffffffu;
-  m->late_threshold = m->rate_num ? uint32_t(2000ull * m->rate_den / m->rate_num) : 2000;
+  m->clock.late_threshold = m->rate_num ? uint32_t(2000ull * m->rate_den / m->rate_num) : 2000;
   m->video_enabled = true;
   m->rect_count = -1;
   movie_goto(m, 1);
-  m->open_ms = ms_timer() - plan->start;
+  m->stats.open_ms = ms_timer() - plan->start;
 }
 
 // Services: the movie's sound node on the sound service thread and its reader's node on the
 // input service thread (each thread started by the first movie that needs it).
 void start_services(Movie* m) {
   // The reader's locks are in place before its node is handed to the input thread.
-  if (m->has_reader) reader_install_locks(&m->reader);
+  if (m->input.has_reader) reader_install_locks(&m->input.reader);
   std::lock_guard<std::mutex> hold(service_threads_lock());
   if (m->feed.count) {
     m->feed.clock = 1;
@@ -411,14 +411,14 @@ void start_services(Movie* m) {
     m->feed.node.owner = &m->feed;
     service_node_add(&m->feed.node, sound_service_due, sound_service_work, *t);
   }
-  if (!(m->flags & kOpenNoThread) && !m->in_memory) {
+  if (!(m->flags & kOpenNoThread) && !m->input.in_memory) {
     ServiceThread** t = service_input_thread();
     if (!*t) {
       *t = service_thread_create(5);
       service_thread_start(*t);
     }
-    m->reader.node.owner = &m->reader;
-    service_node_add(&m->reader.node, reader_service_due, reader_service_work, *t);
+    m->input.reader.node.owner = &m->input.reader;
+    service_node_add(&m->input.reader.node, reader_service_due, reader_service_work, *t);
   }
 }
 
@@ -452,7 +452,7 @@ MovieOpen movie_open_image(const MovieImage* image, uint32_t flags) {
   return o;
 }
 
-uint32_t movie_index_entry(const Movie* m, uint32_t i) { return load_le32(m->index + 4ull * i); }
+uint32_t movie_index_entry(const Movie* m, uint32_t i) { return load_le32(m->input.index + 4ull * i); }
 
 Movie* movie_open(const MovieOpen* o) {
   t_last_error[0] = 0;
@@ -482,8 +482,8 @@ Movie* movie_open(const MovieOpen* o) {
   load_first_frame(m, &plan);
   open_sound(m, &plan);
   start_services(m);
-  if (!m->in_memory && !(m->flags & kOpenNoInitialFill))
-    while (m->reader.background_fill(&m->reader) != 0) {
+  if (!m->input.in_memory && !(m->flags & kOpenNoInitialFill))
+    while (m->input.reader.background_fill(&m->input.reader) != 0) {
     }
   return m;
 }
@@ -494,7 +494,7 @@ void movie_close(Movie* m) {
   {
     std::lock_guard<std::mutex> hold(service_threads_lock());
     ServiceNode* sound_node = m->feed.node.mutex || m->feed.count ? &m->feed.node : nullptr;
-    ServiceNode* reader_node = m->reader.node.mutex ? &m->reader.node : nullptr;
+    ServiceNode* reader_node = m->input.reader.node.mutex ? &m->input.reader.node : nullptr;
     service_node_remove(sound_node, service_sound_thread(), reader_node, service_input_thread());
   }
   // The pixel-copy scratch rows are shared by all movies; the next copy makes them again.

@@ -27,100 +27,117 @@ constexpr uint32_t kMaxSoundRing = 32u << 20;
 // The statistics history: frame start, audio, video, blit, foreground, idle, background.
 constexpr uint32_t kHistoryArrays = 7;
 
+// The clock and timing of playback (times are ms_timer readings). A reading may be 0 (the
+// timer's first millisecond), so "not set" is kept apart from the value in the flags below and
+// never enters a difference.
+struct MovieClock {
+  uint32_t playback_start;     // the first frame's start
+  uint32_t frame_start;        // the current frame's start
+  uint32_t slow_start;         // a decode's start, for the slowest-frame times
+  uint32_t decode_end;         // the end of the last decode, for the blit time
+  uint32_t clock_start;        // the movie clock's start and the frame count then
+  uint32_t clock_start_frame;
+  uint32_t late_threshold;     // two frame durations: later than this restarts the clock
+  bool playback_started;       // playback_start holds a reading
+  bool slow_pending;           // slow_start: a decode's time still to be measured
+  bool blit_pending;           // decode_end: blit time still to be accounted
+  bool clock_running;          // clock_start, clock_start_frame
+  bool frame1_seen;            // frame1_visit
+  bool paused;
+  bool resync;                 // frame 1 visited again: the sound restarts with it
+  uint32_t frame1_visit;       // the last visit to frame 1
+  uint32_t last_decoded;       // the last decoded frame (1-based)
+  uint32_t skip_flag;          // 1: the frame is late, its copy may be skipped (the copy step's word)
+  uint32_t consecutive_skips;
+  int32_t late_debt;           // lateness still to be made up, and the part made up a frame
+  int32_t late_repay;
+};
+
+// Statistics of playback, for the summary and the statistics line.
+struct MovieStats {
+  uint32_t frames_decoded;
+  uint32_t slowest_ms, slowest_frame, second_ms, second_frame;
+  uint32_t total_memory;       // every allocation of the movie
+  uint32_t video_ms, audio_ms, blit_ms;
+  uint32_t open_ms;
+  uint32_t stats_window;       // frames per second, rounded, at least 1
+  uint32_t history_shift;      // bytes moved when the history arrays shift
+  uint32_t* history[kHistoryArrays];
+  uint32_t sound_underruns;
+  uint32_t skipped_blits;
+  uint32_t peak_second_bytes;  // the peak one-second data and the 0-based frame it starts at
+  uint32_t peak_second_frame;
+};
+
+// Where the frames' bytes come from: the reader with its read-ahead ring, the whole movie
+// preloaded, or a memory image.
+struct MovieInput {
+  InputReader reader;
+  bool has_reader;
+  bool in_memory;              // the whole movie is in memory (preloaded or an image)
+  bool image;                  // the source was a memory image
+  bool read_failed;            // the input hit its end or a short read: no frame decodes
+  bool frame_incomplete;       // the current frame's bytes could not all be read
+  const uint8_t* frame;        // the current frame's bytes
+  uint32_t frame_size;
+  uint8_t* preload;            // the whole movie's frames, when preloaded from a file
+  uint32_t preload_read;       // how many of them the file really held
+  const uint8_t* image_data;   // a memory image's bytes (frames are addressed in place)
+  const uint8_t* index;        // frame_count + 1 little-endian words
+  uint32_t index_entries;
+  uint32_t first_frame;        // offset of frame 0
+  uint32_t largest_frame;      // the real largest frame of the index
+  uint32_t size_field;         // the header's size field
+  uint8_t* frame_buffer;       // largest_frame bytes (reading through the ring)
+  uint8_t* ring;
+  uint32_t ring_size;
+};
+
+// The sound tracks: the header's three track arrays and the played ones.
+struct MovieTracks {
+  uint32_t count;
+  const uint8_t* buffer_bytes; // each track's sound ring size
+  const uint8_t* words;        // each track's audio header word
+  const uint8_t* ids;          // each track's identifier
+  uint32_t* played;            // indices of the played tracks
+};
+
+// The allocation groups the movie owns.
+struct MovieBlocks {
+  void* record_block;          // this record with its tables
+  void* plane_block;
+  void* frame_block;           // the frame buffer and the read-ahead ring
+};
+
 struct Movie {
-  // 1. Display size (after doubling).
+  // The picture: display size (after doubling) and coded size (as in the header).
   uint32_t width, height;
-  // 2. Frames (current_frame is 1-based; -1 right after allocation).
+  uint32_t coded_width, coded_height;
+  // Frames: current_frame is 1-based (-1 right after allocation).
   uint32_t frame_count;
   uint32_t current_frame;
   uint32_t previous_frame;
-  // 3. Playing rate.
+  // The playing rate, and the header's.
   uint32_t rate_num, rate_den;
-  // 4.
-  uint32_t read_failed;
-  // 5.
+  uint32_t header_rate_num, header_rate_den;
+  // Flag words: the movie's (OpenFlags) and the header's.
   uint32_t flags;
   uint32_t header_flags;
-  uint32_t size_field;
-  // 6. Changed-area rectangles of the last decoded frame.
-  MovieRect rects[kMaxChangedRects];
-  int32_t rect_count;  // -1: not computed for this frame yet
-  // 7. Frame planes (with the video decoder's stream buffers).
-  FramePlanes planes;
-  // 8.
-  uint32_t largest_frame;  // the real largest frame of the index
-  uint32_t index_entries;
-  uint32_t track_count;
-  // 9. Peak one-second data.
-  uint32_t peak_second_bytes;
-  uint32_t peak_second_frame;
-  // 10.
-  uint32_t paused;
-  const uint8_t* frame;      // the current frame's bytes
-  uint32_t frame_size;
-  uint8_t* preload;          // the whole movie's frames, when preloaded from a file
-  uint32_t preload_read;     // how many of them the file really held
-  const uint8_t* index;      // frame_count + 1 little-endian words
-  // 11.
-  InputReader reader;
-  bool has_reader;
-  // 12.
-  uint8_t* frame_buffer;     // largest_frame bytes (reading through the ring)
-  uint8_t* ring;
-  uint32_t ring_size;
-  uint32_t coded_width, coded_height;
-  // 13. Sound.
-  uint32_t* played;          // indices of the played tracks
-  const uint8_t* track_buffer_bytes;
-  const uint8_t* track_words;
-  const uint8_t* track_ids;
-  // 14. Timing and statistics.
-  uint32_t frames_decoded;
-  uint32_t playback_start;
-  uint32_t frame_start;
-  uint32_t slow_start;
-  uint32_t decode_end;
-  uint32_t clock_start;
-  uint32_t clock_start_frame;
-  uint32_t late_threshold;
-  uint32_t slowest_ms, slowest_frame, second_ms, second_frame;
   bool video_enabled;
-  uint32_t total_memory;
-  uint32_t video_ms, audio_ms, blit_ms;
-  uint32_t open_ms;
-  uint32_t header_rate_num, header_rate_den;
-  uint32_t stats_window;     // frames per second, rounded, at least 1
-  uint32_t history_shift;    // bytes moved when the history arrays shift
-  uint32_t* history[kHistoryArrays];
-  // Which of the times above hold a reading. A reading of the ms timer may be 0 (its first
-  // millisecond), so "not set" is kept apart from the value and never enters a difference.
-  bool playback_started;     // playback_start
-  bool slow_pending;         // slow_start: a decode's time still to be measured
-  bool blit_pending;         // decode_end: blit time still to be accounted
-  bool clock_running;        // clock_start, clock_start_frame
-  bool frame1_seen;          // frame1_visit
-  bool frame_incomplete;     // the current frame's bytes could not all be read
-  uint32_t last_decoded;
-  uint32_t frame1_visit;
-  uint32_t resync;
-  uint32_t sound_underruns;
-  uint32_t skip_flag;
-  uint32_t skipped_blits;
-  uint32_t consecutive_skips;
-  int32_t late_debt;
-  int32_t late_repay;
+  // Changed-area rectangles of the last decoded frame.
+  MovieRect rects[kMaxChangedRects];
+  int32_t rect_count;        // -1: not computed for this frame yet
   uint32_t last_copy_flags;  // the copy flags of the last copy (its doubling mode scales rects)
-  // 15. The video decoder's buffers live in `planes`.
-  // 16. The sound: the played tracks' outputs, the sound clock, the sound node (its mutex is
+  // Frame planes with the video decoder's stream buffers.
+  FramePlanes planes;
+  MovieInput input;
+  MovieClock clock;
+  MovieStats stats;
+  MovieTracks tracks;
+  // The sound feed: the played tracks' outputs, the sound clock, the sound node (its mutex is
   // the sound lock).
   SoundFeed feed;
-  bool in_memory;            // the whole movie is in memory (preloaded or an image)
-  bool image;                // the source was a memory image
-  const uint8_t* image_data; // its bytes (frames are addressed in place)
-  uint32_t first_frame;      // offset of frame 0
-  void* record_block;        // the group holding this record
-  void* plane_block;
-  void* frame_block;
+  MovieBlocks blocks;
 };
 
 // A movie image in memory: its bytes and how many there are.

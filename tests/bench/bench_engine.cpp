@@ -68,7 +68,7 @@ void BM_Open10000Frames(benchmark::State& state) {
       state.SkipWithError(movie_last_error());
       return;
     }
-    benchmark::DoNotOptimize(m->peak_second_bytes);
+    benchmark::DoNotOptimize(m->stats.peak_second_bytes);
     movie_close(m);
   }
 }
@@ -175,7 +175,7 @@ void report_memory() {
   for (uint32_t t = 0; t < m->feed.count; ++t) decoder += m->feed.outputs[t].ring_size + 64 * 1024;
   std::printf("memory while playing 1920x1080 with sound: movie buffers %u KiB (+ %lu KiB rings and "
               "audio decoder), resident memory grew by %lu KiB\n",
-              m->total_memory / 1024, (unsigned long)(decoder / 1024), (unsigned long)(after - before));
+              m->stats.total_memory / 1024, (unsigned long)(decoder / 1024), (unsigned long)(after - before));
   movie_close(m);
 }
 

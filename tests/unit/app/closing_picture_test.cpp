@@ -57,7 +57,7 @@ TEST(ClosingPicture, CarriedBytesAreTheDrawnMovie) {
   EXPECT_EQ(m->frame_count, 1u);
   EXPECT_EQ(m->rate_num, 10u);
   EXPECT_EQ(m->rate_den, 1u);
-  EXPECT_EQ(m->track_count, 0u);
+  EXPECT_EQ(m->tracks.count, 0u);
   ASSERT_EQ(movie_do_frame(m), 0u);
   // The decoded luma follows the drawing: the ring, the triangle, the name, the background.
   const uint8_t* luma = m->planes.plane_sets[m->planes.current_set];

@@ -250,7 +250,7 @@ TEST_F(PlayerTest, ListsLoopsAndPasses) {
     uint32_t opens = 0;
     bool counted = false;
     h.on([&](Player* p) {
-      const bool first = p->movie && !p->closing_shown && p->movie->frames_decoded == 1;
+      const bool first = p->movie && !p->closing_shown && p->movie->stats.frames_decoded == 1;
       if (first && !counted) ++opens;
       counted = first;
       return false;
@@ -265,18 +265,18 @@ TEST_F(PlayerTest, SpaceHoldsThePictureAndEnterStepsOneFrame) {
   const std::string m = movie("keys.krv", 30);
   FakeHost h;
   uint32_t held_at = 0, after_enter = 0, later = 0;
-  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 5; }, [](Player* p) { player_on_char(p, 32); });
+  h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 5; }, [](Player* p) { player_on_char(p, 32); });
   // While paused the clock runs on, the frame does not.
   h.on([&](Player*) { return g_now > 3000; }, [&](Player* p) {
-    held_at = p->movie->frames_decoded;
+    held_at = p->movie->stats.frames_decoded;
     player_on_char(p, 13);
   });
   h.on([&](Player*) { return g_now > 4000; }, [&](Player* p) {
-    after_enter = p->movie->frames_decoded;
+    after_enter = p->movie->stats.frames_decoded;
     player_on_char(p, 32);  // resume
   });
   h.on([&](Player* p) { return g_now > 4500 && !p->closing_shown; }, [&](Player* p) {
-    later = p->movie->frames_decoded;
+    later = p->movie->stats.frames_decoded;
     player_on_char(p, 27);
   });
   EXPECT_EQ(h.run(m + " /J"), 0);
@@ -293,12 +293,12 @@ TEST_F(PlayerTest, FocusLossPausesUnlessKeepPlaying) {
     FakeHost h;
     const uint64_t start = g_now;
     uint32_t at_loss = 0, at_check = 0;
-    h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 3; }, [&](Player* p) {
-      at_loss = p->movie->frames_decoded;
+    h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 3; }, [&](Player* p) {
+      at_loss = p->movie->stats.frames_decoded;
       player_on_focus(p, false);
     });
     h.on([&](Player*) { return g_now > start + 2000; }, [&](Player* p) {
-      at_check = p->movie->frames_decoded;
+      at_check = p->movie->stats.frames_decoded;
       player_on_focus(p, true);
       player_on_char(p, 27);
     });
@@ -315,7 +315,7 @@ TEST_F(PlayerTest, EscapeEndsThroughTheClosingPictureWithASummaryOfThatMoment) {
   const std::string m = movie("esc.krv", 50);
   FakeHost h;
   uint32_t closing_from = 0;
-  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 8; }, [](Player* p) { player_on_char(p, 27); });
+  h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 8; }, [](Player* p) { player_on_char(p, 27); });
   h.on([](Player* p) { return p->closing_shown; }, [&](Player*) { closing_from = uint32_t(g_now); });
   h.on([](Player* p) { return p->closing_shown; }, [&](Player* p) { player_on_mouse_up(p); });
   EXPECT_EQ(h.run(m + " /S"), 0);

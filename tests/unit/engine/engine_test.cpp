@@ -62,12 +62,12 @@ class Engine : public ::testing::Test {
 // The copy step into a memory surface; true when it skipped the frame as late.
 bool copy_skipped(Movie* m, uint32_t flags = 0) {
   MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
-  const uint32_t before = m->skipped_blits;
+  const uint32_t before = m->stats.skipped_blits;
   CopySource src;
   movie_copy_source(m, &src);
   memory_surface_copy(surface, &src, flags);
   memory_surface_close(surface);
-  return m->skipped_blits > before;
+  return m->stats.skipped_blits > before;
 }
 
 // The sample movie's luma colour of a key frame.
@@ -84,7 +84,7 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
   MovieImage img{bytes.data(), bytes.size()};
   Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_FALSE(m->has_reader);
+  EXPECT_FALSE(m->input.has_reader);
   EXPECT_EQ(*service_input_thread(), nullptr);
   EXPECT_EQ(*service_sound_thread(), nullptr);
   EXPECT_EQ(m->planes.plane_sets[0], m->planes.plane_sets[1]);  // one plane set
@@ -93,7 +93,7 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
   EXPECT_EQ(movie_do_frame(m), 0u);
   EXPECT_EQ(luma0(m), key_value(0));
   EXPECT_EQ(movie_do_frame(m), 0u);  // the same frame again does nothing
-  EXPECT_EQ(m->frames_decoded, 1u);
+  EXPECT_EQ(m->stats.frames_decoded, 1u);
   movie_close(m);
 
   // An image shorter than its index says is refused, not read past.
@@ -125,10 +125,10 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
   std::string path = write_file("long.krv", sample_movie_write(s));
   Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_FALSE(m->in_memory);
-  EXPECT_EQ(m->ring_size, 8192u);
-  EXPECT_EQ(m->reader.node.mutex, nullptr);  // no thread, no reader lock
-  EXPECT_EQ(m->reader.buffered + m->reader.consumer_pos, m->reader.file_pos);
+  EXPECT_FALSE(m->input.in_memory);
+  EXPECT_EQ(m->input.ring_size, 8192u);
+  EXPECT_EQ(m->input.reader.node.mutex, nullptr);  // no thread, no reader lock
+  EXPECT_EQ(m->input.reader.buffered + m->input.reader.consumer_pos, m->input.reader.file_pos);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % s.key_every == 0) {
@@ -137,19 +137,19 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
     movie_next_frame(m);
   }
   EXPECT_EQ(m->current_frame, 1u);  // after the last frame comes frame 1 again
-  EXPECT_EQ(m->reader.consumer_pos, (movie_index_entry(m, 1) & ~1u));  // flushed and re-read
+  EXPECT_EQ(m->input.reader.consumer_pos, (movie_index_entry(m, 1) & ~1u));  // flushed and re-read
 
   // Forward within what is buffered: a skip, the file is not touched.
-  while (m->reader.background_fill(&m->reader) > 0) {
+  while (m->input.reader.background_fill(&m->input.reader) > 0) {
   }
-  uint32_t file_pos = m->reader.file_pos;
+  uint32_t file_pos = m->input.reader.file_pos;
   movie_goto(m, 5);
-  EXPECT_EQ(m->reader.file_pos, file_pos);
-  EXPECT_EQ(m->reader.consumer_pos, movie_index_entry(m, 5) & ~1u);
+  EXPECT_EQ(m->input.reader.file_pos, file_pos);
+  EXPECT_EQ(m->input.reader.consumer_pos, movie_index_entry(m, 5) & ~1u);
   // Backwards: a flush and a seek.
   movie_goto(m, 2);
-  EXPECT_EQ(m->reader.buffered, 0u);
-  EXPECT_EQ(m->reader.file_pos, movie_index_entry(m, 2) & ~1u);
+  EXPECT_EQ(m->input.reader.buffered, 0u);
+  EXPECT_EQ(m->input.reader.file_pos, movie_index_entry(m, 2) & ~1u);
   movie_close(m);
 }
 
@@ -165,7 +165,7 @@ TEST_F(Engine, MovieInsideAnotherFileThroughAGivenHandle) {
   ASSERT_TRUE(platform_file_seek(f, 5000));
   Movie* m = open_with(movie_open_file(f, kOpenFromHandle | kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_EQ(m->reader.start_offset, 5000u);
+  EXPECT_EQ(m->input.reader.start_offset, 5000u);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -219,7 +219,7 @@ TEST_F(Engine, CutFilePlaysEveryWholeFrame) {
         if (mode == 0 && decoded % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
       }
       EXPECT_EQ(decoded, whole);
-      EXPECT_EQ(m->read_failed, 1u);
+      EXPECT_EQ(m->input.read_failed, 1u);
       EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
       EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
       movie_close(m);
@@ -234,9 +234,9 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   std::string path = write_file("second.krv", sample_movie_write(s));
   Movie* m = open_with(movie_open_name(path.c_str(), 0));
   ASSERT_NE(m, nullptr);
-  EXPECT_NE(m->preload, nullptr);
+  EXPECT_NE(m->input.preload, nullptr);
   EXPECT_TRUE(m->flags & kOpenPreload);
-  EXPECT_EQ(m->reader.file, nullptr);  // closed during open
+  EXPECT_EQ(m->input.reader.file, nullptr);  // closed during open
   EXPECT_EQ(*service_input_thread(), nullptr);
   ASSERT_EQ(movie_do_frame(m), 0u);
   EXPECT_EQ(luma0(m), key_value(0));
@@ -246,7 +246,7 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   path = write_file("long2.krv", sample_movie_write(s));
   m = open_with(movie_open_name(path.c_str(), kOpenPreload));
   ASSERT_NE(m, nullptr);
-  EXPECT_NE(m->preload, nullptr);
+  EXPECT_NE(m->input.preload, nullptr);
   for (uint32_t i = 0; i < 25; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -421,7 +421,7 @@ TEST_F(Engine, ClockWithoutSound) {
   g_fake_ms = 1000;
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->clock_start, 1000u);
+  EXPECT_EQ(m->clock.clock_start, 1000u);
   g_fake_ms = 1050;
   EXPECT_EQ(movie_wait(m), 1u);  // 100 ms a frame
   g_fake_ms = 1100;
@@ -431,8 +431,8 @@ TEST_F(Engine, ClockWithoutSound) {
   // Far behind (more than two frame durations): the clock restarts instead of rushing.
   g_fake_ms = 2000;
   EXPECT_EQ(movie_wait(m), 0u);
-  EXPECT_EQ(m->clock_start, 2000u);
-  EXPECT_EQ(m->late_debt, 0);
+  EXPECT_EQ(m->clock.clock_start, 2000u);
+  EXPECT_EQ(m->clock.late_debt, 0);
   movie_do_frame(m);
   movie_next_frame(m);
   g_fake_ms = 2050;
@@ -444,9 +444,9 @@ TEST_F(Engine, ClockWithoutSound) {
   g_fake_ms = 9000;
   EXPECT_EQ(movie_wait(m), 1u);  // paused
   movie_pause(m, 0);
-  EXPECT_FALSE(m->clock_running);
+  EXPECT_FALSE(m->clock.clock_running);
   EXPECT_EQ(movie_wait(m), 1u);  // the clock starts again now
-  EXPECT_EQ(m->clock_start, 9000u);
+  EXPECT_EQ(m->clock.clock_start, 9000u);
   movie_close(m);
 }
 
@@ -460,7 +460,7 @@ TEST_F(Engine, AsFastAsPossible) {
   Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->rate_num, 0u);
-  EXPECT_EQ(m->late_threshold, 2000u);
+  EXPECT_EQ(m->clock.late_threshold, 2000u);
   movie_do_frame(m);
   movie_next_frame(m);
   EXPECT_EQ(movie_wait(m), 0u);
@@ -481,8 +481,8 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   // 500 ms late: with sound the lateness becomes a debt repaid over about a second of frames.
   g_fake_ms = 1600;
   EXPECT_EQ(movie_wait(m), 0u);
-  EXPECT_EQ(m->late_debt, 500 - 50);  // 500 ms late, less the first repayment
-  EXPECT_EQ(m->late_repay, 50);
+  EXPECT_EQ(m->clock.late_debt, 500 - 50);  // 500 ms late, less the first repayment
+  EXPECT_EQ(m->clock.late_repay, 50);
   // The copy step skips blits while late, never more than three in a row.
   int skipped = 0, copied = 0;
   for (int k = 0; k < 8; ++k) {
@@ -492,21 +492,21 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
       ++skipped;
     } else {
       ++copied;
-      EXPECT_EQ(m->skip_flag, 0u);  // the frame that is copied is blitted too
+      EXPECT_EQ(m->clock.skip_flag, 0u);  // the frame that is copied is blitted too
     }
     movie_next_frame(m);
   }
   EXPECT_EQ(skipped, 6);  // skip, skip, skip, copy, skip, skip, skip, copy
   EXPECT_EQ(copied, 2);
-  EXPECT_EQ(m->skipped_blits, 6u);
+  EXPECT_EQ(m->stats.skipped_blits, 6u);
   // A debt larger than the time run is not lateness.
-  m->late_debt = 100000;
+  m->clock.late_debt = 100000;
   movie_do_frame(m);
   EXPECT_FALSE(copy_skipped(m));
-  m->late_debt = 0;
+  m->clock.late_debt = 0;
   movie_next_frame(m);
   // The never-skip bit copies every frame.
-  m->consecutive_skips = 0;
+  m->clock.consecutive_skips = 0;
   movie_do_frame(m);
   g_fake_ms += 1000;
   EXPECT_FALSE(copy_skipped(m, kCopyNeverSkip));
@@ -533,9 +533,9 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   ASSERT_EQ(dry, 1u);
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->sound_underruns, 1u);
+  EXPECT_EQ(m->stats.sound_underruns, 1u);
   EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
-  EXPECT_FALSE(m->clock_running);  // restarted after the refill
+  EXPECT_FALSE(m->clock.clock_running);  // restarted after the refill
   while (m->current_frame < 25) {
     movie_do_frame(m);
     movie_next_frame(m);
@@ -545,7 +545,7 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   sound_unlock(&m->feed);
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->sound_underruns, 1u);  // past the flush frame: only cleared
+  EXPECT_EQ(m->stats.sound_underruns, 1u);  // past the flush frame: only cleared
   EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
   movie_close(m);
 }
@@ -559,7 +559,7 @@ TEST_F(Engine, BackgroundThreadFillsTheRing) {
   Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoInitialFill));
   ASSERT_NE(m, nullptr);
   ASSERT_NE(*service_input_thread(), nullptr);
-  ASSERT_NE(m->reader.node.mutex, nullptr);
+  ASSERT_NE(m->input.reader.node.mutex, nullptr);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -604,7 +604,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   EXPECT_EQ(m->rects[0].left, 0);
   EXPECT_EQ(m->rects[0].width, 32);
   EXPECT_EQ(m->rects[0].height, 16);
-  m->skip_flag = 1;
+  m->clock.skip_flag = 1;
   m->rect_count = -1;
   EXPECT_EQ(movie_changed_rects(0, m), 0u);  // a skipped frame is not blitted
   EXPECT_EQ(movie_changed_rects(kOpenNeverSkip, m), 1u);
@@ -614,7 +614,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   EXPECT_EQ(sum.frames_played, 2u);
   EXPECT_EQ(sum.playback_ms, 200u);
   EXPECT_EQ(sum.frame_count, 20u);
-  EXPECT_EQ(sum.peak_frame, m->peak_second_frame + 1);
+  EXPECT_EQ(sum.peak_frame, m->stats.peak_second_frame + 1);
   EXPECT_EQ(sum.skipped_frames, 0u);
   movie_close(m);
 }
@@ -716,7 +716,7 @@ TEST_F(Engine, OneFrameMovieLoopsAtItsRate) {
   ASSERT_NE(m, nullptr);
   for (uint32_t k = 1; k <= 3; ++k) {
     ASSERT_EQ(movie_do_frame(m), 0u);
-    EXPECT_EQ(m->frames_decoded, k);
+    EXPECT_EQ(m->stats.frames_decoded, k);
     movie_next_frame(m);
     EXPECT_EQ(m->current_frame, 1u);
     EXPECT_EQ(movie_wait(m), 1u);  // the next showing is a frame duration away

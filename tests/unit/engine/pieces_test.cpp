@@ -233,10 +233,10 @@ TEST(Sound, RingOverflowPumpAndEightBitOutput) {
   s.flush_frame = 10;
   uint32_t played = 0;
   m->feed.outputs = &s;
-  m->played = &played;
+  m->tracks.played = &played;
   m->feed.count = 1;
   m->feed.current_frame = &m->current_frame;
-  m->feed.last_decoded = &m->last_decoded;
+  m->feed.last_decoded = &m->clock.last_decoded;
   m->current_frame = 5;
   sound_ring_write(&s, pcm.data(), 600);
   sound_pump(&m->feed);

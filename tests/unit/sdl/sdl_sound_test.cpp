@@ -192,7 +192,7 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
     }
     platform_sleep_ms(150);
     EXPECT_TRUE(sdl_sound_started(o));
-    EXPECT_EQ(m->sound_underruns, 0u);
+    EXPECT_EQ(m->stats.sound_underruns, 0u);
     movie_close(m);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);  // the last track closed: SDL audio stopped
 
