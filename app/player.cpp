@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "app/player_state.h"
 #include "app/stats_text.h"
+#include "convert/convert.h"
 #include "playback/movie.h"
 #include "display/surface_flags.h"
 #include "platform/platform.h"
@@ -164,13 +165,13 @@ int open_movie(Player* p) {
   const int32_t out_h = fit_output_size(o.out_h_num, 0x1000000, &sflags, o.out_h_den, int32_t(m->height), o.screen_h);
   if (!(m->flags & kOpenDoublingMask)) {
     const int32_t w = int32_t(m->width), ht = int32_t(m->height);
-    uint32_t mode = 0;
-    if (out_w == w && out_h == 2 * ht) mode = 1;
-    else if (out_w == 2 * w && out_h == ht) mode = 3;
-    else if (out_w == 2 * w && out_h == 2 * ht) mode = 4;
-    if (mode) {
-      if (mode != 1) m->width *= 2;
-      if (mode != 3) m->height *= 2;
+    uint32_t mode = kDoubleNone;
+    if (out_w == w && out_h == 2 * ht) mode = kDoubleRows;
+    else if (out_w == 2 * w && out_h == ht) mode = kDoubleWidth;
+    else if (out_w == 2 * w && out_h == 2 * ht) mode = kDoubleBoth;
+    if (mode != kDoubleNone) {
+      m->width *= convert_width_factor(mode);
+      m->height *= convert_row_factor(mode);
       m->flags |= mode << kOpenDoublingShift;
       sflags &= 0x00FFFFFF;
     }
@@ -217,7 +218,7 @@ int open_movie(Player* p) {
   surface_set_position(p->pic_x, s, p->pic_y);
   // Interlaced and doubled modes paint the window black first.
   const uint32_t mode = (m->flags & kOpenDoublingMask) >> kOpenDoublingShift;
-  if (mode == 2 || mode == 5 || mode == 6) {
+  if (mode == kDoubleInterlace || mode == kDoubleBothInterlace || mode == kDoubleField) {
     p->no_fill = false;
     h->invalidate(h->ctx);
   }

@@ -58,7 +58,7 @@ void cpu_set_limit(uint32_t level) {
 uint32_t cpu_generation() { return g_generation.load(std::memory_order_relaxed); }
 
 bool cpu_parse_level(const char* text, uint32_t* level) {
-  static const char* const kNames[3] = {"plain", "sse2", "avx2"};
+  static const char kNames[3][6] = {"plain", "sse2", "avx2"};
   for (uint32_t i = 0; i < 3; ++i)
     if (text && !std::strcmp(text, kNames[i])) {
       *level = i;
@@ -68,6 +68,6 @@ bool cpu_parse_level(const char* text, uint32_t* level) {
 }
 
 const char* cpu_level_name(uint32_t level) {
-  static const char* const kNames[3] = {"plain", "sse2", "avx2"};
+  static const char kNames[3][6] = {"plain", "sse2", "avx2"};
   return level < 3 ? kNames[level] : "avx2";
 }

@@ -6,10 +6,12 @@
 
 #include "base/alloc.h"
 #include "convert/convert.h"
+#include "display/surface_flags.h"
 
 namespace {
 
-const char* const kDescriptions[kSurfaceStyles + 1] = {
+// Characters, not pointers: a table that needs no relocation stays in read-only memory.
+const char kDescriptions[kSurfaceStyles + 1][44] = {
     "",
     "DirectDraw primary surface",
     "DIB Section",
@@ -75,9 +77,9 @@ Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t
   if (!sys || !width || !height) return nullptr;
   surface_set_last_error(sys, nullptr);
   const DisplaySystem* display = sys->display;
-  const uint32_t style = flags & 0x1F;
+  const uint32_t style = flags & 0x1F;  // the style field; larger values are no style
   const uint32_t stretch = flags & kStretchMask;
-  const bool change_mode = flags & 0x800000;
+  const bool change_mode = flags & kSurfaceSetDisplayMode;
   Surface* s = static_cast<Surface*>(aligned_alloc32(sizeof(Surface)));
   if (!s) {
     surface_set_last_error(sys, "Out of memory.");
@@ -117,9 +119,9 @@ Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t
     return nullptr;
   }
   if (display->open_finished) display->open_finished(sys->context);
-  s->is_primary = s->style == 1;
-  s->is_overlay = s->style >= 3 && s->style <= 5;
-  s->is_offscreen = s->style >= 6;
+  s->is_primary = s->style == kStyleScreen;
+  s->is_overlay = surface_style_is_overlay(s->style);
+  s->is_offscreen = surface_style_is_offscreen(s->style);
   if (display->window_geometry)
     display->window_geometry(sys->context, window, &s->client_x, &s->client_y, &s->frame_width, &s->frame_height);
   s->output_width = int32_t(width);

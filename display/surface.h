@@ -49,6 +49,25 @@ constexpr uint32_t kStretchHeightDown = 0x01000000;
 
 constexpr uint32_t kSurfaceStyles = 10;
 
+// The kinds, numbered as the player's blitting styles (0 in a SurfaceFlags word: automatic).
+enum SurfaceStyle : uint32_t {
+  kStyleAutomatic = 0,
+  kStyleScreen = 1,          // the screen itself, written in place
+  kStyleDib = 2,             // an RGB surface scaled to the window
+  kStyleOverlayYv12 = 3,     // overlays: 3..5
+  kStyleOverlayYuy2 = 4,
+  kStyleOverlayUyvy = 5,
+  kStyleOffscreenYv12 = 6,   // YUV off-screen surfaces: 6..8
+  kStyleOffscreenYuy2 = 7,
+  kStyleOffscreenUyvy = 8,
+  kStyleRgbVideo = 9,        // RGB off-screen surfaces: video memory, system memory
+  kStyleRgbSystem = 10,
+};
+constexpr bool surface_style_is_overlay(uint32_t style) { return style >= kStyleOverlayYv12 && style <= kStyleOverlayUyvy; }
+constexpr bool surface_style_is_offscreen(uint32_t style) { return style >= kStyleOffscreenYv12; }
+constexpr bool surface_style_is_yuv(uint32_t style) { return style >= kStyleOverlayYv12 && style <= kStyleOffscreenUyvy; }
+constexpr bool surface_style_is_yv12(uint32_t style) { return style == kStyleOverlayYv12 || style == kStyleOffscreenYv12; }
+
 // The display mode asked for with /D; consumed (zeroed) by the first open that acts on it.
 // depth: 8, 16, 24, 32, or a sequence code 1 (16, 32, 24), 2 (32, 24, 16), 3 (32, 24).
 struct DisplayRequest {

@@ -231,15 +231,15 @@ void kind_close(Surface* s) {
 
 int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mode) {
   SdlWindow* w = static_cast<SdlWindow*>(s->window);
-  if (!w || !w->window || style < 1 || style > kSurfaceStyles) return kStyleFailed;
+  if (!w || !w->window || style < kStyleScreen || style > kSurfaceStyles) return kStyleFailed;
   if (change_mode) apply_display_request(w, &s->system->request);
   SdlKind* k = kind_of(s);
   std::memset(k, 0, sizeof *k);
   k->win = w;
   fill_screen_fields(s);
 
-  if (style <= 2) {
-    if (style == 1 && stretch) return kStyleFailed;  // the window's own pixels cannot stretch
+  if (style <= kStyleDib) {
+    if (style == kStyleScreen && stretch) return kStyleFailed;  // the window's own pixels cannot stretch
     if (w->renderer && w->renderer_users) return kStyleFailed;
     drop_idle_renderer(w);
     SDL_Surface* ws = SDL_GetWindowSurface(w->window);
@@ -249,7 +249,7 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
       surface_set_last_error(s->system, "Video mode not supported.");
       return kStyleFailed;
     }
-    if (style == 2) {
+    if (style == kStyleDib) {
       k->dib = SDL_CreateRGBSurfaceWithFormat(0, int(s->width), int(s->height), 0, ws->format->format);
       if (!k->dib) {
         surface_set_last_error(s->system, "Unable to create DIBSection.");
@@ -269,10 +269,10 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   // Textures: YUV (3 to 8) and RGB (9, 10).
   static const uint32_t kYuvFormats[3] = {SDL_PIXELFORMAT_YV12, SDL_PIXELFORMAT_YUY2, SDL_PIXELFORMAT_UYVY};
   static const uint32_t kYuvCodes[3] = {kFormatYv12, kFormatYuy2, kFormatUyvy};
-  const bool yuv = style <= 8;
-  if ((style == 3 || style == 6) && ((s->width | s->height) & 1)) return kStyleFailed;  // YV12: even sizes
-  if (!take_renderer(w, style == 10)) return kStyleUnavailable;
-  const uint32_t format = yuv ? kYuvFormats[(style - 3) % 3] : uint32_t(SDL_PIXELFORMAT_RGB888);  // opaque B, G, R, x
+  const bool yuv = surface_style_is_yuv(style);
+  if (surface_style_is_yv12(style) && ((s->width | s->height) & 1)) return kStyleFailed;  // YV12: even sizes
+  if (!take_renderer(w, style == kStyleRgbSystem)) return kStyleUnavailable;
+  const uint32_t format = yuv ? kYuvFormats[(style - kStyleOverlayYv12) % 3] : uint32_t(SDL_PIXELFORMAT_RGB888);  // opaque B, G, R, x
   k->texture =
       SDL_CreateTexture(w->renderer, format, SDL_TEXTUREACCESS_STREAMING, int(s->width), int(s->height));
   if (!k->texture) {
@@ -280,9 +280,10 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
     drop_idle_renderer(w);
     return kStyleFailed;
   }
-  k->code = yuv ? kYuvCodes[(style - 3) % 3] : kFormatBgr32;
+  k->code = yuv ? kYuvCodes[(style - kStyleOverlayYv12) % 3] : kFormatBgr32;
   s->abilities = kStretchMask;  // the renderer scales anything
-  s->flags = k->code | (style <= 5 ? kSurfaceOnScreen : 0) | (stretch && style > 5 ? kSurfaceStretched : 0);
+  const bool on_screen = surface_style_is_overlay(style);
+  s->flags = k->code | (on_screen ? kSurfaceOnScreen : 0) | (stretch && !on_screen ? kSurfaceStretched : 0);
   s->kind = SurfaceKind{texture_lock, texture_unlock, texture_blit, nullptr, kind_close};
   // A new texture starts black.
   uint8_t* buffer;
