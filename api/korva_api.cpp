@@ -1,9 +1,8 @@
 // The library's public door (include/korva/korva.h) over the core's Movie and engine.
 //
-// The core keeps a few things process-wide that the public functions must not let two movies
-// fight over: the one-shot open parameters and the last error text of an open (both taken
-// under the open lock, the text copied out per thread or per movie). Decoding, stepping,
-// copying (each movie has its own converter context) and sound run per movie without a lock.
+// Each movie holds its own open parameters, sound system, converter context and error text; a
+// failed open leaves its text for the thread that tried it. Opening, decoding, stepping, copying
+// and sound run per movie without a lock.
 #include "include/korva/korva.h"
 
 #include <cstdarg>
@@ -12,11 +11,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/options.h"
 #include "base/alloc.h"
 #include "base/bytes.h"
 #include "container/container.h"
 #include "playback/limits.h"
+#include "container/movie_name.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
@@ -34,6 +33,7 @@ struct korva_movie {
   void* image;             // the library's copy of a memory image
   bool pull;               // the played tracks go to the pull back end
   bool sound;              // tracks are played (pulled or on the device)
+  SoundSystem sound_system;  // the back end its tracks take: pulled, or the device
   char error[256];
 };
 
@@ -45,7 +45,6 @@ static_assert(KORVA_LIMIT_AREA == kDefaultMaxArea && KORVA_LIMIT_MEMORY == kDefa
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
-std::mutex g_open_lock;
 thread_local char t_open_error[256];
 
 void set_text(char* out, const char* format, ...) {
@@ -166,8 +165,7 @@ uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t chan
   return 1;
 }
 
-// The library's one sound system: each open says which back end its tracks take.
-thread_local uint32_t t_sound_mode = KORVA_SOUND_NONE;
+sound_open_fn pull_provider(void*) { return pull_open; }
 
 sound_open_fn device_open() {
 #if defined(KORVA_DEVICE_SDL)
@@ -179,14 +177,7 @@ sound_open_fn device_open() {
 #endif
 }
 
-uint32_t api_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t flags,
-                        const SoundLength* length) {
-  if (t_sound_mode == KORVA_SOUND_PULL) return pull_open(out, rate, bits, channels, flags, length);
-  sound_open_fn device = device_open();
-  return t_sound_mode == KORVA_SOUND_DEVICE && device ? device(out, rate, bits, channels, flags, length) : 0;
-}
-
-sound_open_fn api_provider(void*) { return api_sound_open; }
+sound_open_fn device_provider(void*) { return device_open(); }
 
 // ---- Opening
 
@@ -199,10 +190,9 @@ uint32_t open_flags(const korva_open_options& o) {
   return flags;
 }
 
-// Opens `source` with `flags` (plus the options' own), the one-shot parameters set right
-// before, all under the open lock. Takes over `file` and `image` (freed on failure).
-korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_options* options, PlatformFile* file,
-                        void* image) {
+// Opens `source` with the options (defaults when null). Takes over `file` and `image` (freed
+// on failure).
+korva_movie* open_movie(MovieSource source, const korva_open_options* options, PlatformFile* file, void* image) {
   korva_open_options o;
   korva_default_options(&o);
   if (options) o = *options;
@@ -215,31 +205,31 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
     std::free(image);
     return nullptr;
   }
-  const uint32_t zero = 0;
-  {
-    std::lock_guard<std::mutex> lock(g_open_lock);
-    if (o.sound != KORVA_SOUND_NONE && !sound_use_system(api_provider, nullptr)) {
-      set_text(t_open_error, "Another sound system is in use in this program.");
-    } else if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
-      set_text(t_open_error, "This library has no sound device back end.");
-    } else {
-      t_sound_mode = o.sound;
-      if (o.flags & KORVA_OPEN_RATE) movie_set_rate_override(o.rate_num, o.rate_den);
-      if (o.buffer_bytes) movie_set_buffer_size(int32_t(o.buffer_bytes > 0x7fffffffu ? 0x7fffffffu : o.buffer_bytes));
-      // Without pull sound no track is asked for (an identifier that no track has).
-      const uint32_t none = 0xffffffffu;
-      if (o.sound == KORVA_SOUND_NONE) movie_set_tracks(1, &none);
-      else if (o.track_count) movie_set_tracks(o.track_count, o.track_ids);
-      else movie_set_tracks(1, &zero);
-      const MovieLimits limits{o.max_area, o.max_memory};
-      movie_set_limits(&limits);
-      km->movie = movie_open(source, flags | open_flags(o));
-      if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
-      // Parameters that this open did not consume must not reach the next one.
-      movie_set_rate_override(-1, -1);
-      movie_set_buffer_size(-1);
-      t_sound_mode = KORVA_SOUND_NONE;
+  MovieOpen open = movie_open_name(nullptr, open_flags(o));
+  open.source = source;
+  if (o.flags & KORVA_OPEN_RATE) {
+    open.rate_num = o.rate_num;
+    open.rate_den = o.rate_den;
+  }
+  if (o.buffer_bytes) open.buffer_size = int32_t(o.buffer_bytes > 0x7fffffffu ? 0x7fffffffu : o.buffer_bytes);
+  // Without sound no track is asked for (an identifier that no track has).
+  open.track_count = 1;
+  open.track_ids[0] = o.sound == KORVA_SOUND_NONE ? 0xffffffffu : 0;
+  if (o.sound != KORVA_SOUND_NONE && o.track_count) {
+    open.track_count = o.track_count;
+    std::memcpy(open.track_ids, o.track_ids, 4 * o.track_count);
+  }
+  if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
+    set_text(t_open_error, "This library has no sound device back end.");
+  } else {
+    if (o.sound != KORVA_SOUND_NONE) {
+      sound_use_system(&km->sound_system, o.sound == KORVA_SOUND_PULL ? pull_provider : device_provider, nullptr);
+      open.sound = &km->sound_system;
     }
+    const MovieLimits limits{o.max_area, o.max_memory};
+    open.limits = &limits;
+    km->movie = movie_open(&open);
+    if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
   }
   if (!km->movie) {
     std::free(km);
@@ -273,7 +263,7 @@ korva_movie* korva_open_file(const char* name, const korva_open_options* options
     set_text(t_open_error, "%s", kMovieNameTooLong);
     return nullptr;
   }
-  if (!std::strchr(name, '|')) return open_movie(name, 0, options, nullptr, nullptr);
+  if (!std::strchr(name, '|')) return open_movie(movie_open_name(name, 0).source, options, nullptr, nullptr);
   ResolvedName r;
   const char* error = nullptr;
   if (!resolve_movie_name(name, &r, &error) || r.kind != kNameFileAtOffset) {
@@ -286,7 +276,7 @@ korva_movie* korva_open_file(const char* name, const korva_open_options* options
     set_text(t_open_error, "Error opening file.");
     return nullptr;
   }
-  return open_movie(f, kOpenFromHandle, options, f, nullptr);
+  return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
 }
 
 korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open_options* options) {
@@ -296,7 +286,7 @@ korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open
     set_text(t_open_error, "Error opening file.");
     return nullptr;
   }
-  return open_movie(f, kOpenFromHandle, options, f, nullptr);
+  return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
 }
 
 korva_movie* korva_open_memory(const void* data, size_t size, int copy, const korva_open_options* options) {
@@ -332,8 +322,8 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
     std::memcpy(image, data, size);
     data = image;
   }
-  MovieImage mi{static_cast<const uint8_t*>(data), size};
-  return open_movie(&mi, kOpenFromMemory, options, nullptr, image);
+  const MovieImage mi{static_cast<const uint8_t*>(data), size};
+  return open_movie(movie_open_image(&mi, 0).source, options, nullptr, image);
 }
 
 void korva_close(korva_movie* km) {
@@ -365,7 +355,7 @@ int korva_get_info(korva_movie* km, korva_info* info) {
   info->key_frame_count = korva_get_key_frames(km, nullptr, 0);
   info->has_alpha = m->planes.alpha_planes[0] != nullptr;
   info->grey = (m->flags & kOpenGrey) != 0;
-  info->track_count = m->track_count;
+  info->track_count = m->tracks.count;
   info->played_track_count = km->sound ? m->feed.count : 0;
   return 0;
 }
@@ -374,9 +364,9 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
   if (!km) return -1;
   const Movie* m = km->movie;
   if (!info) return fail(km, "No record to fill.");
-  if (index >= m->track_count) return fail(km, "The movie has no track %u.", index);
-  const uint32_t word = load_le32(m->track_words + 4 * index);
-  info->id = load_le32(m->track_ids + 4 * index);
+  if (index >= m->tracks.count) return fail(km, "The movie has no track %u.", index);
+  const uint32_t word = load_le32(m->tracks.words + 4 * index);
+  info->id = load_le32(m->tracks.ids + 4 * index);
   info->rate = word & kAudioWordRateMask;
   info->channels = word & kAudioWordStereo ? 2 : 1;
   info->bits = word & kAudioWordSixteenBit ? 16 : 8;
@@ -385,7 +375,7 @@ int korva_get_track_info(korva_movie* km, uint32_t index, korva_track_info* info
   info->played = -1;
   if (km->sound)
     for (uint32_t k = 0; k < m->feed.count; ++k)
-      if (m->played[k] == index) {
+      if (m->tracks.played[k] == index) {
         info->played = int32_t(k);
         info->rate = m->feed.outputs[k].rate;  // the rate it plays at (a rate override rescales it)
       }
@@ -430,7 +420,7 @@ int korva_seek(korva_movie* km, uint32_t frame) {
     if (movie_do_frame(m)) return fail(km, "The movie's data ends early (frame %u of %u).", n, m->frame_count);
   }
   movie_goto(m, frame);
-  m->last_decoded = 0;
+  m->clock.last_decoded = 0;
   if (km->sound) {
     // The sound decoded on the way is dropped: the tracks go on from the frame asked for.
     sound_lock(&m->feed);
@@ -480,7 +470,7 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
   const uint64_t magnitude = pitch < 0 ? uint64_t(-int64_t(pitch)) : uint64_t(pitch);
   if (magnitude < row_bytes) return fail(km, "A pitch of %d bytes is too small for %u pixels.", pitch, m->width);
   if (rows < m->height) return fail(km, "%u rows are too few for a picture of %u.", rows, m->height);
-  if (!m->frames_decoded) return fail(km, "No frame has been decoded yet.");
+  if (!m->stats.frames_decoded) return fail(km, "No frame has been decoded yet.");
   const uint32_t copy_flags = format | (flags & (KORVA_COPY_WHOLE | KORVA_COPY_NO_SIMD));
   const uint32_t late = movie_copy_to_surface(m, static_cast<uint8_t*>(dest), pitch, rows, 0, 0, 0, 0, m->width,
                                               m->height, copy_flags);
@@ -494,7 +484,7 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
       changes->rects[i].height = m->rects[i].height;
     }
   }
-  return late && m->skip_flag ? 1 : 0;
+  return late && m->clock.skip_flag ? 1 : 0;
 }
 
 int32_t korva_read_pcm(korva_movie* km, uint32_t played, void* dest, uint32_t bytes) {

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "container/movie_name.h"
+
 // Room for the default string (511), a Windows command line (32767) and the profile (256).
 constexpr size_t kOptionsTextCap = 512 + 32768 + 258;
 // The stored default options string: this many characters, padded with '~'.
@@ -94,23 +96,6 @@ constexpr const char* kOptionsHelpTitle = "Korva Video Player Help";
 // Names longer than cap - 1 are cut.
 bool next_movie_name(OptionsText* t, char* name, size_t cap);
 bool has_extension(const char* name);
-
-// Movie names (paths, "file|offset", ":offset") are taken up to this many characters; a longer
-// one is refused with kMovieNameTooLong. A buffer of kMovieNameBuffer characters receives any
-// name that is taken and, cut there, still shows a longer one as too long.
-constexpr size_t kMovieNameMax = 2048;
-constexpr size_t kMovieNameBuffer = kMovieNameMax + 2;
-constexpr const char kMovieNameTooLong[] = "The movie's name is longer than 2048 characters.";
-
-enum MovieNameKind : uint32_t { kNamePlain = 0, kNameOwnExecutable = 1, kNameFileAtOffset = 2 };
-struct ResolvedName {
-  MovieNameKind kind;
-  char file[kMovieNameMax + 5];  // the file to open ("" for the own executable); ".krv" may be added
-  uint64_t offset;               // byte offset of the movie's header in that file
-};
-// Resolves ":offset", "file|offset" and plain names (".krv" added when the name has no
-// extension). False with an error text for a bad offset or a name that is too long.
-bool resolve_movie_name(const char* name, ResolvedName* out, const char** error);
 
 // One axis of the output size (bit: 0x10000000 for the width, 0x1000000 for the height).
 int32_t fit_output_size(int32_t requested_num, uint32_t bit, uint32_t* surface_flags,

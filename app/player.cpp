@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "app/player_state.h"
 #include "app/stats_text.h"
+#include "convert/convert.h"
 #include "playback/movie.h"
 #include "display/surface_flags.h"
 #include "platform/platform.h"
@@ -115,18 +116,21 @@ void draw_stats_line(Player* p) {
 int open_movie(Player* p) {
   PlayerHost* h = p->host;
   PlayerOptions& o = p->o;
-  // 1. The one-shot parameters.
-  if (o.rate_num != -1 && o.rate_den != -1) movie_set_rate_override(o.rate_num, o.rate_den);
-  if (o.track_id) {
-    const uint32_t id = uint32_t(o.track_id);
-    movie_set_tracks(1, &id);
+  // The open's parameters, given afresh for every movie.
+  MovieOpen open = movie_open_name(nullptr, o.open_flags);
+  open.sound = &p->sound;
+  if (o.rate_num != -1 && o.rate_den != -1) {
+    open.rate_num = o.rate_num;
+    open.rate_den = o.rate_den;
   }
-  if (o.read_speed) movie_set_read_speed(o.read_speed);
-  if (o.read_buffer != -1) movie_set_buffer_size(o.read_buffer);
+  if (o.track_id) {
+    open.track_count = 1;
+    open.track_ids[0] = uint32_t(o.track_id);
+  }
+  if (o.read_speed) open.read_speed = o.read_speed;
+  if (o.read_buffer != -1) open.buffer_size = o.read_buffer;
 
-  // 2. The name: the player's own executable, a file at an offset, or a plain name.
-  uint32_t flags = o.open_flags;
-  const void* source = nullptr;
+  // The name: the player's own executable, a file at an offset, or a plain name.
   ResolvedName r;
   const char* error = nullptr;
   if (p->name[0] != ':' && update_check(h)) {
@@ -139,53 +143,53 @@ int open_movie(Player* p) {
     if (!platform_own_executable(self, sizeof self) || !(p->own_file = platform_file_open(self)) ||
         !platform_file_seek(p->own_file, r.offset))
       return fail(p, "Error opening EXE file.");
-    flags |= kOpenFromHandle;
-    source = p->own_file;
+    open.source.kind = MovieSourceKind::kFile;
+    open.source.file = p->own_file;
   } else if (r.kind == kNameFileAtOffset) {
     if (!(p->own_file = platform_file_open(r.file)) || !platform_file_seek(p->own_file, r.offset))
       return fail(p, "Error opening file.");
-    flags |= kOpenFromHandle;
-    source = p->own_file;
+    open.source.kind = MovieSourceKind::kFile;
+    open.source.file = p->own_file;
   } else {
-    source = r.file;
+    open.source.name = r.file;
   }
 
-  // 3. The movie.
-  p->movie = movie_open(source, flags);
+  // The movie.
+  p->movie = movie_open(&open);
   if (!p->movie) return fail(p, movie_last_error());
   Movie* m = p->movie;
 
-  // 4. The output size, and doubling chosen when it is exactly twice the movie.
+  // The output size, and doubling chosen when it is exactly twice the movie.
   uint32_t sflags = o.surface_flags;
   const int32_t out_w = fit_output_size(o.out_w_num, 0x10000000, &sflags, o.out_w_den, int32_t(m->width), o.screen_w);
   const int32_t out_h = fit_output_size(o.out_h_num, 0x1000000, &sflags, o.out_h_den, int32_t(m->height), o.screen_h);
   if (!(m->flags & kOpenDoublingMask)) {
     const int32_t w = int32_t(m->width), ht = int32_t(m->height);
-    uint32_t mode = 0;
-    if (out_w == w && out_h == 2 * ht) mode = 1;
-    else if (out_w == 2 * w && out_h == ht) mode = 3;
-    else if (out_w == 2 * w && out_h == 2 * ht) mode = 4;
-    if (mode) {
-      if (mode != 1) m->width *= 2;
-      if (mode != 3) m->height *= 2;
+    uint32_t mode = kDoubleNone;
+    if (out_w == w && out_h == 2 * ht) mode = kDoubleRows;
+    else if (out_w == 2 * w && out_h == ht) mode = kDoubleWidth;
+    else if (out_w == 2 * w && out_h == 2 * ht) mode = kDoubleBoth;
+    if (mode != kDoubleNone) {
+      m->width *= convert_width_factor(mode);
+      m->height *= convert_row_factor(mode);
       m->flags |= mode << kOpenDoublingShift;
       sflags &= 0x00FFFFFF;
     }
   }
   p->surface_flags = sflags;
 
-  // 5., 6. The surface; the previous movie's surface is closed now whatever the result.
+  // The surface; the previous movie's surface is closed now whatever the result.
   if (o.black_screen || o.show_stats) p->no_fill = false;
-  p->surface = surface_open(p->window, m->width, m->height, sflags);
+  p->surface = surface_open(&p->display, p->window, m->width, m->height, sflags);
   if (p->kept_surface) {
     surface_close(p->kept_surface);
     p->kept_surface = nullptr;
-    if (!p->surface) p->surface = surface_open(p->window, m->width, m->height, sflags);
+    if (!p->surface) p->surface = surface_open(&p->display, p->window, m->width, m->height, sflags);
   }
-  if (!p->surface) return fail(p, surface_last_error());
+  if (!p->surface) return fail(p, surface_last_error(&p->display));
   Surface* s = p->surface;
 
-  // 7. Output size and position.
+  // Output size and position.
   surface_set_output_size(out_w, s, out_h);
   int32_t screen_w = s->screen_width, screen_h = s->screen_height;
   if (h->screen_size) h->screen_size(h->ctx, &screen_w, &screen_h);
@@ -207,14 +211,14 @@ int open_movie(Player* p) {
     win_h = s->window_height;
     p->pic_x = p->pic_y = 0;
   }
-  // 8. The statistics line, the window's size, showing it.
+  // The statistics line, the window's size, showing it.
   if (o.show_stats) place_stats_line(p, &win_w, &win_h);
   h->set_window_rect(h->ctx, win_x, win_y, win_w, win_h);
   h->show_window(h->ctx, true);
   surface_set_position(p->pic_x, s, p->pic_y);
-  // 9. Interlaced and doubled modes paint the window black first.
+  // Interlaced and doubled modes paint the window black first.
   const uint32_t mode = (m->flags & kOpenDoublingMask) >> kOpenDoublingShift;
-  if (mode == 2 || mode == 5 || mode == 6) {
+  if (mode == kDoubleInterlace || mode == kDoubleBothInterlace || mode == kDoubleField) {
     p->no_fill = false;
     h->invalidate(h->ctx);
   }
@@ -285,8 +289,10 @@ void closing_picture(Player* p) {
   fill_summary(p);
   size_t size = 0;
   const uint8_t* bytes = closing_picture_movie(&size);
-  MovieImage image{bytes, size};
-  Movie* picture = bytes ? movie_open(&image, kOpenFromMemory) : nullptr;
+  const MovieImage image{bytes, size};
+  MovieOpen open = movie_open_image(&image, 0);
+  open.sound = &p->sound;
+  Movie* picture = bytes ? movie_open(&open) : nullptr;
   movie_close(p->movie);
   p->movie = picture;
   p->closing_shown = true;
@@ -311,7 +317,7 @@ void closing_picture(Player* p) {
       p->surface = s = nullptr;
       p->o.black_screen = false;
     }
-    Surface* fresh = surface_open(p->window, kClosingWidth, kClosingHeight, p->surface_flags);
+    Surface* fresh = surface_open(&p->display, p->window, kClosingWidth, kClosingHeight, p->surface_flags);
     if (!fresh) {
       movie_close(p->movie);
       p->movie = nullptr;  // the loop then destroys the window
@@ -390,7 +396,7 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
     return 1;
   }
   if (p->o.has_display_mode) {
-    DisplayRequest* r = surface_display_request();
+    DisplayRequest* r = &p->display.request;
     r->width = p->o.display_mode.width;
     r->height = p->o.display_mode.height;
     r->depth = p->o.display_mode.depth;
@@ -405,8 +411,8 @@ int player_main(PlayerHost* host, const char* stored_defaults, const char* comma
     return 1;
   }
   // 5. The sound system and the display system.
-  if (host->sound_provider) sound_use_system(host->sound_provider(host->ctx, p->o.use_waveout), nullptr);
-  surface_use_system(host->display, host->display_context);
+  if (host->sound_provider) sound_use_system(&p->sound, host->sound_provider(host->ctx, p->o.use_waveout), nullptr);
+  surface_use_system(&p->display, host->display, host->display_context);
   // 6. The first name; several names make a list played `loops` times.
   p->saved = p->text;
   p->pic_x = p->o.pos_x;

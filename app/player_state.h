@@ -6,6 +6,7 @@
 #include "app/options.h"
 #include "app/player.h"
 #include "playback/stats.h"
+#include "sound/sound.h"
 
 struct Movie;
 struct PlatformFile;
@@ -16,6 +17,8 @@ struct Player {
   OptionsText text;            // what is left of the options: the movie names still to play
   OptionsText saved;           // the whole text, for the next pass
   void* window;
+  SoundSystem sound;           // where every movie's played tracks go
+  SurfaceSystem display;       // where every movie's surface is opened
   Movie* movie;
   Surface* surface;
   Surface* kept_surface;       // the previous movie's surface, until the next one is open

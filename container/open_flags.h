@@ -20,3 +20,5 @@ constexpr uint32_t kOpenFromMemory = 0x4000000;      // source is a movie image 
 constexpr uint32_t kOpenNoThread = 0x8000000;        // no background reading thread
 constexpr uint32_t kOpenDoublingMask = 0x70000000;   // display doubling mode 0..7
 constexpr uint32_t kOpenDoublingShift = 28;
+// The caller's doubling field 7: no doubling, whatever the header asks for.
+constexpr uint32_t kOpenDoublingNone = 7;

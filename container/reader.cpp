@@ -212,16 +212,15 @@ void reader_install_locks(InputReader* r) {
   r->idle = idle_node;
 }
 
-bool reader_open(InputReader* r, const void* source, uint32_t flags) {
+bool reader_open(InputReader* r, const char* name, PlatformFile* file) {
   std::memset(static_cast<void*>(r), 0, sizeof *r);
-  if (flags & kOpenFromHandle) {
-    r->file = static_cast<PlatformFile*>(const_cast<void*>(source));
-    if (!r->file) return false;
+  if (file) {
+    r->file = file;
     r->handle_given = 1;
     int64_t pos = platform_file_tell(r->file);
     r->start_offset = pos > 0 ? uint64_t(pos) : 0;
   } else {
-    r->file = platform_file_open(static_cast<const char*>(source));
+    r->file = name ? platform_file_open(name) : nullptr;
     if (!r->file) return false;
   }
   r->read_at = op_read_at;

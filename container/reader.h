@@ -65,10 +65,9 @@ struct InputReader {
   ServiceNode node;      // its mutex is the reader lock
 };
 
-// Opens `source`: a file name, or with kOpenFromHandle (0x800000) in `flags` a PlatformFile*
-// positioned at the movie (never closed here). Clears the record first. False when the file
-// cannot be opened.
-bool reader_open(InputReader* r, const void* source, uint32_t flags);
+// Opens `file`, positioned at the movie (never closed here), or when it is null the file called
+// `name`. Clears the record first. False when the file cannot be opened.
+bool reader_open(InputReader* r, const char* name, PlatformFile* file);
 // Installs the four lock operations (on the node's mutex; without one they always succeed).
 void reader_install_locks(InputReader* r);
 // (buffered + 1) × 100 / (wanted + 1): how full the ring is against what is worth having.

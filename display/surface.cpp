@@ -6,15 +6,12 @@
 
 #include "base/alloc.h"
 #include "convert/convert.h"
+#include "display/surface_flags.h"
 
 namespace {
 
-const DisplaySystem* g_system;
-void* g_context;
-DisplayRequest g_request;
-char g_error[64];
-
-const char* const kDescriptions[kSurfaceStyles + 1] = {
+// Characters, not pointers: a table that needs no relocation stays in read-only memory.
+const char kDescriptions[kSurfaceStyles + 1][44] = {
     "",
     "DirectDraw primary surface",
     "DIB Section",
@@ -32,9 +29,9 @@ const char* const kDescriptions[kSurfaceStyles + 1] = {
 // YUV off-screen surfaces and the RGB off-screen surfaces.
 const uint8_t kAutomaticOrder[kSurfaceStyles] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 
-int32_t display_bits() {
+int32_t display_bits(const SurfaceSystem* sys) {
   int32_t w = 0, h = 0, bits = 0;
-  if (g_system && g_system->screen_info) g_system->screen_info(&w, &h, &bits);
+  if (sys->display && sys->display->screen_info) sys->display->screen_info(sys->context, &w, &h, &bits);
   return bits;
 }
 
@@ -46,8 +43,6 @@ int32_t scale(int32_t v, int32_t num, uint32_t den) {
 }
 
 }  // namespace
-
-DisplayRequest* surface_display_request() { return &g_request; }
 
 uint32_t surface_depth_sequence(int32_t depth, int32_t out[3]) {
   static const int32_t kSequences[3][3] = {{16, 32, 24}, {32, 24, 16}, {32, 24, 0}};
@@ -61,34 +56,37 @@ uint32_t surface_depth_sequence(int32_t depth, int32_t out[3]) {
   return 1;
 }
 
-void surface_use_system(const DisplaySystem* system, void* context) {
-  g_system = system;
-  g_context = context;
+void surface_use_system(SurfaceSystem* sys, const DisplaySystem* display, void* context) {
+  if (!sys) return;
+  sys->display = display;
+  sys->context = context;
 }
-void* surface_system_context() { return g_context; }
 
-const char* surface_last_error() { return g_error; }
-void surface_set_last_error(const char* text) {
+const char* surface_last_error(const SurfaceSystem* sys) { return sys ? sys->error : ""; }
+void surface_set_last_error(SurfaceSystem* sys, const char* text) {
+  if (!sys) return;
   if (!text) text = "";
-  std::strncpy(g_error, text, sizeof g_error - 1);
-  g_error[sizeof g_error - 1] = 0;
+  std::strncpy(sys->error, text, sizeof sys->error - 1);
+  sys->error[sizeof sys->error - 1] = 0;
 }
 
 const char* surface_style_description(uint32_t style) { return style <= kSurfaceStyles ? kDescriptions[style] : ""; }
 const char* surface_description(const Surface* s) { return s ? surface_style_description(s->style) : ""; }
 
-Surface* surface_open(void* window, uint32_t width, uint32_t height, uint32_t flags) {
-  if (!width || !height) return nullptr;
-  surface_set_last_error(nullptr);
-  const uint32_t style = flags & 0x1F;
+Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t height, uint32_t flags) {
+  if (!sys || !width || !height) return nullptr;
+  surface_set_last_error(sys, nullptr);
+  const DisplaySystem* display = sys->display;
+  const uint32_t style = flags & 0x1F;  // the style field; larger values are no style
   const uint32_t stretch = flags & kStretchMask;
-  const bool change_mode = flags & 0x800000;
+  const bool change_mode = flags & kSurfaceSetDisplayMode;
   Surface* s = static_cast<Surface*>(aligned_alloc32(sizeof(Surface)));
   if (!s) {
-    surface_set_last_error("Out of memory.");
+    surface_set_last_error(sys, "Out of memory.");
     return nullptr;
   }
   std::memset(static_cast<void*>(s), 0, sizeof *s);
+  s->system = sys;
   s->window = window;
   s->width = width;
   s->height = height;
@@ -96,36 +94,36 @@ Surface* surface_open(void* window, uint32_t width, uint32_t height, uint32_t fl
   const uint8_t* order = style ? nullptr : kAutomaticOrder;
   const uint32_t tries = style ? 1 : kSurfaceStyles;
   bool opened = false;
-  if (g_system && style <= kSurfaceStyles) {
+  if (display && style <= kSurfaceStyles) {
     for (uint32_t k = 0; k < tries && !opened; ++k) {
       const uint32_t st = order ? order[k] : style;
-      if (order) surface_set_last_error(nullptr);  // only the final text of automatic mode stays
+      if (order) surface_set_last_error(sys, nullptr);  // only the final text of automatic mode stays
       std::memset(&s->kind, 0, sizeof s->kind);
-      const int32_t r = g_system->open_style(s, st, stretch, change_mode);
+      const int32_t r = display->open_style(s, st, stretch, change_mode);
       if (r == kStyleOpened) {
         s->style = st;
         opened = true;
       } else if (r == kStyleUnavailable && !order) {
-        surface_set_last_error("DirectDraw is not available");
+        surface_set_last_error(sys, "DirectDraw is not available");
       }
     }
   }
   if (!opened) {
-    if (!g_error[0]) {
-      const int32_t bits = display_bits();
-      surface_set_last_error(bits >= 1 && bits <= 8 ? "256 color mode not supported."
-                                                    : "No capable blitting style available.");
+    if (!sys->error[0]) {
+      const int32_t bits = display_bits(sys);
+      surface_set_last_error(sys, bits >= 1 && bits <= 8 ? "256 color mode not supported."
+                                                         : "No capable blitting style available.");
     }
-    if (g_system && g_system->open_finished) g_system->open_finished();
+    if (display && display->open_finished) display->open_finished(sys->context);
     aligned_free32(s);
     return nullptr;
   }
-  if (g_system->open_finished) g_system->open_finished();
-  s->is_primary = s->style == 1;
-  s->is_overlay = s->style >= 3 && s->style <= 5;
-  s->is_offscreen = s->style >= 6;
-  if (g_system->window_geometry)
-    g_system->window_geometry(window, &s->client_x, &s->client_y, &s->frame_width, &s->frame_height);
+  if (display->open_finished) display->open_finished(sys->context);
+  s->is_primary = s->style == kStyleScreen;
+  s->is_overlay = surface_style_is_overlay(s->style);
+  s->is_offscreen = surface_style_is_offscreen(s->style);
+  if (display->window_geometry)
+    display->window_geometry(sys->context, window, &s->client_x, &s->client_y, &s->frame_width, &s->frame_height);
   s->output_width = int32_t(width);
   s->output_height = int32_t(height);
   surface_set_position(0, s, 0);
@@ -243,7 +241,8 @@ uint32_t surface_clear(Surface* s) {
 uint32_t surface_set_position(int32_t x, Surface* s, int32_t y) {
   if (!s) return 0;
   int32_t ox = 0, oy = 0;
-  if (g_system && g_system->client_origin) g_system->client_origin(s->window, &ox, &oy);
+  const SurfaceSystem* sys = s->system;
+  if (sys && sys->display && sys->display->client_origin) sys->display->client_origin(sys->context, s->window, &ox, &oy);
   s->picture_screen_x = ox + x;
   s->picture_screen_y = oy + y;
   s->picture_x = x;

@@ -7,12 +7,14 @@
 //
 // This layer is written once: the automatic order, the error texts, placement, the output size,
 // the blit rectangles and clearing. A display system (one per platform: DirectDraw and GDI on
-// Windows, SDL on Linux, memory for tests and tools) is installed once with surface_use_system
-// and opens the single kinds; an open kind fills a table of operations in the Surface.
+// Windows, SDL on Linux, memory for tests and tools) is installed with surface_use_system into
+// the SurfaceSystem its owner holds, and opens the single kinds; an open kind fills a table of
+// operations in the Surface.
 //
-//   surface_use_system(&kSdlDisplay, window_state);
-//   Surface* s = surface_open(window, movie->width, movie->height, surface_flags);
-//   if (!s) show(surface_last_error());
+//   SurfaceSystem display{};
+//   surface_use_system(&display, &kSdlDisplay, window_state);
+//   Surface* s = surface_open(&display, window, movie->width, movie->height, surface_flags);
+//   if (!s) show(surface_last_error(&display));
 //   if (surface_lock(s)) {
 //     SurfaceCopyArea a;  // the whole picture, or the part of it that the lock reaches
 //     if (surface_copy_area(s, doubling_mode, &a)) movie_copy_to_surface(m, a.buffer, s->pitch, ...);
@@ -47,12 +49,30 @@ constexpr uint32_t kStretchHeightDown = 0x01000000;
 
 constexpr uint32_t kSurfaceStyles = 10;
 
+// The kinds, numbered as the player's blitting styles (0 in a SurfaceFlags word: automatic).
+enum SurfaceStyle : uint32_t {
+  kStyleAutomatic = 0,
+  kStyleScreen = 1,          // the screen itself, written in place
+  kStyleDib = 2,             // an RGB surface scaled to the window
+  kStyleOverlayYv12 = 3,     // overlays: 3..5
+  kStyleOverlayYuy2 = 4,
+  kStyleOverlayUyvy = 5,
+  kStyleOffscreenYv12 = 6,   // YUV off-screen surfaces: 6..8
+  kStyleOffscreenYuy2 = 7,
+  kStyleOffscreenUyvy = 8,
+  kStyleRgbVideo = 9,        // RGB off-screen surfaces: video memory, system memory
+  kStyleRgbSystem = 10,
+};
+constexpr bool surface_style_is_overlay(uint32_t style) { return style >= kStyleOverlayYv12 && style <= kStyleOverlayUyvy; }
+constexpr bool surface_style_is_offscreen(uint32_t style) { return style >= kStyleOffscreenYv12; }
+constexpr bool surface_style_is_yuv(uint32_t style) { return style >= kStyleOverlayYv12 && style <= kStyleOffscreenUyvy; }
+constexpr bool surface_style_is_yv12(uint32_t style) { return style == kStyleOverlayYv12 || style == kStyleOffscreenYv12; }
+
 // The display mode asked for with /D; consumed (zeroed) by the first open that acts on it.
 // depth: 8, 16, 24, 32, or a sequence code 1 (16, 32, 24), 2 (32, 24, 16), 3 (32, 24).
 struct DisplayRequest {
   int32_t width, height, depth;
 };
-DisplayRequest* surface_display_request();
 // The depths to try for a request's depth value, in order; returns how many (at most 3).
 uint32_t surface_depth_sequence(int32_t depth, int32_t out[3]);
 
@@ -84,30 +104,40 @@ enum SurfaceOpenResult : int32_t {
   kStyleUnavailable = -1  // the system this kind needs is missing (e.g. no DirectDraw)
 };
 
-// A display system: how the kinds are made on one platform.
+// A display system: how the kinds are made on one platform. `context` is the one given to
+// surface_use_system (s->system->context in open_style).
 struct DisplaySystem {
   const char* name;
   // Opens `style` (1..10) for s->width × s->height on s->window with the stretch request
-  // (a stretch word) and the display-mode change; fills s->kind, s->flags (copy format code
-  // and the bits above), s->abilities, the screen fields and its private state. On failure it
-  // gives back all it took.
+  // (a stretch word) and the display-mode change (s->system->request); fills s->kind, s->flags
+  // (copy format code and the bits above), s->abilities, the screen fields and its private
+  // state. On failure it gives back all it took.
   int32_t (*open_style)(Surface* s, uint32_t style, uint32_t stretch, bool change_mode);
   // The window's frame: the client area's offset inside the window rectangle and the frame's
   // extra width and height; and the client area's origin on the screen.
-  void (*window_geometry)(void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w,
+  void (*window_geometry)(void* context, void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w,
                           int32_t* frame_h);
-  void (*client_origin)(void* window, int32_t* x, int32_t* y);
+  void (*client_origin)(void* context, void* window, int32_t* x, int32_t* y);
   // The screen's size and bits per pixel now (bits 0 when unknown).
-  void (*screen_info)(int32_t* width, int32_t* height, int32_t* bits);
+  void (*screen_info)(void* context, int32_t* width, int32_t* height, int32_t* bits);
   // Called once at the end of every surface_open, after its last open_style: lets a system
   // keep what one open shares between its tries (e.g. a display object and a display-mode
   // change) and give back what no opened kind took. May be null.
-  void (*open_finished)() = nullptr;
+  void (*open_finished)(void* context) = nullptr;
 };
 
-// Installs the display system; `context` is kept for it (surface_system_context).
-void surface_use_system(const DisplaySystem* system, void* context);
-void* surface_system_context();
+// The surfaces' system as its owner holds it (the player one): the display system with its
+// context, the display mode asked for and the text of the last failed open. Zeroed: no display
+// system (every open fails).
+struct SurfaceSystem {
+  const DisplaySystem* display;
+  void* context;
+  DisplayRequest request;
+  char error[64];
+};
+
+// Installs the display system into `sys`; `context` is kept for it.
+void surface_use_system(SurfaceSystem* sys, const DisplaySystem* display, void* context);
 
 constexpr size_t kSurfaceBackendBytes = 512;
 
@@ -128,6 +158,7 @@ struct Surface {
   int32_t picture_screen_x, picture_screen_y;
   int32_t picture_x, picture_y;        // inside the client area
   void* window;
+  SurfaceSystem* system;               // the system that opened it
   uint32_t style;                      // 1..10
   uint32_t bytes_per_pixel;            // of the display (alignment of window positions)
   bool is_primary, is_overlay, is_offscreen;
@@ -138,11 +169,11 @@ struct Surface {
 
 // Opens a surface for a width × height picture on `window` with SurfaceFlags (style in the low
 // 5 bits, 0 = automatic: 1, 2, 3 .. 10 in turn; 0x800000 change the display mode; the stretch
-// request in the top byte). Null on failure, with surface_last_error set.
-Surface* surface_open(void* window, uint32_t width, uint32_t height, uint32_t flags);
+// request in the top byte). Null on failure, with surface_last_error(sys) set.
+Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t height, uint32_t flags);
 void surface_close(Surface* s);
-const char* surface_last_error();
-void surface_set_last_error(const char* text);  // for display systems; null clears it
+const char* surface_last_error(const SurfaceSystem* sys);
+void surface_set_last_error(SurfaceSystem* sys, const char* text);  // for display systems; null clears it
 const char* surface_description(const Surface* s);
 const char* surface_style_description(uint32_t style);
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "convert/convert.h"
+
 namespace {
 
 // A rectangle in whole blocks: columns [c0, c1), rows [r0, r1); empty when c0 >= c1.
@@ -145,8 +147,8 @@ uint32_t changed_rects_find(const uint8_t* change_map, uint32_t map_columns, uin
   }
 
   uint32_t mode = doubling_mode & 7;
-  bool double_rows = mode == 1 || mode == 2 || mode == 4 || mode == 5;
-  bool double_columns = mode == 3 || mode == 4 || mode == 5;
+  bool double_rows = convert_row_factor(mode) == 2;
+  bool double_columns = convert_width_factor(mode) == 2;
   uint32_t count = 0;
   for (uint32_t i = 0; i < n; ++i) {
     PixelRect r = rects[i];

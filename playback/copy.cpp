@@ -8,13 +8,13 @@
 
 namespace {
 
-void set_busy(void* context, bool busy) { shared_put(static_cast<Movie*>(context)->reader.engine_busy, busy ? 1 : 0); }
+void set_busy(void* context, bool busy) { shared_put(static_cast<Movie*>(context)->input.reader.engine_busy, busy ? 1 : 0); }
 void foreground_fill(void* context) { movie_top_up(static_cast<Movie*>(context)); }
 
 // Blits are skipped only while the movie keeps time with its sound.
 uint32_t late_check(void* context, uint32_t flags) {
   Movie* m = static_cast<Movie*>(context);
-  if (!m->feed.count || !m->rate_num || m->paused) return kCopyOnTime;
+  if (!m->feed.count || !m->rate_num || m->clock.paused) return kCopyOnTime;
   movie_clock_check(m);
   return late_frame_check(m, ms_timer(), flags);
 }
@@ -31,9 +31,9 @@ void movie_copy_source(Movie* m, CopySource* s) {
   s->movie_flags = m->flags;
   s->last_copy_flags = &m->last_copy_flags;
   s->hook_context = m;
-  s->set_busy = m->has_reader ? set_busy : nullptr;
+  s->set_busy = m->input.has_reader ? set_busy : nullptr;
   s->late_check = late_check;
-  s->foreground_fill = m->in_memory ? nullptr : foreground_fill;
+  s->foreground_fill = m->input.in_memory ? nullptr : foreground_fill;
 }
 
 uint32_t movie_copy_to_surface(Movie* m, uint8_t* dest, int32_t dest_pitch, uint32_t dest_height, uint32_t dest_x,

@@ -7,10 +7,6 @@
 
 namespace {
 
-sound_provider_fn g_provider = nullptr;
-sound_open_fn g_open = nullptr;
-uint32_t g_tracks_opened = 0;
-
 // The feed's sound lock: the sound node's mutex (none before the node is added).
 bool try_lock_sound(SoundFeed* f) { return f->node.mutex ? f->node.mutex->try_lock() : true; }
 
@@ -32,21 +28,18 @@ void take(SoundOutput* o, uint8_t* dst, uint32_t n) {
 
 }  // namespace
 
-uint32_t sound_use_system(sound_provider_fn provider, void* arg) {
-  if (!provider) return 0;
-  if (g_provider && provider != g_provider && g_tracks_opened) return 0;
-  g_provider = provider;
+uint32_t sound_use_system(SoundSystem* s, sound_provider_fn provider, void* arg) {
+  if (!s || !provider) return 0;
+  if (s->provider && provider != s->provider && s->tracks_opened.load()) return 0;
+  s->provider = provider;
   sound_open_fn open = provider(arg);
-  if (open) g_open = open;
-  return g_open ? 1 : 0;
+  if (open) s->open = open;
+  return s->open ? 1 : 0;
 }
 
-sound_open_fn sound_installed_open() { return g_open; }
-void sound_count_track_opened() { ++g_tracks_opened; }
-void sound_reset_system() {
-  g_provider = nullptr;
-  g_open = nullptr;
-  g_tracks_opened = 0;
+sound_open_fn sound_installed_open(const SoundSystem* s) { return s ? s->open : nullptr; }
+void sound_count_track_opened(SoundSystem* s) {
+  if (s) s->tracks_opened.fetch_add(1);
 }
 
 void sound_to_8bit(uint8_t* dst, const uint8_t* src, uint32_t n) {

@@ -1,7 +1,8 @@
-// Sound feeding: the process-wide sound system, the per-track rings of decoded PCM and the
+// Sound feeding: the sound system its owner holds, the per-track rings of decoded PCM and the
 // pump that moves it to the back end. The ring and every call into a back end are guarded by
 // the feed's sound lock (its sound node's mutex).
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "container/service.h"
@@ -21,14 +22,22 @@ struct SoundFeed {
   void* context;
 };
 
-// Installs a sound provider (see sound_output.h). Refuses (0) a null provider, or a different
-// provider once a track was opened. Returns 1 when an open function is installed.
-uint32_t sound_use_system(sound_provider_fn provider, void* arg);
-sound_open_fn sound_installed_open();
+// A sound system: the back end whose open the played tracks of the movies opened with it take.
+// Its owner holds it (the player one, the library one per movie) and hands it to movie_open;
+// a zeroed record is a system without a back end (every track stays silent).
+struct SoundSystem {
+  sound_provider_fn provider;
+  sound_open_fn open;
+  std::atomic<uint32_t> tracks_opened;  // after the first, only the same provider may follow
+};
+
+// Installs a sound provider (see sound_output.h) into `s`. Refuses (0) a null provider, or a
+// different provider once a track was opened. Returns 1 when an open function is installed.
+uint32_t sound_use_system(SoundSystem* s, sound_provider_fn provider, void* arg);
+// The installed open function (null for a null system or none installed).
+sound_open_fn sound_installed_open(const SoundSystem* s);
 // Counts a track opened (after that only the same provider may be installed again).
-void sound_count_track_opened();
-// Forgets the provider and the open count (tests and tools only).
-void sound_reset_system();
+void sound_count_track_opened(SoundSystem* s);
 
 // Writes one decoded piece into the ring; a piece larger than the free space drops the oldest
 // bytes first. The sound lock is held by the caller.

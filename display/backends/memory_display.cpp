@@ -6,34 +6,34 @@
 
 namespace {
 
-MemoryDisplay* config() { return static_cast<MemoryDisplay*>(surface_system_context()); }
+MemoryDisplay* config(const Surface* s) { return static_cast<MemoryDisplay*>(s->system->context); }
 
 MemorySurface*& memory_of(Surface* s) { return *reinterpret_cast<MemorySurface**>(s->backend); }
 
 bool op_lock(Surface* s, uint8_t** buffer, int32_t* pitch) {
   MemorySurface* m = memory_of(s);
   if (!m) return false;
-  config()->locks += 1;
+  config(s)->locks += 1;
   *buffer = memory_surface_row(m, 0);
   *pitch = m->pitch;
   return true;
 }
 void op_unlock(Surface*) {}
-void op_blit(Surface*, const SurfaceBlitRect*, uint32_t count, bool whole) {
-  MemoryDisplay* d = config();
+void op_blit(Surface* s, const SurfaceBlitRect*, uint32_t count, bool whole) {
+  MemoryDisplay* d = config(s);
   d->blits += 1;
   d->rects += count;
   if (whole) d->whole_blits += 1;
 }
 void op_close(Surface* s) {
   MemorySurface* m = memory_of(s);
-  if (config() && config()->last == m) config()->last = nullptr;
+  if (config(s) && config(s)->last == m) config(s)->last = nullptr;
   memory_surface_close(m);
   memory_of(s) = nullptr;
 }
 
 int32_t op_open_style(Surface* s, uint32_t style, uint32_t stretch, bool) {
-  MemoryDisplay* d = config();
+  MemoryDisplay* d = config(s);
   if (!d || !(d->styles & (1u << style))) return kStyleFailed;
   uint32_t abilities = 0;
   if (style == 2) abilities = kStretchMask;
@@ -59,20 +59,20 @@ int32_t op_open_style(Surface* s, uint32_t style, uint32_t stretch, bool) {
   return kStyleOpened;
 }
 
-void op_geometry(void*, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
-  const MemoryDisplay* d = config();
+void op_geometry(void* context, void*, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
+  const MemoryDisplay* d = static_cast<const MemoryDisplay*>(context);
   *client_x = d ? d->client_x : 0;
   *client_y = d ? d->client_y : 0;
   *frame_w = d ? d->frame_width : 0;
   *frame_h = d ? d->frame_height : 0;
 }
-void op_origin(void*, int32_t* x, int32_t* y) {
-  const MemoryDisplay* d = config();
+void op_origin(void* context, void*, int32_t* x, int32_t* y) {
+  const MemoryDisplay* d = static_cast<const MemoryDisplay*>(context);
   *x = d ? d->window_x : 0;
   *y = d ? d->window_y : 0;
 }
-void op_screen(int32_t* w, int32_t* h, int32_t* bits) {
-  const MemoryDisplay* d = config();
+void op_screen(void* context, int32_t* w, int32_t* h, int32_t* bits) {
+  const MemoryDisplay* d = static_cast<const MemoryDisplay*>(context);
   *w = d ? d->screen_width : 0;
   *h = d ? d->screen_height : 0;
   *bits = d ? d->screen_bits : 0;

@@ -5,7 +5,8 @@
 //
 //   MemoryDisplay d;
 //   memory_display_default(&d);
-//   surface_use_system(&kMemoryDisplay, &d);
+//   SurfaceSystem display{};
+//   surface_use_system(&display, &kMemoryDisplay, &d);
 #pragma once
 #include <cstdint>
 

@@ -22,7 +22,7 @@ SdlKind* kind_of(Surface* s) { return reinterpret_cast<SdlKind*>(s->backend); }
 
 SDL_Rect to_sdl(const MovieRect& r) { return SDL_Rect{r.left, r.top, r.width, r.height}; }
 
-void screen(int32_t* w, int32_t* h, int32_t* bits) {
+void screen(void*, int32_t* w, int32_t* h, int32_t* bits) {
   SDL_DisplayMode mode;
   if (SDL_GetCurrentDisplayMode(0, &mode) != 0) {
     *w = *h = *bits = 0;
@@ -34,14 +34,13 @@ void screen(int32_t* w, int32_t* h, int32_t* bits) {
 }
 
 void fill_screen_fields(Surface* s) {
-  screen(&s->screen_width, &s->screen_height, &s->screen_bits);
+  screen(nullptr, &s->screen_width, &s->screen_height, &s->screen_bits);
   s->bytes_per_pixel = uint32_t(s->screen_bits + 7) / 8;
 }
 
 // The display mode asked for with /D: the closest mode SDL has at the first depth of the
 // sequence that it can set, full screen; a request it cannot meet leaves the mode as it is.
-void apply_display_request(SdlWindow* w) {
-  DisplayRequest* r = surface_display_request();
+void apply_display_request(SdlWindow* w, DisplayRequest* r) {
   if (!r->width || !r->height || !r->depth) return;
   int32_t depths[3];
   const uint32_t n = surface_depth_sequence(r->depth, depths);
@@ -232,28 +231,28 @@ void kind_close(Surface* s) {
 
 int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mode) {
   SdlWindow* w = static_cast<SdlWindow*>(s->window);
-  if (!w || !w->window || style < 1 || style > kSurfaceStyles) return kStyleFailed;
-  if (change_mode) apply_display_request(w);
+  if (!w || !w->window || style < kStyleScreen || style > kSurfaceStyles) return kStyleFailed;
+  if (change_mode) apply_display_request(w, &s->system->request);
   SdlKind* k = kind_of(s);
   std::memset(k, 0, sizeof *k);
   k->win = w;
   fill_screen_fields(s);
 
-  if (style <= 2) {
-    if (style == 1 && stretch) return kStyleFailed;  // the window's own pixels cannot stretch
+  if (style <= kStyleDib) {
+    if (style == kStyleScreen && stretch) return kStyleFailed;  // the window's own pixels cannot stretch
     if (w->renderer && w->renderer_users) return kStyleFailed;
     drop_idle_renderer(w);
     SDL_Surface* ws = SDL_GetWindowSurface(w->window);
     if (!ws) return kStyleUnavailable;
     k->code = sdl_format_code(ws->format->format);
     if (!k->code) {
-      surface_set_last_error("Video mode not supported.");
+      surface_set_last_error(s->system, "Video mode not supported.");
       return kStyleFailed;
     }
-    if (style == 2) {
+    if (style == kStyleDib) {
       k->dib = SDL_CreateRGBSurfaceWithFormat(0, int(s->width), int(s->height), 0, ws->format->format);
       if (!k->dib) {
-        surface_set_last_error("Unable to create DIBSection.");
+        surface_set_last_error(s->system, "Unable to create DIBSection.");
         return kStyleFailed;
       }
       s->abilities = kStretchMask;
@@ -270,10 +269,10 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   // Textures: YUV (3 to 8) and RGB (9, 10).
   static const uint32_t kYuvFormats[3] = {SDL_PIXELFORMAT_YV12, SDL_PIXELFORMAT_YUY2, SDL_PIXELFORMAT_UYVY};
   static const uint32_t kYuvCodes[3] = {kFormatYv12, kFormatYuy2, kFormatUyvy};
-  const bool yuv = style <= 8;
-  if ((style == 3 || style == 6) && ((s->width | s->height) & 1)) return kStyleFailed;  // YV12: even sizes
-  if (!take_renderer(w, style == 10)) return kStyleUnavailable;
-  const uint32_t format = yuv ? kYuvFormats[(style - 3) % 3] : uint32_t(SDL_PIXELFORMAT_RGB888);  // opaque B, G, R, x
+  const bool yuv = surface_style_is_yuv(style);
+  if (surface_style_is_yv12(style) && ((s->width | s->height) & 1)) return kStyleFailed;  // YV12: even sizes
+  if (!take_renderer(w, style == kStyleRgbSystem)) return kStyleUnavailable;
+  const uint32_t format = yuv ? kYuvFormats[(style - kStyleOverlayYv12) % 3] : uint32_t(SDL_PIXELFORMAT_RGB888);  // opaque B, G, R, x
   k->texture =
       SDL_CreateTexture(w->renderer, format, SDL_TEXTUREACCESS_STREAMING, int(s->width), int(s->height));
   if (!k->texture) {
@@ -281,9 +280,10 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
     drop_idle_renderer(w);
     return kStyleFailed;
   }
-  k->code = yuv ? kYuvCodes[(style - 3) % 3] : kFormatBgr32;
+  k->code = yuv ? kYuvCodes[(style - kStyleOverlayYv12) % 3] : kFormatBgr32;
   s->abilities = kStretchMask;  // the renderer scales anything
-  s->flags = k->code | (style <= 5 ? kSurfaceOnScreen : 0) | (stretch && style > 5 ? kSurfaceStretched : 0);
+  const bool on_screen = surface_style_is_overlay(style);
+  s->flags = k->code | (on_screen ? kSurfaceOnScreen : 0) | (stretch && !on_screen ? kSurfaceStretched : 0);
   s->kind = SurfaceKind{texture_lock, texture_unlock, texture_blit, nullptr, kind_close};
   // A new texture starts black.
   uint8_t* buffer;
@@ -295,7 +295,7 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   return kStyleOpened;
 }
 
-void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
+void window_geometry(void*, void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
   SdlWindow* w = static_cast<SdlWindow*>(window);
   int top = 0, left = 0, bottom = 0, right = 0;
   if (w && w->window && SDL_GetWindowBordersSize(w->window, &top, &left, &bottom, &right) != 0)
@@ -306,7 +306,7 @@ void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t
   *frame_h = top + bottom;
 }
 
-void client_origin(void* window, int32_t* x, int32_t* y) {
+void client_origin(void*, void* window, int32_t* x, int32_t* y) {
   SdlWindow* w = static_cast<SdlWindow*>(window);
   int cx = 0, cy = 0;
   if (w && w->window) SDL_GetWindowPosition(w->window, &cx, &cy);

@@ -337,7 +337,7 @@ IDirectDrawSurface* create_surface(uint32_t width, uint32_t height, DWORD caps, 
 
 }  // namespace
 
-bool win32_ddraw_acquire(bool change_mode, HWND window) {
+bool win32_ddraw_acquire(bool change_mode, DisplayRequest* request, HWND window) {
   if (g_win32.dd_refs) {
     ++g_win32.dd_refs;
     return true;
@@ -347,7 +347,7 @@ bool win32_ddraw_acquire(bool change_mode, HWND window) {
     g_win32.dd = nullptr;
     return false;
   }
-  DisplayRequest* r = surface_display_request();
+  DisplayRequest* r = request;
   change_mode = change_mode && r->width && r->height && r->depth;
   const DWORD level = change_mode ? DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN : DDSCL_NORMAL;
   if (FAILED(g_win32.dd->SetCooperativeLevel(window, level))) {
@@ -398,7 +398,7 @@ int32_t win32_ddraw_open(Surface* s, Win32Kind* k, uint32_t style, uint32_t stre
     if (hr == DDERR_CANTLOCKSURFACE) return kStyleFailed;
     if (SUCCEEDED(hr)) g_win32.primary->Unlock(d.lpSurface);
     const int32_t code = detect_copy_format(g_win32.primary);
-    if (code < 0) surface_set_last_error("Video mode not supported.");
+    if (code < 0) surface_set_last_error(s->system, "Video mode not supported.");
     if (code <= 0) return kStyleFailed;
     surface = g_win32.primary;
     flags = uint32_t(code) | kSurfaceOnScreen;
@@ -429,7 +429,7 @@ int32_t win32_ddraw_open(Surface* s, Win32Kind* k, uint32_t style, uint32_t stre
                              DDSCAPS_OFFSCREENPLAIN | (style == 9 ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY), 0);
     if (!surface) return kStyleFailed;
     const int32_t code = clear_new_surface(surface, s->width, s->height, 0) ? detect_copy_format(surface) : 0;
-    if (code < 0) surface_set_last_error("Video mode not supported.");
+    if (code < 0) surface_set_last_error(s->system, "Video mode not supported.");
     if (code <= 0) {
       surface->Release();
       return kStyleFailed;
@@ -451,7 +451,7 @@ int32_t win32_ddraw_open(Surface* s, Win32Kind* k, uint32_t style, uint32_t stre
   s->abilities = abilities;
   s->kind = ops;
   if (style == 1) {
-    const Win32DisplayContext* ctx = static_cast<const Win32DisplayContext*>(surface_system_context());
+    const Win32DisplayContext* ctx = static_cast<const Win32DisplayContext*>(s->system->context);
     // The cursor the window shows (its class's), else the program's.
     HCURSOR cursor = reinterpret_cast<HCURSOR>(GetClassLongPtrA(k->window, GCLP_HCURSOR));
     if (!cursor && ctx) cursor = static_cast<HCURSOR>(ctx->cursor);

@@ -62,7 +62,7 @@ int32_t win32_screen_bits();
 // DirectDraw references: the first makes the object (loading DDRAW.DLL once), sets the
 // cooperative level and the display mode of the request when change_mode, makes the primary
 // surface and probes the abilities. False when there is no object (no reference taken).
-bool win32_ddraw_acquire(bool change_mode, HWND window);
+bool win32_ddraw_acquire(bool change_mode, DisplayRequest* request, HWND window);
 void win32_ddraw_release();
 // Opens DirectDraw style 1 or 3..10 (a reference is held); fills s and k.
 int32_t win32_ddraw_open(Surface* s, Win32Kind* k, uint32_t style, uint32_t stretch);

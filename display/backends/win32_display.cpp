@@ -46,9 +46,8 @@ bool gdi_try_mode(DWORD fields, DWORD bits, DWORD width, DWORD height) {
 // The display mode through GDI, when DirectDraw is not in use: false (nothing done) while
 // DirectDraw references are held; else the request is acted on when change_mode, the display
 // is read and one GDI reference is counted.
-bool gdi_set_mode(bool change_mode) {
+bool gdi_set_mode(bool change_mode, DisplayRequest* r) {
   if (g_win32.dd_refs) return false;
-  DisplayRequest* r = surface_display_request();
   if (change_mode && r->width && r->height && r->depth) {
     int32_t depths[3];
     const uint32_t n = surface_depth_sequence(r->depth, depths);
@@ -136,7 +135,7 @@ int32_t open_dib(Surface* s, Win32Kind* k, uint32_t stretch) {
   s->screen_bits = g_win32.bits;
   s->bytes_per_pixel = bytes;
   if (bytes < 2) {
-    surface_set_last_error("256 color mode not supported.");
+    surface_set_last_error(s->system, "256 color mode not supported.");
     return kStyleFailed;
   }
   HDC window_dc = GetDC(k->window);
@@ -171,7 +170,7 @@ int32_t open_dib(Surface* s, Win32Kind* k, uint32_t stretch) {
   if (window_dc) ReleaseDC(k->window, window_dc);
   if (!k->dib_bits) {
     close_dib(k);
-    surface_set_last_error("Unable to create DIBSection.");
+    surface_set_last_error(s->system, "Unable to create DIBSection.");
     return kStyleFailed;
   }
   s->kind = SurfaceKind{dib_lock, dib_unlock, dib_blit, nullptr, win32_kind_close};
@@ -192,18 +191,18 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
     // GDI sets the display mode unless DirectDraw is in use; then the DIB section shares the
     // DirectDraw reference like the other kinds.
     if (!p.dd_tried && !p.gdi_held) {
-      if (gdi_set_mode(change_mode)) {
+      if (gdi_set_mode(change_mode, &s->system->request)) {
         p.gdi_held = true;
       } else {
-        p.dd_held = win32_ddraw_acquire(change_mode, window);
+        p.dd_held = win32_ddraw_acquire(change_mode, &s->system->request, window);
         p.dd_tried = true;
       }
     }
-    if (!p.gdi_held && (!p.dd_held || !g_win32.bytes_per_pixel) && gdi_set_mode(change_mode)) p.gdi_held = true;
+    if (!p.gdi_held && (!p.dd_held || !g_win32.bytes_per_pixel) && gdi_set_mode(change_mode, &s->system->request)) p.gdi_held = true;
     result = open_dib(s, k, stretch);
   } else {
     if (!p.dd_tried) {
-      p.dd_held = win32_ddraw_acquire(change_mode, window);
+      p.dd_held = win32_ddraw_acquire(change_mode, &s->system->request, window);
       p.dd_tried = true;
     }
     if (!p.dd_held) return kStyleUnavailable;
@@ -220,13 +219,13 @@ int32_t open_style(Surface* s, uint32_t style, uint32_t stretch, bool change_mod
   return kStyleOpened;
 }
 
-void open_finished() {
+void open_finished(void*) {
   if (g_pending.dd_held) win32_ddraw_release();
   if (g_pending.gdi_held) gdi_release();
   g_pending = PendingOpen{};
 }
 
-void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
+void window_geometry(void*, void* window, int32_t* client_x, int32_t* client_y, int32_t* frame_w, int32_t* frame_h) {
   *client_x = *client_y = *frame_w = *frame_h = 0;
   HWND w = static_cast<HWND>(window);
   RECT outer, client;
@@ -238,14 +237,14 @@ void window_geometry(void* window, int32_t* client_x, int32_t* client_y, int32_t
   *frame_h = (outer.bottom - outer.top) - (client.bottom - client.top);
 }
 
-void client_origin(void* window, int32_t* x, int32_t* y) {
+void client_origin(void*, void* window, int32_t* x, int32_t* y) {
   POINT origin = {0, 0};
   if (window) ClientToScreen(static_cast<HWND>(window), &origin);
   *x = origin.x;
   *y = origin.y;
 }
 
-void screen_info(int32_t* width, int32_t* height, int32_t* bits) {
+void screen_info(void*, int32_t* width, int32_t* height, int32_t* bits) {
   *width = GetSystemMetrics(SM_CXSCREEN);
   *height = GetSystemMetrics(SM_CYSCREEN);
   *bits = win32_screen_bits();

@@ -3,8 +3,8 @@
 // section shown with StretchBlt.
 //
 //   static Win32DisplayContext ctx = {hinstance, LoadCursorA(hinstance, MAKEINTRESOURCEA(101))};
-//   surface_use_system(&kWin32Display, &ctx);
-//   Surface* s = surface_open(hwnd, width, height, flags);   // the window is the HWND
+//   surface_use_system(&display, &kWin32Display, &ctx);
+//   Surface* s = surface_open(&display, hwnd, width, height, flags);   // the window is the HWND
 //
 // The display-mode change of /D goes through DirectDraw (for the DirectDraw kinds) or GDI (for
 // a DIB section opened while no DirectDraw surface is open); a GDI change is undone when the

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "audio/audio_decoder.h"
 #include "container/container.h"
 #include "playback/movie.h"
@@ -62,12 +63,12 @@ std::string long_movie_file() {
 void BM_Open10000Frames(benchmark::State& state) {
   const std::string path = long_movie_file();
   for (auto _ : state) {
-    Movie* m = movie_open(path.c_str(), kOpenNoThread | kOpenNoInitialFill);
+    Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread | kOpenNoInitialFill));
     if (!m) {
       state.SkipWithError(movie_last_error());
       return;
     }
-    benchmark::DoNotOptimize(m->peak_second_bytes);
+    benchmark::DoNotOptimize(m->stats.peak_second_bytes);
     movie_close(m);
   }
 }
@@ -115,10 +116,11 @@ void BM_EngineFast(benchmark::State& state) {
   const std::vector<uint8_t>& bytes = hd_movie();
   CaptureConfig c;
   capture_default_config(&c);
-  sound_use_system(capture_provider, &c);
+  sound_use_system(&test_sound(), capture_provider, &c);
   MovieImage img{bytes.data(), bytes.size()};
-  movie_set_rate_override(0, 0);
-  Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+  MovieOpen o = movie_open_image(&img, kOpenRateOverride);
+  o.rate_num = o.rate_den = 0;
+  Movie* m = open_with(o);
   if (!m || m->feed.count != 1) {
     state.SkipWithError("cannot open the movie with its sound");
     return;
@@ -155,10 +157,11 @@ void report_memory() {
   CaptureConfig c;
   capture_default_config(&c);
   c.log_cap = 0;  // keep nothing: only the movie's own buffers count
-  sound_use_system(capture_provider, &c);
+  sound_use_system(&test_sound(), capture_provider, &c);
   const uint64_t before = rss_kib();
-  movie_set_rate_override(0, 0);
-  Movie* m = movie_open(path.c_str(), kOpenRateOverride);
+  MovieOpen o = movie_open_name(path.c_str(), kOpenRateOverride);
+  o.rate_num = o.rate_den = 0;
+  Movie* m = open_with(o);
   if (!m) {
     std::printf("memory: cannot open: %s\n", movie_last_error());
     return;
@@ -172,7 +175,7 @@ void report_memory() {
   for (uint32_t t = 0; t < m->feed.count; ++t) decoder += m->feed.outputs[t].ring_size + 64 * 1024;
   std::printf("memory while playing 1920x1080 with sound: movie buffers %u KiB (+ %lu KiB rings and "
               "audio decoder), resident memory grew by %lu KiB\n",
-              m->total_memory / 1024, (unsigned long)(decoder / 1024), (unsigned long)(after - before));
+              m->stats.total_memory / 1024, (unsigned long)(decoder / 1024), (unsigned long)(after - before));
   movie_close(m);
 }
 

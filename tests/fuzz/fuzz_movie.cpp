@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/unit/test_sound.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CaptureConfig c;
     capture_default_config(&c);
     c.log_cap = 1 << 16;
-    sound_use_system(capture_provider, &c);
+    sound_use_system(&test_sound(), capture_provider, &c);
     return true;
   }();
   (void)once;
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
   if (size) std::memcpy(copy, data, size);
   MovieImage img{copy, size};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   if (m) {
     MemorySurface* s = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
     const uint32_t frames = m->frame_count < 64 ? m->frame_count : 64;

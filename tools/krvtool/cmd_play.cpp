@@ -80,12 +80,11 @@ int cmd_play(int argc, char** argv) {
   parse_options(&t, nullptr, &o);
   if (o.bad_value || std::strchr(t.text, '/')) return tool_fail("unknown or malformed switch in '%s'", t.text);
 
-  // The one-shot parameters, as the player hands them over before each open.
+  // The sound goes to the capture back end, in real time unless the movie plays as fast as it can.
   const bool fast = (o.open_flags & kOpenRateOverride) && o.rate_num == 0 && o.rate_den == 0;
   CaptureConfig capture;
   capture_default_config(&capture);
   capture.realtime = fast ? 0 : 1;
-  sound_use_system(capture_provider, &capture);
 
   ResolvedName r;
   const char* error = nullptr;
@@ -96,28 +95,32 @@ int cmd_play(int argc, char** argv) {
     std::snprintf(r.file, sizeof r.file, "%s", name);
     r.kind = kNamePlain;
   }
+  // The open's parameters, handed over once: the movie loops inside this one open, as in
+  // the player (at its last frame `loops` counts down; 0 never ends).
+  SoundSystem sound{};
+  sound_use_system(&sound, capture_provider, &capture);
+  MovieOpen open = movie_open_name(r.file, o.open_flags);
+  open.sound = &sound;
   PlatformFile* handle = nullptr;
-  uint32_t flags = o.open_flags;
-  const void* source = r.file;
   if (r.kind == kNameFileAtOffset) {
     handle = platform_file_open(r.file);
     if (!handle || !platform_file_seek(handle, r.offset)) {
       platform_file_close(handle);
       return tool_fail("%s: cannot open the file", r.file);
     }
-    flags |= kOpenFromHandle;
-    source = handle;
+    open.source.kind = MovieSourceKind::kFile;
+    open.source.file = handle;
   }
-
-  // The one-shot parameters, handed over once: the movie loops inside this one open, as in
-  // the player (at its last frame `loops` counts down; 0 never ends).
-  if (o.open_flags & kOpenRateOverride) movie_set_rate_override(o.rate_num, o.rate_den);
-  if (o.open_flags & kOpenBufferSize) movie_set_buffer_size(o.read_buffer);
-  if (o.open_flags & kOpenReadSpeed) movie_set_read_speed(o.read_speed);
-  uint32_t id = uint32_t(o.track_id);
-  if (track_count) movie_set_tracks(track_count, track_ids);
-  else movie_set_tracks(1, &id);
-  Movie* m = movie_open(source, flags);
+  if (o.open_flags & kOpenRateOverride) {
+    open.rate_num = o.rate_num;
+    open.rate_den = o.rate_den;
+  }
+  if (o.open_flags & kOpenBufferSize) open.buffer_size = o.read_buffer;
+  if (o.open_flags & kOpenReadSpeed) open.read_speed = o.read_speed;
+  open.track_count = track_count ? track_count : 1;
+  if (track_count) std::memcpy(open.track_ids, track_ids, 4 * track_count);
+  else open.track_ids[0] = uint32_t(o.track_id);
+  Movie* m = movie_open(&open);
   if (!m) {
     platform_file_close(handle);
     return tool_fail("%s: %s", name, movie_last_error());

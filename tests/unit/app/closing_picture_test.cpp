@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "app/player.h"
 #include "playback/movie.h"
 #include "encode/closing_picture.h"
@@ -49,14 +50,14 @@ TEST(ClosingPicture, CarriedBytesAreTheDrawnMovie) {
   EXPECT_LT(size, 64u * 1024);
 
   MovieImage image{carried, size};
-  Movie* m = movie_open(&image, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&image, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_EQ(m->width, 224u);
   EXPECT_EQ(m->height, 252u);
   EXPECT_EQ(m->frame_count, 1u);
   EXPECT_EQ(m->rate_num, 10u);
   EXPECT_EQ(m->rate_den, 1u);
-  EXPECT_EQ(m->track_count, 0u);
+  EXPECT_EQ(m->tracks.count, 0u);
   ASSERT_EQ(movie_do_frame(m), 0u);
   // The decoded luma follows the drawing: the ring, the triangle, the name, the background.
   const uint8_t* luma = m->planes.plane_sets[m->planes.current_set];

@@ -3,6 +3,7 @@
 // closing picture, the summary, the error boxes with their exit codes, the update reminder.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_sound.h"
 #include "long_path.h"
 
 #include <algorithm>
@@ -183,7 +184,7 @@ class PlayerTest : public ::testing::Test {
     g_now = 0;
     timer_install_sources(&kFakeClock);
     ms_timer();
-    sound_reset_system();
+    test_sound_reset();
     CaptureConfig c;
     capture_default_config(&c);
     c.realtime = 0;
@@ -191,7 +192,7 @@ class PlayerTest : public ::testing::Test {
   }
   void TearDown() override {
     timer_install_sources(nullptr);
-    sound_reset_system();
+    test_sound_reset();
   }
   static std::string movie(const char* name, uint32_t frames, bool sound = false) {
     SampleMovieSpec s;
@@ -249,7 +250,7 @@ TEST_F(PlayerTest, ListsLoopsAndPasses) {
     uint32_t opens = 0;
     bool counted = false;
     h.on([&](Player* p) {
-      const bool first = p->movie && !p->closing_shown && p->movie->frames_decoded == 1;
+      const bool first = p->movie && !p->closing_shown && p->movie->stats.frames_decoded == 1;
       if (first && !counted) ++opens;
       counted = first;
       return false;
@@ -264,18 +265,18 @@ TEST_F(PlayerTest, SpaceHoldsThePictureAndEnterStepsOneFrame) {
   const std::string m = movie("keys.krv", 30);
   FakeHost h;
   uint32_t held_at = 0, after_enter = 0, later = 0;
-  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 5; }, [](Player* p) { player_on_char(p, 32); });
+  h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 5; }, [](Player* p) { player_on_char(p, 32); });
   // While paused the clock runs on, the frame does not.
   h.on([&](Player*) { return g_now > 3000; }, [&](Player* p) {
-    held_at = p->movie->frames_decoded;
+    held_at = p->movie->stats.frames_decoded;
     player_on_char(p, 13);
   });
   h.on([&](Player*) { return g_now > 4000; }, [&](Player* p) {
-    after_enter = p->movie->frames_decoded;
+    after_enter = p->movie->stats.frames_decoded;
     player_on_char(p, 32);  // resume
   });
   h.on([&](Player* p) { return g_now > 4500 && !p->closing_shown; }, [&](Player* p) {
-    later = p->movie->frames_decoded;
+    later = p->movie->stats.frames_decoded;
     player_on_char(p, 27);
   });
   EXPECT_EQ(h.run(m + " /J"), 0);
@@ -292,12 +293,12 @@ TEST_F(PlayerTest, FocusLossPausesUnlessKeepPlaying) {
     FakeHost h;
     const uint64_t start = g_now;
     uint32_t at_loss = 0, at_check = 0;
-    h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 3; }, [&](Player* p) {
-      at_loss = p->movie->frames_decoded;
+    h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 3; }, [&](Player* p) {
+      at_loss = p->movie->stats.frames_decoded;
       player_on_focus(p, false);
     });
     h.on([&](Player*) { return g_now > start + 2000; }, [&](Player* p) {
-      at_check = p->movie->frames_decoded;
+      at_check = p->movie->stats.frames_decoded;
       player_on_focus(p, true);
       player_on_char(p, 27);
     });
@@ -314,7 +315,7 @@ TEST_F(PlayerTest, EscapeEndsThroughTheClosingPictureWithASummaryOfThatMoment) {
   const std::string m = movie("esc.krv", 50);
   FakeHost h;
   uint32_t closing_from = 0;
-  h.on([](Player* p) { return p->movie && p->movie->frames_decoded == 8; }, [](Player* p) { player_on_char(p, 27); });
+  h.on([](Player* p) { return p->movie && p->movie->stats.frames_decoded == 8; }, [](Player* p) { player_on_char(p, 27); });
   h.on([](Player* p) { return p->closing_shown; }, [&](Player*) { closing_from = uint32_t(g_now); });
   h.on([](Player* p) { return p->closing_shown; }, [&](Player* p) { player_on_mouse_up(p); });
   EXPECT_EQ(h.run(m + " /S"), 0);
@@ -540,7 +541,7 @@ int32_t screen_open(Surface* s, uint32_t style, uint32_t, bool) {
 }
 const DisplaySystem kScreenDisplay = {
     "fake screen", screen_open, nullptr,
-    [](void*, int32_t* x, int32_t* y) {
+    [](void*, void*, int32_t* x, int32_t* y) {
       *x = g_screen.origin_x;
       *y = g_screen.origin_y;
     },
@@ -571,7 +572,7 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
   };
   for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u, 6u}) {
     // The whole picture, as a surface wholly on the screen would get it.
-    Movie* whole = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+    Movie* whole = open_with(movie_open_image(&image, kOpenFromMemory | (mode << kOpenDoublingShift)));
     ASSERT_NE(whole, nullptr);
     movie_do_frame(whole);
     MemorySurface* reference = memory_surface_open(kFormatBgr32, whole->width, whole->height, 0, 0, 0);
@@ -592,11 +593,11 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
       g_screen.memory.assign(size_t(2 * FakeScreen::kGuard + FakeScreen::kPitch * FakeScreen::kHeight), kUntouched);
       g_screen.origin_x = at.x;
       g_screen.origin_y = at.y;
-      surface_use_system(&kScreenDisplay, nullptr);
       std::unique_ptr<Player> p(new Player());
-      p->movie = movie_open(&image, kOpenFromMemory | (mode << kOpenDoublingShift));
+      surface_use_system(&p->display, &kScreenDisplay, nullptr);
+      p->movie = open_with(movie_open_image(&image, kOpenFromMemory | (mode << kOpenDoublingShift)));
       ASSERT_NE(p->movie, nullptr);
-      p->surface = surface_open(reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
+      p->surface = surface_open(&p->display, reinterpret_cast<void*>(1), p->movie->width, p->movie->height, 1);
       ASSERT_NE(p->surface, nullptr);
       EXPECT_EQ(p->surface->picture_screen_x, at.x);
       p->copy_flags = kCopyNoSimd;
@@ -637,7 +638,6 @@ TEST_F(PlayerTest, PicturePartlyOffTheScreenShowsItsPartOnTheScreen) {
       }
       surface_close(p->surface);
       movie_close(p->movie);
-      surface_use_system(nullptr, nullptr);
     }
     memory_surface_close(reference);
     movie_close(whole);

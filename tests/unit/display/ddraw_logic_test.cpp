@@ -26,26 +26,26 @@ int32_t script_open(Surface* s, uint32_t style, uint32_t, bool) {
   s->kind.close = [](Surface*) {};
   return kStyleOpened;
 }
-void script_finished() {
+void script_finished(void*) {
   ++g_script.finished;
   g_script.tries_at_finish = g_script.tries;
 }
 const DisplaySystem kScriptDisplay = {"script", script_open, nullptr, nullptr, nullptr, script_finished};
 
 TEST(SurfaceOpen, FinishedOnceAfterTheLastTry) {
-  surface_use_system(&kScriptDisplay, nullptr);
+  SurfaceSystem sys{};
+  surface_use_system(&sys, &kScriptDisplay, nullptr);
   for (uint32_t opens_at : {0u, 1u, 4u}) {
     for (uint32_t style : {0u, 4u, 12u}) {
       SCOPED_TRACE(testing::Message() << opens_at << " " << style);
       g_script = Script{opens_at, 0, 0, 0};
-      Surface* s = surface_open(reinterpret_cast<void*>(1), 16, 16, style);
+      Surface* s = surface_open(&sys, reinterpret_cast<void*>(1), 16, 16, style);
       EXPECT_EQ(s != nullptr, opens_at && (style == 0 ? true : style == opens_at));
       EXPECT_EQ(g_script.finished, 1u);
       EXPECT_EQ(g_script.tries_at_finish, g_script.tries);
       surface_close(s);
     }
   }
-  surface_use_system(nullptr, nullptr);
 }
 
 TEST(DdrawLogic, CopyFormatOfEveryPixelFormat) {
@@ -328,16 +328,16 @@ const DisplaySystem kFakeDdDisplay = {"fake ddraw", fake_open, nullptr, nullptr,
 struct DdLock : ::testing::Test {
   void SetUp() override {
     g_fake = FakeDdSurface{};
-    surface_use_system(&kFakeDdDisplay, nullptr);
+    surface_use_system(&sys, &kFakeDdDisplay, nullptr);
   }
-  void TearDown() override { surface_use_system(nullptr, nullptr); }
+  SurfaceSystem sys{};
 };
 
 TEST_F(DdLock, RestoredSurfaceTakesTheWholeCopyBit) {
   for (uint32_t style : {1u, 9u}) {
     SCOPED_TRACE(style);
     g_fake = FakeDdSurface{};
-    Surface* s = surface_open(nullptr, 16, 8, style);
+    Surface* s = surface_open(&sys, nullptr, 16, 8, style);
     ASSERT_NE(s, nullptr);
     ASSERT_TRUE(surface_lock(s));  // the first copy after the open converts everything
     surface_unlock(s);

@@ -17,10 +17,10 @@ class SurfaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     memory_display_default(&d);
-    surface_use_system(&kMemoryDisplay, &d);
+    surface_use_system(&sys, &kMemoryDisplay, &d);
   }
-  void TearDown() override { surface_use_system(nullptr, nullptr); }
   MemoryDisplay d;
+  SurfaceSystem sys{};
 };
 
 TEST_F(SurfaceTest, AutomaticOrderAndErrorTexts) {
@@ -44,17 +44,17 @@ TEST_F(SurfaceTest, AutomaticOrderAndErrorTexts) {
     SCOPED_TRACE(testing::Message() << std::hex << c.styles << " " << c.flags);
     d.styles = c.styles;
     d.screen_bits = c.bits;
-    Surface* s = surface_open(nullptr, 64, 48, c.flags);
+    Surface* s = surface_open(&sys, nullptr, 64, 48, c.flags);
     EXPECT_EQ(s ? s->style : 0u, c.style);
     if (s) {
       EXPECT_STREQ(surface_description(s), surface_style_description(c.style));
       EXPECT_EQ(s->window_width, 64);
     } else {
-      EXPECT_STREQ(surface_last_error(), c.error);
+      EXPECT_STREQ(surface_last_error(&sys), c.error);
     }
     surface_close(s);
   }
-  EXPECT_EQ(surface_open(nullptr, 0, 48, 0), nullptr);
+  EXPECT_EQ(surface_open(&sys, nullptr, 0, 48, 0), nullptr);
   EXPECT_STREQ(surface_style_description(2), "DIB Section");
   EXPECT_STREQ(surface_style_description(10), "DirectDraw RGB off-screen system surface");
 }
@@ -82,7 +82,7 @@ TEST_F(SurfaceTest, OutputSizeNeedsTheMatchingAbility) {
     d.blit_abilities = c.abilities;
     d.frame_width = 8;
     d.frame_height = 30;
-    Surface* s = surface_open(nullptr, 64, 48, c.style);
+    Surface* s = surface_open(&sys, nullptr, 64, 48, c.style);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(surface_set_output_size(c.w, s, c.h), c.result);
     EXPECT_EQ(s->output_width, c.out_w);
@@ -99,7 +99,7 @@ TEST_F(SurfaceTest, PlacementAndBlitRectangles) {
   d.window_y = 200;
   for (int32_t bits : {32, 24, 16}) {
     d.screen_bits = bits;
-    Surface* s = surface_open(nullptr, 64, 48, 2);
+    Surface* s = surface_open(&sys, nullptr, 64, 48, 2);
     ASSERT_NE(s, nullptr);
     int32_t x = 3, y = 7;
     surface_fit_position(&x, s, &y);
@@ -112,14 +112,14 @@ TEST_F(SurfaceTest, PlacementAndBlitRectangles) {
   }
   // The screen surface stays on the screen.
   d.screen_bits = 32;
-  Surface* p = surface_open(nullptr, 64, 48, 1);
+  Surface* p = surface_open(&sys, nullptr, 64, 48, 1);
   int32_t x = 1000, y = 760;
   surface_fit_position(&x, p, &y);
   EXPECT_EQ(x, 1024 - 64);
   EXPECT_EQ(y, 768 - 48);
   surface_close(p);
 
-  Surface* s = surface_open(nullptr, 64, 48, 2);
+  Surface* s = surface_open(&sys, nullptr, 64, 48, 2);
   surface_set_position(5, s, 6);
   EXPECT_EQ(s->picture_screen_x, 305);
   EXPECT_EQ(s->picture_screen_y, 206);
@@ -163,7 +163,7 @@ TEST_F(SurfaceTest, PlacementAndBlitRectangles) {
 MovieRect g_part;
 uint8_t* g_part_memory;
 TEST_F(SurfaceTest, CopyAreaIsTheLockedPartInWholeDoubledPixels) {
-  Surface* s = surface_open(nullptr, 64, 48, 1);
+  Surface* s = surface_open(&sys, nullptr, 64, 48, 1);
   ASSERT_NE(s, nullptr);
   constexpr int32_t kPitch = 1000;
   std::vector<uint8_t> screen(size_t(kPitch) * 60, 0xCC);

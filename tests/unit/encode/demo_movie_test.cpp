@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "playback/movie.h"
 #include "encode/demo_movie.h"
 #include "encode/picture_coder.h"
@@ -41,12 +42,12 @@ void PrintTo(const Cut& c, std::ostream* os) { *os << c.width << "x" << c.height
 class DemoMovie : public ::testing::TestWithParam<Cut> {
  protected:
   void SetUp() override {
-    sound_reset_system();
+    test_sound_reset();
     CaptureConfig c;
     capture_default_config(&c);
-    ASSERT_EQ(sound_use_system(capture_provider, &c), 1u);
+    ASSERT_EQ(sound_use_system(&test_sound(), capture_provider, &c), 1u);
   }
-  void TearDown() override { sound_reset_system(); }
+  void TearDown() override { test_sound_reset(); }
 };
 
 // The default size and two whose planes end inside a block or a 16 × 16 area.
@@ -76,7 +77,7 @@ TEST_P(DemoMovie, DecodesToTheDrawingWithItsTune) {
   }
 
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_EQ(m->width, s.width);
   EXPECT_EQ(m->height, s.height);

@@ -23,6 +23,7 @@
 #include "base/timer.h"
 #include "sound/backends/capture.h"
 #include "sound/sound.h"
+#include "tests/unit/test_sound.h"
 
 namespace {
 
@@ -40,15 +41,15 @@ class Engine : public ::testing::Test {
     timer_install_sources(&kFakeClock);
     ms_timer();  // time 0
     g_fake_ms = 10;
-    sound_reset_system();
+    test_sound_reset();
     CaptureConfig c;
     capture_default_config(&c);
     capture_configure(&c);
-    ASSERT_EQ(sound_use_system(capture_provider, nullptr), 1u);
+    ASSERT_EQ(sound_use_system(&test_sound(), capture_provider, nullptr), 1u);
   }
   void TearDown() override {
     timer_install_sources(nullptr);
-    sound_reset_system();
+    test_sound_reset();
   }
   static std::string write_file(const char* name, const std::vector<uint8_t>& bytes) {
     std::string path = std::string(KORVA_TEST_TMP) + "/" + name;
@@ -61,12 +62,12 @@ class Engine : public ::testing::Test {
 // The copy step into a memory surface; true when it skipped the frame as late.
 bool copy_skipped(Movie* m, uint32_t flags = 0) {
   MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
-  const uint32_t before = m->skipped_blits;
+  const uint32_t before = m->stats.skipped_blits;
   CopySource src;
   movie_copy_source(m, &src);
   memory_surface_copy(surface, &src, flags);
   memory_surface_close(surface);
-  return m->skipped_blits > before;
+  return m->stats.skipped_blits > before;
 }
 
 // The sample movie's luma colour of a key frame.
@@ -81,9 +82,9 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
   std::vector<uint8_t> bytes = sample_movie_write(s);
   ASSERT_FALSE(bytes.empty());
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_FALSE(m->has_reader);
+  EXPECT_FALSE(m->input.has_reader);
   EXPECT_EQ(*service_input_thread(), nullptr);
   EXPECT_EQ(*service_sound_thread(), nullptr);
   EXPECT_EQ(m->planes.plane_sets[0], m->planes.plane_sets[1]);  // one plane set
@@ -92,28 +93,28 @@ TEST_F(Engine, MemoryImageWithOneKeyFrame) {
   EXPECT_EQ(movie_do_frame(m), 0u);
   EXPECT_EQ(luma0(m), key_value(0));
   EXPECT_EQ(movie_do_frame(m), 0u);  // the same frame again does nothing
-  EXPECT_EQ(m->frames_decoded, 1u);
+  EXPECT_EQ(m->stats.frames_decoded, 1u);
   movie_close(m);
 
   // An image shorter than its index says is refused, not read past.
   MovieImage cut{bytes.data(), 60};
-  EXPECT_EQ(movie_open(&cut, kOpenFromMemory), nullptr);
+  EXPECT_EQ(open_with(movie_open_image(&cut, kOpenFromMemory)), nullptr);
   EXPECT_STREQ(movie_last_error(), "The frame index points past the end of the movie image.");
 }
 
 TEST_F(Engine, OpenFailures) {
-  EXPECT_EQ(movie_open("/nonexistent/x.krv", 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name("/nonexistent/x.krv", 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "Error opening file.");
   std::vector<uint8_t> junk(100, 'x');
   std::string path = write_file("junk.krv", junk);
-  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name(path.c_str(), 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "Not a Korva file.");
   SampleMovieSpec s;
   s.audio_rate = 0;
   std::vector<uint8_t> b = sample_movie_write(s);
   store_le32(&b[8], 0);
   path = write_file("empty.krv", b);
-  EXPECT_EQ(movie_open(path.c_str(), 0), nullptr);
+  EXPECT_EQ(open_with(movie_open_name(path.c_str(), 0)), nullptr);
   EXPECT_STREQ(movie_last_error(), "The file doesn't contain any compressed frames yet.");
 }
 
@@ -122,12 +123,12 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
   s.frames = 300;
   s.audio_rate = 0;
   std::string path = write_file("long.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_FALSE(m->in_memory);
-  EXPECT_EQ(m->ring_size, 8192u);
-  EXPECT_EQ(m->reader.node.mutex, nullptr);  // no thread, no reader lock
-  EXPECT_EQ(m->reader.buffered + m->reader.consumer_pos, m->reader.file_pos);
+  EXPECT_FALSE(m->input.in_memory);
+  EXPECT_EQ(m->input.ring_size, 8192u);
+  EXPECT_EQ(m->input.reader.node.mutex, nullptr);  // no thread, no reader lock
+  EXPECT_EQ(m->input.reader.buffered + m->input.reader.consumer_pos, m->input.reader.file_pos);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % s.key_every == 0) {
@@ -136,19 +137,19 @@ TEST_F(Engine, ReadAheadRingSkipsForwardAndFlushesBack) {
     movie_next_frame(m);
   }
   EXPECT_EQ(m->current_frame, 1u);  // after the last frame comes frame 1 again
-  EXPECT_EQ(m->reader.consumer_pos, (movie_index_entry(m, 1) & ~1u));  // flushed and re-read
+  EXPECT_EQ(m->input.reader.consumer_pos, (movie_index_entry(m, 1) & ~1u));  // flushed and re-read
 
   // Forward within what is buffered: a skip, the file is not touched.
-  while (m->reader.background_fill(&m->reader) > 0) {
+  while (m->input.reader.background_fill(&m->input.reader) > 0) {
   }
-  uint32_t file_pos = m->reader.file_pos;
+  uint32_t file_pos = m->input.reader.file_pos;
   movie_goto(m, 5);
-  EXPECT_EQ(m->reader.file_pos, file_pos);
-  EXPECT_EQ(m->reader.consumer_pos, movie_index_entry(m, 5) & ~1u);
+  EXPECT_EQ(m->input.reader.file_pos, file_pos);
+  EXPECT_EQ(m->input.reader.consumer_pos, movie_index_entry(m, 5) & ~1u);
   // Backwards: a flush and a seek.
   movie_goto(m, 2);
-  EXPECT_EQ(m->reader.buffered, 0u);
-  EXPECT_EQ(m->reader.file_pos, movie_index_entry(m, 2) & ~1u);
+  EXPECT_EQ(m->input.reader.buffered, 0u);
+  EXPECT_EQ(m->input.reader.file_pos, movie_index_entry(m, 2) & ~1u);
   movie_close(m);
 }
 
@@ -162,9 +163,9 @@ TEST_F(Engine, MovieInsideAnotherFileThroughAGivenHandle) {
   PlatformFile* f = platform_file_open(path.c_str());
   ASSERT_NE(f, nullptr);
   ASSERT_TRUE(platform_file_seek(f, 5000));
-  Movie* m = movie_open(f, kOpenFromHandle | kOpenNoThread);
+  Movie* m = open_with(movie_open_file(f, kOpenFromHandle | kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
-  EXPECT_EQ(m->reader.start_offset, 5000u);
+  EXPECT_EQ(m->input.reader.start_offset, 5000u);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -206,7 +207,7 @@ TEST_F(Engine, CutFilePlaysEveryWholeFrame) {
     std::string path = write_file("cut.krv", b);
     for (uint32_t mode : kModes) {
       SCOPED_TRACE(testing::Message() << "cut at " << cut << ", flags " << std::hex << mode);
-      Movie* m = movie_open(path.c_str(), mode);
+      Movie* m = open_with(movie_open_name(path.c_str(), mode));
       ASSERT_NE(m, nullptr) << movie_last_error();
       uint32_t decoded = 0;
       while (decoded < s.frames && movie_do_frame(m) == 0) {
@@ -218,7 +219,7 @@ TEST_F(Engine, CutFilePlaysEveryWholeFrame) {
         if (mode == 0 && decoded % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
       }
       EXPECT_EQ(decoded, whole);
-      EXPECT_EQ(m->read_failed, 1u);
+      EXPECT_EQ(m->input.read_failed, 1u);
       EXPECT_EQ(movie_wait(m), 0u);      // nothing to wait for
       EXPECT_EQ(movie_do_frame(m), 1u);  // and it stays failed
       movie_close(m);
@@ -231,11 +232,11 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   s.frames = 10;  // one second: its peak second is the whole movie
   s.audio_rate = 0;
   std::string path = write_file("second.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), 0);
+  Movie* m = open_with(movie_open_name(path.c_str(), 0));
   ASSERT_NE(m, nullptr);
-  EXPECT_NE(m->preload, nullptr);
+  EXPECT_NE(m->input.preload, nullptr);
   EXPECT_TRUE(m->flags & kOpenPreload);
-  EXPECT_EQ(m->reader.file, nullptr);  // closed during open
+  EXPECT_EQ(m->input.reader.file, nullptr);  // closed during open
   EXPECT_EQ(*service_input_thread(), nullptr);
   ASSERT_EQ(movie_do_frame(m), 0u);
   EXPECT_EQ(luma0(m), key_value(0));
@@ -243,9 +244,9 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
 
   s.frames = 300;
   path = write_file("long2.krv", sample_movie_write(s));
-  m = movie_open(path.c_str(), kOpenPreload);
+  m = open_with(movie_open_name(path.c_str(), kOpenPreload));
   ASSERT_NE(m, nullptr);
-  EXPECT_NE(m->preload, nullptr);
+  EXPECT_NE(m->input.preload, nullptr);
   for (uint32_t i = 0; i < 25; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -256,43 +257,106 @@ TEST_F(Engine, PreloadByRuleAndBySwitch) {
   movie_close(m);
 }
 
-TEST_F(Engine, OneShotParametersAreConsumed) {
+TEST_F(Engine, RateOverride) {
   SampleMovieSpec s;
   s.audio_rate = 0;
   std::string path = write_file("rate.krv", sample_movie_write(s));
-  movie_set_rate_override(25, 1);
-  Movie* m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  MovieOpen o = movie_open_name(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  o.rate_num = 25;
+  o.rate_den = 1;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->rate_num, 25u);
   EXPECT_EQ(m->header_rate_num, 10u);
   movie_close(m);
-  m = movie_open(path.c_str(), kOpenRateOverride | kOpenNoThread);
+  o.flags = kOpenNoThread;  // the values alone, without their flag, change nothing
+  m = open_with(o);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->rate_num, 10u);  // the override went with the first open
+  EXPECT_EQ(m->rate_num, 10u);
   movie_close(m);
+  m = open_with(movie_open_name(path.c_str(), kOpenRateOverride | kOpenNoThread));  // the flag, no values
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->rate_num, 10u);
+  movie_close(m);
+}
+
+// Each open takes only its own record: two movies open at once keep their own rates, doubling,
+// tracks and sound systems.
+TEST_F(Engine, TwoMoviesWithTheirOwnOpenRecords) {
+  SampleMovieSpec s;
+  s.track_id = 7;
+  std::vector<uint8_t> bytes = sample_movie_write(s);
+  const MovieImage img{bytes.data(), bytes.size()};
+  SoundSystem other{};
+  ASSERT_EQ(sound_use_system(&other, capture_provider, nullptr), 1u);
+  MovieOpen a = movie_open_image(&img, kOpenRateOverride | kOpenTrackList | (3u << kOpenDoublingShift));
+  a.rate_num = 25;
+  a.rate_den = 1;
+  a.track_count = 1;
+  a.track_ids[0] = 7;
+  MovieOpen b = movie_open_image(&img, kOpenDoublingNone << kOpenDoublingShift);
+  Movie* ma = open_with(a, &other);
+  Movie* mb = open_with(b);
+  ASSERT_NE(ma, nullptr);
+  ASSERT_NE(mb, nullptr);
+  EXPECT_EQ(ma->rate_num, 25u);
+  EXPECT_EQ(mb->rate_num, 10u);
+  EXPECT_EQ(ma->width, 2 * mb->width);
+  EXPECT_EQ(ma->feed.count, 1u);
+  EXPECT_EQ(mb->feed.count, 0u);  // identifier 0: no such track
+  EXPECT_EQ(other.tracks_opened.load(), 1u);
+  EXPECT_EQ(test_sound().tracks_opened.load(), 0u);
+  movie_close(ma);
+  movie_close(mb);
+}
+
+// A failed open's text belongs to the thread that tried it.
+TEST_F(Engine, FailedOpenTextIsPerThread) {
+  EXPECT_EQ(open_with(movie_open_name("/nonexistent/x.krv", 0)), nullptr);
+  char other_text[64] = "unset";
+  std::thread t([&] {
+    std::snprintf(other_text, sizeof other_text, "%s", movie_last_error());  // nothing failed here
+    std::vector<uint8_t> junk(100, 'x');
+    const MovieImage img{junk.data(), junk.size()};
+    MovieOpen o = movie_open_image(&img, 0);
+    EXPECT_EQ(movie_open(&o), nullptr);
+    EXPECT_STREQ(movie_last_error(), "Not a Korva file.");
+  });
+  t.join();
+  EXPECT_STREQ(other_text, "");
+  EXPECT_STREQ(movie_last_error(), "Error opening file.");
+  MovieOpen none = movie_open_file(nullptr, 0);  // a file source without a file
+  EXPECT_EQ(movie_open(&none), nullptr);
+  EXPECT_STREQ(movie_last_error(), "Error opening file.");
 }
 
 TEST_F(Engine, TrackSelection) {
   SampleMovieSpec s;
   s.track_id = 7;
   std::string path = write_file("track7.krv", sample_movie_write(s));
-  uint32_t id = 3;
-  movie_set_tracks(1, &id);
-  Movie* m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  MovieOpen o = movie_open_name(path.c_str(), kOpenTrackList | kOpenNoThread);
+  o.track_count = 1;
+  o.track_ids[0] = 3;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 0u);  // no track 3: silent
   EXPECT_EQ(m->feed.clock, 0u);
   movie_close(m);
-  id = 7;
-  movie_set_tracks(1, &id);
-  m = movie_open(path.c_str(), kOpenTrackList | kOpenNoThread);
+  o.track_ids[0] = 7;
+  m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.clock, 1u);
   EXPECT_NE(*service_sound_thread(), nullptr);
   movie_close(m);
   EXPECT_EQ(*service_sound_thread(), nullptr);  // its last node is gone
-  m = movie_open(path.c_str(), kOpenNoThread);  // the request went back to identifier 0
+  o.flags = kOpenNoThread;  // without the flag: identifier 0
+  m = open_with(o);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->feed.count, 0u);
+  movie_close(m);
+  o.flags |= kOpenTrackList;
+  m = open_with(o, nullptr);  // no sound system: every track stays silent
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->feed.count, 0u);
   movie_close(m);
@@ -327,7 +391,7 @@ TEST_F(Engine, SoundReachesTheBackEndExactly) {
     audio_decoder_close(d);
 
     MovieImage img{bytes.data(), bytes.size()};
-    Movie* m = movie_open(&img, kOpenFromMemory);
+    Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->feed.count, 1u);
     for (uint32_t i = 0; i < s.frames; ++i) {
@@ -351,13 +415,13 @@ TEST_F(Engine, ClockWithoutSound) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(movie_wait(m), 0u);  // nothing decoded yet: due
   g_fake_ms = 1000;
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->clock_start, 1000u);
+  EXPECT_EQ(m->clock.clock_start, 1000u);
   g_fake_ms = 1050;
   EXPECT_EQ(movie_wait(m), 1u);  // 100 ms a frame
   g_fake_ms = 1100;
@@ -367,8 +431,8 @@ TEST_F(Engine, ClockWithoutSound) {
   // Far behind (more than two frame durations): the clock restarts instead of rushing.
   g_fake_ms = 2000;
   EXPECT_EQ(movie_wait(m), 0u);
-  EXPECT_EQ(m->clock_start, 2000u);
-  EXPECT_EQ(m->late_debt, 0);
+  EXPECT_EQ(m->clock.clock_start, 2000u);
+  EXPECT_EQ(m->clock.late_debt, 0);
   movie_do_frame(m);
   movie_next_frame(m);
   g_fake_ms = 2050;
@@ -380,9 +444,9 @@ TEST_F(Engine, ClockWithoutSound) {
   g_fake_ms = 9000;
   EXPECT_EQ(movie_wait(m), 1u);  // paused
   movie_pause(m, 0);
-  EXPECT_FALSE(m->clock_running);
+  EXPECT_FALSE(m->clock.clock_running);
   EXPECT_EQ(movie_wait(m), 1u);  // the clock starts again now
-  EXPECT_EQ(m->clock_start, 9000u);
+  EXPECT_EQ(m->clock.clock_start, 9000u);
   movie_close(m);
 }
 
@@ -391,11 +455,12 @@ TEST_F(Engine, AsFastAsPossible) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  movie_set_rate_override(0, 0);
-  Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+  MovieOpen o = movie_open_image(&img, kOpenRateOverride);
+  o.rate_num = o.rate_den = 0;
+  Movie* m = open_with(o);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->rate_num, 0u);
-  EXPECT_EQ(m->late_threshold, 2000u);
+  EXPECT_EQ(m->clock.late_threshold, 2000u);
   movie_do_frame(m);
   movie_next_frame(m);
   EXPECT_EQ(movie_wait(m), 0u);
@@ -407,7 +472,7 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   s.frames = 40;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->feed.count, 1u);
   g_fake_ms = 1000;
@@ -416,8 +481,8 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
   // 500 ms late: with sound the lateness becomes a debt repaid over about a second of frames.
   g_fake_ms = 1600;
   EXPECT_EQ(movie_wait(m), 0u);
-  EXPECT_EQ(m->late_debt, 500 - 50);  // 500 ms late, less the first repayment
-  EXPECT_EQ(m->late_repay, 50);
+  EXPECT_EQ(m->clock.late_debt, 500 - 50);  // 500 ms late, less the first repayment
+  EXPECT_EQ(m->clock.late_repay, 50);
   // The copy step skips blits while late, never more than three in a row.
   int skipped = 0, copied = 0;
   for (int k = 0; k < 8; ++k) {
@@ -427,21 +492,21 @@ TEST_F(Engine, LatenessWithSoundSkipsAtMostThreeBlits) {
       ++skipped;
     } else {
       ++copied;
-      EXPECT_EQ(m->skip_flag, 0u);  // the frame that is copied is blitted too
+      EXPECT_EQ(m->clock.skip_flag, 0u);  // the frame that is copied is blitted too
     }
     movie_next_frame(m);
   }
   EXPECT_EQ(skipped, 6);  // skip, skip, skip, copy, skip, skip, skip, copy
   EXPECT_EQ(copied, 2);
-  EXPECT_EQ(m->skipped_blits, 6u);
+  EXPECT_EQ(m->stats.skipped_blits, 6u);
   // A debt larger than the time run is not lateness.
-  m->late_debt = 100000;
+  m->clock.late_debt = 100000;
   movie_do_frame(m);
   EXPECT_FALSE(copy_skipped(m));
-  m->late_debt = 0;
+  m->clock.late_debt = 0;
   movie_next_frame(m);
   // The never-skip bit copies every frame.
-  m->consecutive_skips = 0;
+  m->clock.consecutive_skips = 0;
   movie_do_frame(m);
   g_fake_ms += 1000;
   EXPECT_FALSE(copy_skipped(m, kCopyNeverSkip));
@@ -453,7 +518,7 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   s.frames = 30;  // flush frame = 30 − 7 = 23
   std::vector<uint8_t> bytes = sample_movie_write(s);
   std::string path = write_file("underrun.krv", bytes);
-  Movie* m = movie_open(path.c_str(), kOpenNoThread);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoThread));
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.outputs[0].flush_frame, 23u);
@@ -468,9 +533,9 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   ASSERT_EQ(dry, 1u);
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->sound_underruns, 1u);
+  EXPECT_EQ(m->stats.sound_underruns, 1u);
   EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
-  EXPECT_FALSE(m->clock_running);  // restarted after the refill
+  EXPECT_FALSE(m->clock.clock_running);  // restarted after the refill
   while (m->current_frame < 25) {
     movie_do_frame(m);
     movie_next_frame(m);
@@ -480,7 +545,7 @@ TEST_F(Engine, UnderrunRecoveryExceptNearTheEnd) {
   sound_unlock(&m->feed);
   movie_do_frame(m);
   movie_next_frame(m);
-  EXPECT_EQ(m->sound_underruns, 1u);  // past the flush frame: only cleared
+  EXPECT_EQ(m->stats.sound_underruns, 1u);  // past the flush frame: only cleared
   EXPECT_EQ(m->feed.outputs[0].underrun, 0u);
   movie_close(m);
 }
@@ -491,10 +556,10 @@ TEST_F(Engine, BackgroundThreadFillsTheRing) {
   s.frames = 600;
   s.audio_rate = 0;
   std::string path = write_file("threaded.krv", sample_movie_write(s));
-  Movie* m = movie_open(path.c_str(), kOpenNoInitialFill);
+  Movie* m = open_with(movie_open_name(path.c_str(), kOpenNoInitialFill));
   ASSERT_NE(m, nullptr);
   ASSERT_NE(*service_input_thread(), nullptr);
-  ASSERT_NE(m->reader.node.mutex, nullptr);
+  ASSERT_NE(m->input.reader.node.mutex, nullptr);
   for (uint32_t i = 0; i < s.frames; ++i) {
     ASSERT_EQ(movie_do_frame(m), 0u);
     if (i % 10 == 0) {
@@ -518,7 +583,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   s.height = 64;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   g_fake_ms = 100;
   movie_do_frame(m);
@@ -539,7 +604,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   EXPECT_EQ(m->rects[0].left, 0);
   EXPECT_EQ(m->rects[0].width, 32);
   EXPECT_EQ(m->rects[0].height, 16);
-  m->skip_flag = 1;
+  m->clock.skip_flag = 1;
   m->rect_count = -1;
   EXPECT_EQ(movie_changed_rects(0, m), 0u);  // a skipped frame is not blitted
   EXPECT_EQ(movie_changed_rects(kOpenNeverSkip, m), 1u);
@@ -549,7 +614,7 @@ TEST_F(Engine, StatisticsAndChangedRectangles) {
   EXPECT_EQ(sum.frames_played, 2u);
   EXPECT_EQ(sum.playback_ms, 200u);
   EXPECT_EQ(sum.frame_count, 20u);
-  EXPECT_EQ(sum.peak_frame, m->peak_second_frame + 1);
+  EXPECT_EQ(sum.peak_frame, m->stats.peak_second_frame + 1);
   EXPECT_EQ(sum.skipped_frames, 0u);
   movie_close(m);
 }
@@ -586,8 +651,9 @@ TEST_F(Engine, PlaybackTimesNeverWrap) {
     timer_install_sources(&kTickingClock);
     ms_timer();  // time 0
     MovieImage img{bytes.data(), bytes.size()};
-    movie_set_rate_override(0, 0);  // as fast as possible
-    Movie* m = movie_open(&img, kOpenFromMemory | kOpenRateOverride);
+    MovieOpen o = movie_open_image(&img, kOpenRateOverride);
+    o.rate_num = o.rate_den = 0;  // as fast as possible
+    Movie* m = open_with(o);
     ASSERT_NE(m, nullptr);
     MemorySurface* surface = memory_surface_open(kFormatBgr32, m->width, m->height, int32_t(4 * m->width), 0, 0);
     for (uint32_t f = 1; f <= s.frames; ++f) {
@@ -646,11 +712,11 @@ TEST_F(Engine, OneFrameMovieLoopsAtItsRate) {
   s.audio_rate = 0;
   std::vector<uint8_t> bytes = sample_movie_write(s);
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr);
   for (uint32_t k = 1; k <= 3; ++k) {
     ASSERT_EQ(movie_do_frame(m), 0u);
-    EXPECT_EQ(m->frames_decoded, k);
+    EXPECT_EQ(m->stats.frames_decoded, k);
     movie_next_frame(m);
     EXPECT_EQ(m->current_frame, 1u);
     EXPECT_EQ(movie_wait(m), 1u);  // the next showing is a frame duration away
@@ -674,7 +740,7 @@ TEST_F(Engine, SoundRingIsBounded) {
   ASSERT_EQ(container_parse_header(bytes.data(), bytes.size(), &h), nullptr);
   store_le32(&bytes[44], 0xFFFFFF00u);  // the first track's buffer size
   MovieImage img{bytes.data(), bytes.size()};
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   ASSERT_EQ(m->feed.count, 1u);
   EXPECT_EQ(m->feed.outputs[0].ring_size, kMaxSoundRing);

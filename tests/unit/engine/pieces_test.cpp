@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "base/alloc.h"
 #include "playback/movie.h"
 #include "encode/sample_movie.h"
@@ -82,12 +83,12 @@ TEST(Alloc, EveryAllocationFailureOfOpenIsClean) {
   for (int refuse = 0; refuse < 2; ++refuse) {  // the record group, then the planes
     g_allocs = 0;
     g_refuse_after = refuse;
-    Movie* m = movie_open(&img, kOpenFromMemory);
+    Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
     EXPECT_EQ(m, nullptr) << refuse;
     EXPECT_STREQ(movie_last_error(), "Out of memory.") << refuse;
   }
   g_refuse_after = 1 << 30;
-  Movie* m = movie_open(&img, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&img, kOpenFromMemory));
   EXPECT_NE(m, nullptr);
   movie_close(m);
   movie_set_allocator(nullptr, nullptr);
@@ -145,7 +146,7 @@ TEST(Reader, ThrottleHoldsTheSimulatedSpeed) {
   std::string path = std::string(KORVA_TEST_TMP) + "/throttle.krv";
   ASSERT_TRUE(platform_file_write_all(path.c_str(), bytes.data(), bytes.size()));
   InputReader r;
-  ASSERT_TRUE(reader_open(&r, path.c_str(), 0));
+  ASSERT_TRUE(reader_open(&r, path.c_str(), nullptr));
   std::vector<uint8_t> buf(8192);
   r.set_buffer(&r, nullptr, 0, uint32_t(bytes.size()), 150000);
   const uint32_t t0 = ms_timer();
@@ -234,10 +235,10 @@ TEST(Sound, RingOverflowPumpAndEightBitOutput) {
   s.flush_frame = 10;
   uint32_t played = 0;
   m->feed.outputs = &s;
-  m->played = &played;
+  m->tracks.played = &played;
   m->feed.count = 1;
   m->feed.current_frame = &m->current_frame;
-  m->feed.last_decoded = &m->last_decoded;
+  m->feed.last_decoded = &m->clock.last_decoded;
   m->current_frame = 5;
   sound_ring_write(&s, pcm.data(), 600);
   sound_pump(&m->feed);
@@ -280,15 +281,17 @@ sound_open_fn provider_a(void*) { return [](SoundOutput*, uint32_t, uint32_t, ui
 sound_open_fn provider_b(void*) { return nullptr; }
 
 TEST(Sound, ProviderRules) {
-  sound_reset_system();
-  EXPECT_EQ(sound_use_system(nullptr, nullptr), 0u);
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 0u);  // no open function
-  EXPECT_EQ(sound_use_system(provider_a, nullptr), 1u);
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 1u);  // a null result keeps the open function
-  sound_count_track_opened();
-  EXPECT_EQ(sound_use_system(provider_a, nullptr), 0u);  // another provider once a track opened
-  EXPECT_EQ(sound_use_system(provider_b, nullptr), 1u);  // the same one is fine
-  sound_reset_system();
+  test_sound_reset();
+  EXPECT_EQ(sound_use_system(&test_sound(), nullptr, nullptr), 0u);
+  EXPECT_EQ(sound_use_system(nullptr, provider_a, nullptr), 0u);
+  EXPECT_EQ(sound_installed_open(nullptr), nullptr);
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 0u);  // no open function
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_a, nullptr), 1u);
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 1u);  // a null result keeps the open function
+  sound_count_track_opened(&test_sound());
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_a, nullptr), 0u);  // another provider once a track opened
+  EXPECT_EQ(sound_use_system(&test_sound(), provider_b, nullptr), 1u);  // the same one is fine
+  test_sound_reset();
 }
 
 }  // namespace
@@ -302,10 +305,10 @@ TEST(LateFrame, SkipsAtMostThreeInARow) {
   m.feed.outputs = &out;
   m.rate_num = 25;
   m.rate_den = 1;
-  m.late_threshold = 10;
-  m.clock_start = 1000;  // 4 s of clock at 5000 ms; frame 2 was due at 80 ms
-  m.clock_start_frame = 0;
-  m.frames_decoded = 2;
+  m.clock.late_threshold = 10;
+  m.clock.clock_start = 1000;  // 4 s of clock at 5000 ms; frame 2 was due at 80 ms
+  m.clock.clock_start_frame = 0;
+  m.stats.frames_decoded = 2;
   uint32_t due;
   int32_t elapsed;
   late_frame_position(&m, 5000, &due, &elapsed);
@@ -320,8 +323,8 @@ TEST(LateFrame, SkipsAtMostThreeInARow) {
   };
   for (const Step& st : kSteps) {
     EXPECT_EQ(late_frame_check(&m, 5000, st.flags), st.result);
-    EXPECT_EQ(m.skipped_blits, st.skipped);
-    EXPECT_EQ(m.skip_flag, st.result == kCopyLateSkip ? 1u : 0u);
+    EXPECT_EQ(m.stats.skipped_blits, st.skipped);
+    EXPECT_EQ(m.clock.skip_flag, st.result == kCopyLateSkip ? 1u : 0u);
   }
   // The movie's own flag word forbids skipping as well.
   m.flags = kCopyNeverSkip;
@@ -329,11 +332,11 @@ TEST(LateFrame, SkipsAtMostThreeInARow) {
   m.flags = 0;
   // Late within the threshold counts as on time and restarts the count; early too, and a debt
   // held back makes a late clock early.
-  m.consecutive_skips = 2;
+  m.clock.consecutive_skips = 2;
   EXPECT_EQ(late_frame_check(&m, 1000 + 85, 3), kCopyOnTime);
-  EXPECT_EQ(m.consecutive_skips, 0u);
+  EXPECT_EQ(m.clock.consecutive_skips, 0u);
   EXPECT_EQ(late_frame_check(&m, 1050, 3), kCopyOnTime);
-  m.late_debt = 4000;
+  m.clock.late_debt = 4000;
   EXPECT_EQ(late_frame_check(&m, 5000, 3), kCopyOnTime);
-  EXPECT_EQ(m.skip_flag, 0u);
+  EXPECT_EQ(m.clock.skip_flag, 0u);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/test_sound.h"
 #include "audio/audio_decoder.h"
 #include "container/container.h"
 #include "playback/movie.h"
@@ -99,10 +100,10 @@ class SdlSound : public ::testing::Test {
     setenv("SDL_DISKAUDIOFILE", path_.c_str(), 1);
     unsetenv("SDL_DISKAUDIODELAY");
     timer_install_sources(nullptr);
-    sound_reset_system();
+    test_sound_reset();
   }
   void TearDown() override {
-    sound_reset_system();
+    test_sound_reset();
     unsetenv("SDL_AUDIODRIVER");
     unsetenv("SDL_DISKAUDIOFILE");
   }
@@ -165,10 +166,10 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
       expected.swap(narrow);
     }
 
-    sound_reset_system();
-    ASSERT_EQ(sound_use_system(sdl_sound_provider, nullptr), 1u);
+    test_sound_reset();
+    ASSERT_EQ(sound_use_system(&test_sound(), sdl_sound_provider, nullptr), 1u);
     MovieImage image{movie.data(), movie.size()};
-    Movie* m = movie_open(&image, kOpenFromMemory);
+    Movie* m = open_with(movie_open_image(&image, kOpenFromMemory));
     ASSERT_NE(m, nullptr) << movie_last_error();
     ASSERT_EQ(m->feed.count, 1u);
     SoundOutput* o = &m->feed.outputs[0];
@@ -191,7 +192,7 @@ TEST_F(SdlSound, EnginePlaysTheDecodedSoundByteForByte) {
     }
     platform_sleep_ms(150);
     EXPECT_TRUE(sdl_sound_started(o));
-    EXPECT_EQ(m->sound_underruns, 0u);
+    EXPECT_EQ(m->stats.sound_underruns, 0u);
     movie_close(m);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);  // the last track closed: SDL audio stopped
 
@@ -355,9 +356,9 @@ TEST_F(SdlSound, ShortSoundStillStarts) {
   SampleMovieSpec sample;
   sample.frames = 3;  // 300 ms
   const std::vector<uint8_t> movie = sample_movie_write(sample);
-  ASSERT_EQ(sound_use_system(sdl_sound_provider, nullptr), 1u);
+  ASSERT_EQ(sound_use_system(&test_sound(), sdl_sound_provider, nullptr), 1u);
   MovieImage image{movie.data(), movie.size()};
-  Movie* m = movie_open(&image, kOpenFromMemory | kOpenNoThread);
+  Movie* m = open_with(movie_open_image(&image, kOpenFromMemory | kOpenNoThread));
   ASSERT_NE(m, nullptr) << movie_last_error();
   ASSERT_EQ(m->feed.count, 1u);
   SoundOutput* s = &m->feed.outputs[0];
@@ -401,9 +402,9 @@ TEST_F(SdlSound, NoDeviceMeansNoSound) {
   SampleMovieSpec sample;
   sample.frames = 3;
   const std::vector<uint8_t> movie = sample_movie_write(sample);
-  ASSERT_EQ(sound_use_system(sdl_sound_provider, nullptr), 1u);
+  ASSERT_EQ(sound_use_system(&test_sound(), sdl_sound_provider, nullptr), 1u);
   MovieImage image{movie.data(), movie.size()};
-  Movie* m = movie_open(&image, kOpenFromMemory);
+  Movie* m = open_with(movie_open_image(&image, kOpenFromMemory));
   ASSERT_NE(m, nullptr) << movie_last_error();
   EXPECT_EQ(m->feed.count, 0u);
   EXPECT_EQ(movie_do_frame(m), 0u);
