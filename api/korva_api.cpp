@@ -228,6 +228,7 @@ korva_movie* open_movie(MovieSource source, const korva_open_options* options, P
     }
     const MovieLimits limits{o.max_area, o.max_memory};
     open.limits = &limits;
+    open.threads = o.threads;
     km->movie = movie_open(&open);
     if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
   }

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 struct FramePlanes;
+struct Worker;
 
 // CopyFlags: the flag word given to the copy.
 constexpr uint32_t kCopyFormatMask = 0x0000000F;    // copy format code (below); 0 copies nothing
@@ -87,6 +88,10 @@ struct CopySource {
   uint32_t coded_width, coded_height;
   uint32_t movie_flags;             // the movie's flag word (OpenFlags)
   uint32_t* last_copy_flags;        // may be null
+  // A second thread and its own converters: a copy of many rows converts its lower part there
+  // (both null: the calling thread converts everything). The result is the same byte for byte.
+  Worker* helper;
+  ConvertContext* helper_context;
 
   // Hooks (each may be null), all given `hook_context`: `set_busy` brackets the copy
   // (engine_busy); `late_check` applies the movie's late-frame rule to a copy with these flags

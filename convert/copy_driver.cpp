@@ -6,6 +6,8 @@
 #include "base/alloc.h"
 #include "base/cpu.h"
 #include "convert/convert.h"
+
+#include "base/worker.h"
 #include "convert/convert_internal.h"
 #include "video/video_decoder.h"
 
@@ -399,9 +401,26 @@ bool writes_alpha(uint32_t format) {
   return format == kFormatBgra32 || format == kFormatRgba32 || format == kFormat4444 || format == kFormat5551;
 }
 
+// One band of rows of a copy, converted by the helper thread with its own converters.
+struct BandJob {
+  ConvertContext* cx;
+  PlaneCopy pc;
+  ChangeMap map;
+  bool changed_path;
+};
+
+void copy_band(void* arg) {
+  BandJob* job = static_cast<BandJob*>(arg);
+  if (job->changed_path) copy_rect_changed(job->cx, &job->pc, &job->map);
+  else copy_rect_full(job->cx, &job->pc);
+}
+
+// Below this many rows a copy is not worth a second thread.
+constexpr uint32_t kMinSplitRows = 128;
+
 void copy_planes(ConvertContext* cx, const FramePlanes* fp, uint8_t* dest, int32_t dest_pitch,
                  uint32_t dest_height, uint32_t dest_x, uint32_t dest_y, uint32_t x, uint32_t y, uint32_t w,
-                 uint32_t h, uint32_t flags) {
+                 uint32_t h, uint32_t flags, Worker* helper = nullptr, ConvertContext* helper_cx = nullptr) {
   const uint32_t format = flags & kCopyFormatMask;
   const uint8_t* planes = fp->plane_sets[fp->current_set];
   const uint32_t P = fp->luma_stride, H = fp->luma_height;
@@ -437,8 +456,29 @@ void copy_planes(ConvertContext* cx, const FramePlanes* fp, uint8_t* dest, int32
     const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
     if ((x & 15) || (y & (mode == 6 ? 31 : 15))) changed_path = false;
   }
+  const ChangeMap map{fp->change_map, fp->map_columns};
+  if (helper && helper_cx && h >= kMinSplitRows) {
+    // Two bands split on a block row (two in mode 6, whose rows pair up): every row is
+    // converted as the whole copy would convert it. The helper takes the lower band.
+    const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
+    const uint32_t align = mode == 6 ? 32 : 16;
+    const uint32_t split = (y + h / 2 + align - 1) / align * align;
+    ConversionFamily* helper_family = convert_family_for(helper_cx, format, has_alpha);
+    if (split > y && split < y + h && helper_family && helper_family->groups[0].run) {
+      BandJob job{helper_cx, pc, map, changed_path};
+      job.pc.family = helper_family;
+      job.pc.y = split;
+      job.pc.h = y + h - split;
+      job.pc.dest_y = dest_y + (split - y) * convert_row_factor(mode);
+      pc.h = split - y;
+      worker_start(helper, copy_band, &job);
+      if (changed_path) copy_rect_changed(cx, &pc, &map);
+      else copy_rect_full(cx, &pc);
+      worker_wait(helper);
+      return;
+    }
+  }
   if (changed_path) {
-    const ChangeMap map{fp->change_map, fp->map_columns};
     copy_rect_changed(cx, &pc, &map);
   } else {
     copy_rect_full(cx, &pc);
@@ -478,7 +518,8 @@ uint32_t convert_copy_to_surface(CopySource* s, uint8_t* dest, int32_t dest_pitc
     return 1;
   }
   if (s->foreground_fill) s->foreground_fill(s->hook_context);
-  copy_planes(s->context, s->planes, dest, dest_pitch, dest_height, dest_x, dest_y, x, y, w, h, flags);
+  copy_planes(s->context, s->planes, dest, dest_pitch, dest_height, dest_x, dest_y, x, y, w, h, flags, s->helper,
+              s->helper_context);
   if (s->set_busy) s->set_busy(s->hook_context, false);
   return late == kCopyOnTime ? 0 : 1;
 }

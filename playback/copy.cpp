@@ -30,6 +30,8 @@ void movie_copy_source(Movie* m, CopySource* s) {
   s->coded_height = m->coded_height;
   s->movie_flags = m->flags;
   s->last_copy_flags = &m->last_copy_flags;
+  s->helper = m->threads.worker;
+  s->helper_context = m->threads.convert;
   s->hook_context = m;
   s->set_busy = m->input.has_reader ? set_busy : nullptr;
   s->late_check = late_check;

@@ -6,6 +6,7 @@
 #include "audio/audio_decoder.h"
 #include "base/alloc.h"
 #include "base/bytes.h"
+#include "base/worker.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
 #include "playback/limits.h"
@@ -27,6 +28,9 @@ void release(Movie* m) {
     aligned_free32(o->ring_start);
   }
   if (m->input.has_reader && m->input.reader.close) m->input.reader.close(&m->input.reader);
+  worker_destroy(m->threads.worker);
+  convert_context_destroy(m->threads.convert);
+  aligned_free32(m->threads.block);
   convert_context_destroy(m->convert);
   aligned_free32(m->blocks.frame_block);
   if (m->input.preload) aligned_free32(m->input.preload);
@@ -354,6 +358,32 @@ const char* allocate_planes(Movie* m, const OpenPlan* plan) {
   return nullptr;
 }
 
+// Threads: a second thread with its own stream buffers, change map and converters. A movie
+// that cannot have one plays with one thread.
+void start_helper(Movie* m, const OpenPlan* plan) {
+  m->threads.count = 1;
+  if (plan->request->threads < 2) return;
+  const VideoFrameSizes& vs = plan->sizes;
+  const size_t map_at = (vs.stream_bytes + 31) & ~size_t(31);
+  uint8_t* block = static_cast<uint8_t*>(aligned_alloc32(map_at + vs.map_bytes));
+  ConvertContext* convert = block ? convert_context_create(m->coded_width) : nullptr;
+  Worker* worker = convert ? worker_create() : nullptr;
+  if (!worker) {
+    convert_context_destroy(convert);
+    aligned_free32(block);
+    return;
+  }
+  m->stats.total_memory += uint32_t(map_at + vs.map_bytes);
+  stream_buffers_place(&m->threads.video.stream_buffers, vs.luma_stride, block);
+  m->threads.video.change_map = block + map_at;
+  m->threads.video.worker = worker;
+  m->threads.worker = worker;
+  m->threads.convert = convert;
+  m->threads.block = block;
+  m->threads.count = 2;
+  m->planes.helper = &m->threads.video;
+}
+
 // Read mode: a memory image in place, the whole movie preloaded (asked for, or when the
 // read-ahead would hold 90 % of it anyway), or the frame buffer and the read-ahead ring.
 const char* choose_read_mode(Movie* m, const OpenPlan* plan) {
@@ -500,6 +530,7 @@ Movie* movie_open(const MovieOpen* o) {
   if (!e) e = allocate_planes(m, &plan);
   if (!e) e = choose_read_mode(m, &plan);
   if (e) return fail(&plan, m, e);
+  start_helper(m, &plan);
   load_first_frame(m, &plan);
   open_sound(m, &plan);
   start_services(m);

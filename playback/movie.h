@@ -111,6 +111,17 @@ struct MovieBlocks {
 
 struct ConvertContext;
 struct MovieLimits;
+struct Worker;
+
+// The movie's second thread (threads = 2): it decodes the chroma planes beside the luma plane
+// and converts the lower part of every large copy, with its own buffers and converters.
+struct MovieThreads {
+  uint32_t count;              // 1 or 2
+  Worker* worker;
+  VideoHelper video;
+  ConvertContext* convert;
+  void* block;                 // the helper's stream buffers and change map
+};
 
 struct Movie {
   // The picture: display size (after doubling) and coded size (as in the header).
@@ -142,6 +153,7 @@ struct Movie {
   // the sound lock).
   SoundFeed feed;
   MovieBlocks blocks;
+  MovieThreads threads;
 };
 
 // A movie image in memory: its bytes and how many there are.
@@ -179,6 +191,7 @@ struct MovieOpen {
   reader_opener_fn opener;   // kOpenUseOpener
   SoundSystem* sound;        // the played tracks' back end (null: the movie plays silently)
   const MovieLimits* limits; // refuse a movie over them, with the reason as its error text (null: none)
+  uint32_t threads;          // threads decoding and copying the movie: 0 or 1 one, 2 or more two
 };
 // An open record with nothing given beyond the source and the flag word.
 MovieOpen movie_open_name(const char* name, uint32_t flags);

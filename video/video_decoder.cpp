@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/worker.h"
 #include "video/plane.h"
 
 namespace {
@@ -24,6 +25,31 @@ void restore(const PlaneTarget& t) {
   if (t.dst == t.ref) return;
   for (uint32_t row = 0; row < t.height; ++row)
     std::memcpy(t.dst + size_t(row) * t.stride, t.ref + size_t(row) * t.stride, t.width);
+}
+
+// The chroma planes of a frame, decoded by the helper as the calling thread would decode them:
+// the second starts where the first one's reader stopped, and a plane that does not complete
+// leaves the next one undecoded.
+struct ChromaJob {
+  PlaneArgs args[2];
+  const uint8_t* end;
+  bool touched[2];
+  bool ok;
+};
+
+void decode_chroma(void* arg) {
+  ChromaJob* job = static_cast<ChromaJob*>(arg);
+  job->ok = true;
+  const uint8_t* pos = job->args[0].data;
+  for (uint32_t i = 0; job->ok && i < 2; ++i) {
+    PlaneArgs a = job->args[i];
+    a.data = pos;
+    a.size = size_t(job->end - pos);
+    job->touched[i] = true;
+    PlaneResult r = decode_plane(a);
+    job->ok = r.complete && r.next <= job->end;
+    pos = r.next;
+  }
 }
 
 }  // namespace
@@ -101,6 +127,59 @@ bool video_decode_frame(const FramePlanes* p, uint32_t width, uint32_t height, c
     if (r.next > end) r.complete = false;
     return r;
   };
+
+  // Two threads: the luma plane's size field says where the chroma planes start before the
+  // luma plane is decoded. A frame decoded over itself (one plane set) stays with one thread, so
+  // that a luma plane that fails leaves the chroma planes as they were.
+  VideoHelper* helper = p->helper;
+  if (helper && helper->worker && chroma && !(movie_flags & kVideoFlagSignMagnitude) && dst_set != ref_set) {
+    const uint8_t* luma_at = pos;
+    bool sizes_ok = true;
+    if (header_flags & kVideoFlagAlpha) {
+      uint32_t s = end - luma_at >= 4 ? load_le32(luma_at) : 0;
+      sizes_ok = s >= 4 && s <= size_t(end - luma_at);
+      if (sizes_ok) luma_at += s;
+    }
+    uint32_t luma_size = 0;
+    if (sizes_ok) {
+      luma_size = end - luma_at >= 4 ? load_le32(luma_at) : 0;
+      sizes_ok = luma_size >= 4 && luma_size <= size_t(end - luma_at);
+    }
+    if (sizes_ok) {
+      ChromaJob job;
+      for (uint32_t i = 0; i < 2; ++i) {
+        const PlaneTarget& c = t[2 + i];
+        job.args[i] = PlaneArgs{luma_at + luma_size, 0, c.dst, c.ref, c.width, c.height, c.stride, c.scale,
+                                helper->change_map, &helper->stream_buffers, movie_flags, &p->idct};
+        job.touched[i] = false;
+      }
+      job.end = end;
+      job.ok = false;
+      std::memset(helper->change_map, 0, p->map_blocks);
+      worker_start(helper->worker, decode_chroma, &job);
+      bool ok = true;
+      if (header_flags & kVideoFlagAlpha) {
+        const uint32_t s = load_le32(pos);
+        if (decode_alpha) ok = decode(0, pos + 4, s - 4).complete;
+        pos += s;
+      }
+      if (ok) ok = decode(1, pos + 4, luma_size - 4).complete;
+      worker_wait(helper->worker);
+      if (ok) {
+        // The helper's marks join the frame's (the decoder only ever stores 1).
+        for (uint32_t i = 0; i < p->map_blocks; ++i) change_map[i] |= helper->change_map[i];
+        touched[2] = job.touched[0];
+        touched[3] = job.touched[1];
+        ok = job.ok;
+      }
+      // A frame that stopped before the chroma planes shows them from the reference, as one
+      // thread would have left them; the helper's marks are dropped with them.
+      if (ok) return true;
+      for (uint32_t i = 0; i < last; ++i)
+        if (!touched[i]) restore(t[i]);
+      return false;
+    }
+  }
 
   bool ok = true;
   if (header_flags & kVideoFlagAlpha) {

@@ -24,6 +24,17 @@ constexpr uint32_t kVideoFlagGrey = 0x20000;        // chroma planes are not dec
 constexpr uint32_t kVideoFlagNoSimd = 0x40000;      // not read here (the copy driver's switch)
 constexpr uint32_t kVideoFlagAlpha = 0x100000;      // movie: decode alpha; header: section present
 
+struct Worker;
+
+// A second thread for one movie's decoding: it decodes the chroma planes of a frame while the
+// calling thread decodes the alpha and luma planes. It has its own stream buffers and its own
+// change map, which is merged into the frame's after both are done.
+struct VideoHelper {
+  Worker* worker;
+  StreamBuffers stream_buffers;  // placed with stream_buffers_place for the movie's luma_stride
+  uint8_t* change_map;           // map_blocks bytes
+};
+
 struct FramePlanes {
   uint32_t current_set;       // the set holding the last decoded frame
   uint8_t* plane_sets[2];     // luma, first chroma, second chroma back to back
@@ -37,6 +48,7 @@ struct FramePlanes {
   uint32_t map_blocks;        // map_columns × luma_height / 16
   StreamBuffers stream_buffers;
   IdctFunctions idct;         // the inverse transforms of this decoder (frame_planes_set_sizes)
+  VideoHelper* helper;        // null: one thread decodes every plane
 };
 
 // Every size derived from the coded picture size W × H.
@@ -71,6 +83,9 @@ void frame_planes_set_sizes(FramePlanes* p, const VideoFrameSizes* s);
 //
 // `p` gives the planes (the spare set is written, the current one is the reference), the change
 // map, the stream buffers and the inverse transforms; width and height are the coded size.
+// With a helper, where the packet says where the chroma planes start (version "i") and the
+// frame has two plane sets, the helper decodes them beside the luma plane; the planes, the
+// change map and the result are the same as with one thread, byte for byte.
 struct VideoPacket {
   const uint8_t* data;
   size_t size;

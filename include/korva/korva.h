@@ -93,6 +93,10 @@ typedef struct korva_open_options {
    * is allocated for it, with the reason in korva_last_error. 0: no limit. */
   uint64_t max_area;         /* pixels, e.g. KORVA_LIMIT_AREA */
   uint64_t max_memory;       /* bytes, e.g. KORVA_LIMIT_MEMORY */
+  /* Threads that decode and copy the movie: 0 or 1 one (the caller's); 2 or more two: a second
+   * thread of the movie decodes the colour planes beside the brightness plane and converts the
+   * lower part of each large copy. The pictures are the same byte for byte either way. */
+  uint32_t threads;
 } korva_open_options;
 
 /* Limits for files that open by themselves: 64 megapixels (8192 x 8192) and 512 MiB. */

@@ -3,7 +3,9 @@
 // with its own movie and memory). The movie is what `krvtool sample --frames 1000 --size
 // 640x480` writes: flat pictures, where the copy is most of the work, so the figure shows
 // whether copies of different movies still wait for each other. A second case does the same on
-// a 1920 x 1080 typical stream, where decoding dominates.
+// a 1920 x 1080 typical stream, where decoding dominates; a third plays that stream with one
+// thread and with two (`threads` = 2: the colour planes decoded and the lower half of each copy
+// converted on the movie's second thread).
 //
 //   bench_movies [--frames N] [--rounds R]   prints each case's median and the ratios
 #include <algorithm>
@@ -23,10 +25,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Plays every frame as fast as it can and returns how many it copied.
-uint32_t play(const std::vector<uint8_t>& bytes) {
+uint32_t play(const std::vector<uint8_t>& bytes, uint32_t threads = 1) {
   korva_open_options o;
   korva_default_options(&o);
   o.flags = KORVA_OPEN_RATE;  // 0 / 0: every frame when asked
+  o.threads = threads;
   korva_movie* m = korva_open_memory(bytes.data(), bytes.size(), 0, &o);
   if (!m) {
     std::fprintf(stderr, "bench_movies: %s\n", korva_last_error(nullptr));
@@ -64,6 +67,18 @@ double together(const std::vector<uint8_t>& bytes, uint32_t movies, double* cpu,
   return total / seconds;
 }
 
+// Frames a second of one movie played with `threads` threads; adds the processor and wall
+// seconds to *cpu and *wall.
+double alone(const std::vector<uint8_t>& bytes, uint32_t threads, double* cpu, double* wall) {
+  const auto t0 = Clock::now();
+  const std::clock_t c0 = std::clock();
+  const uint32_t frames = play(bytes, threads);
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  *cpu += double(std::clock() - c0) / CLOCKS_PER_SEC;
+  *wall += seconds;
+  return frames / seconds;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -87,6 +102,20 @@ void run_case(const char* name, const SampleMovieSpec& shape, uint32_t rounds) {
   // On a machine busy with other work the threads do not get their cores, and the ratio says
   // nothing about the library: the processor time the runs got shows it.
   std::printf("%-34s processors used: one movie %.2f, two movies %.2f\n", "", cpu1 / wall1, cpu2 / wall2);
+}
+
+void run_threads_case(const char* name, const SampleMovieSpec& shape, uint32_t rounds) {
+  const std::vector<uint8_t> bytes = sample_movie_write(shape);
+  if (bytes.empty()) std::exit(1);
+  std::vector<double> one, two;
+  double cpu1 = 0, wall1 = 0, cpu2 = 0, wall2 = 0;
+  for (uint32_t r = 0; r < rounds; ++r) {
+    one.push_back(alone(bytes, 1, &cpu1, &wall1));
+    two.push_back(alone(bytes, 2, &cpu2, &wall2));
+  }
+  const double a = median(one), b = median(two);
+  std::printf("%-34s threads 1 %8.1f fps   threads 2 %8.1f fps   ratio %.2f\n", name, a, b, b / a);
+  std::printf("%-34s processors used: threads 1 %.2f, threads 2 %.2f\n", "", cpu1 / wall1, cpu2 / wall2);
 }
 
 }  // namespace
@@ -113,5 +142,6 @@ int main(int argc, char** argv) {
   typical.content = 1;
   typical.frames = frames / 10 > 20 ? frames / 10 : 20;
   run_case("1920 x 1080 typical, RGBA copies", typical, rounds);
+  run_threads_case("1920 x 1080 typical, RGBA copies", typical, rounds);
   return 0;
 }
