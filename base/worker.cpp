@@ -1,5 +1,15 @@
 #include "base/worker.h"
 
+#if defined(KORVA_SINGLE_THREAD)
+
+// A host without threads (the browser's main thread): no worker is ever made.
+Worker* worker_create() { return nullptr; }
+void worker_destroy(Worker*) {}
+void worker_start(Worker*, worker_job_fn job, void* arg) { job(arg); }
+void worker_wait(Worker*) {}
+
+#else
+
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -36,13 +46,9 @@ void worker_main(Worker* w) {
 }  // namespace
 
 Worker* worker_create() {
-#if defined(KORVA_SINGLE_THREAD)
-  return nullptr;
-#else
   Worker* w = new (std::nothrow) Worker;
   if (w) w->thread = std::thread(worker_main, w);
   return w;
-#endif
 }
 
 void worker_destroy(Worker* w) {
@@ -70,3 +76,5 @@ void worker_wait(Worker* w) {
   std::unique_lock<std::mutex> hold(w->lock);
   w->done.wait(hold, [w] { return !w->busy; });
 }
+
+#endif
