@@ -45,13 +45,14 @@ static_assert(KORVA_LIMIT_AREA == kDefaultMaxArea && KORVA_LIMIT_MEMORY == kDefa
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
-thread_local char t_open_error[256];
-
-void set_text(char* out, const char* format, ...) {
+// A failed open's text, kept for this thread where the core keeps its own (movie_last_error).
+void set_open_error(const char* format, ...) {
+  char text[256];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(out, 256, format, args);
+  std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  movie_replace_last_error(text);
 }
 
 int fail(korva_movie* km, const char* format, ...) {
@@ -196,10 +197,10 @@ korva_movie* open_movie(MovieSource source, const korva_open_options* options, P
   korva_open_options o;
   korva_default_options(&o);
   if (options) o = *options;
-  t_open_error[0] = 0;
+  movie_replace_last_error("");
   korva_movie* km = static_cast<korva_movie*>(std::calloc(1, sizeof(korva_movie)));
   if (!km || o.track_count > kMaxRequestedTracks || (o.track_count && !o.track_ids) || o.sound > KORVA_SOUND_DEVICE) {
-    set_text(t_open_error, km ? "Bad open options." : "Out of memory.");
+    set_open_error(km ? "Bad open options." : "Out of memory.");
     std::free(km);
     platform_file_close(file);
     std::free(image);
@@ -220,7 +221,7 @@ korva_movie* open_movie(MovieSource source, const korva_open_options* options, P
     std::memcpy(open.track_ids, o.track_ids, 4 * o.track_count);
   }
   if (o.sound == KORVA_SOUND_DEVICE && !device_open()) {
-    set_text(t_open_error, "This library has no sound device back end.");
+    set_open_error("This library has no sound device back end.");
   } else {
     if (o.sound != KORVA_SOUND_NONE) {
       sound_use_system(&km->sound_system, o.sound == KORVA_SOUND_PULL ? pull_provider : device_provider, nullptr);
@@ -230,7 +231,7 @@ korva_movie* open_movie(MovieSource source, const korva_open_options* options, P
     open.limits = &limits;
     open.threads = o.threads;
     km->movie = movie_open(&open);
-    if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
+    if (!km->movie && !movie_last_error()[0]) set_open_error("Error opening file.");
   }
   if (!km->movie) {
     std::free(km);
@@ -257,24 +258,24 @@ void korva_default_options(korva_open_options* options) {
 
 korva_movie* korva_open_file(const char* name, const korva_open_options* options) {
   if (!name || !*name) {
-    set_text(t_open_error, "No file name.");
+    set_open_error("No file name.");
     return nullptr;
   }
   if (std::strlen(name) > kMovieNameMax) {
-    set_text(t_open_error, "%s", kMovieNameTooLong);
+    set_open_error("%s", kMovieNameTooLong);
     return nullptr;
   }
   if (!std::strchr(name, '|')) return open_movie(movie_open_name(name, 0).source, options, nullptr, nullptr);
   ResolvedName r;
   const char* error = nullptr;
   if (!resolve_movie_name(name, &r, &error) || r.kind != kNameFileAtOffset) {
-    set_text(t_open_error, "%s", error ? error : "Error opening file.");
+    set_open_error("%s", error ? error : "Error opening file.");
     return nullptr;
   }
   PlatformFile* f = platform_file_open(r.file);
   if (!f || !platform_file_seek(f, r.offset)) {
     platform_file_close(f);
-    set_text(t_open_error, "Error opening file.");
+    set_open_error("Error opening file.");
     return nullptr;
   }
   return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
@@ -284,7 +285,7 @@ korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open
   PlatformFile* f = platform_file_duplicate(file);
   if (!f || !platform_file_seek(f, offset)) {
     platform_file_close(f);
-    set_text(t_open_error, "Error opening file.");
+    set_open_error("Error opening file.");
     return nullptr;
   }
   return open_movie(movie_open_file(f, 0).source, options, f, nullptr);
@@ -292,13 +293,13 @@ korva_movie* korva_open_os_file(intptr_t file, uint64_t offset, const korva_open
 
 korva_movie* korva_open_memory(const void* data, size_t size, int copy, const korva_open_options* options) {
   if (!data || size < kContainerHeaderBytes) {
-    set_text(t_open_error, "Not a Korva file.");
+    set_open_error("Not a Korva file.");
     return nullptr;
   }
   // The image must hold the whole movie that its header describes.
   ContainerView view;
   if (const char* e = container_open_view(static_cast<const uint8_t*>(data), size, &view)) {
-    set_text(t_open_error, "%s", e);
+    set_open_error("%s", e);
     return nullptr;
   }
   // A movie over the caller's limits is refused before the library copies it.
@@ -309,7 +310,7 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
     needs.memory += size;
     char refusal[kLimitTextBytes];
     if (movie_check_limits(&limits, &view.header, &needs, refusal)) {
-      set_text(t_open_error, "%s", refusal);
+      set_open_error("%s", refusal);
       return nullptr;
     }
   }
@@ -317,7 +318,7 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
   if (copy) {
     image = std::malloc(size);
     if (!image) {
-      set_text(t_open_error, "Out of memory.");
+      set_open_error("Out of memory.");
       return nullptr;
     }
     std::memcpy(image, data, size);
@@ -335,7 +336,7 @@ void korva_close(korva_movie* km) {
   std::free(km);
 }
 
-const char* korva_last_error(const korva_movie* km) { return km ? km->error : t_open_error; }
+const char* korva_last_error(const korva_movie* km) { return km ? km->error : movie_last_error(); }
 
 int korva_get_info(korva_movie* km, korva_info* info) {
   if (!km) return -1;

@@ -5,29 +5,34 @@
 
 namespace {
 
-movie_alloc_fn g_allocate = nullptr;
-movie_free_fn g_release = nullptr;
+// The program's allocator pair (both null: the C library's).
+struct Allocator {
+  movie_alloc_fn allocate;
+  movie_free_fn release;
+};
+Allocator g_allocator = {nullptr, nullptr};
 
 size_t round32(size_t n) { return (n + 31) & ~size_t(31); }
 
 }  // namespace
 
 void movie_set_allocator(movie_alloc_fn allocate, movie_free_fn release) {
-  g_allocate = allocate && release ? allocate : nullptr;
-  g_release = allocate && release ? release : nullptr;
+  g_allocator.allocate = allocate && release ? allocate : nullptr;
+  g_allocator.release = allocate && release ? release : nullptr;
 }
 
 void* aligned_alloc32(size_t n) {
   if (n == 0 || n == SIZE_MAX || n > SIZE_MAX - 64) return nullptr;
-  movie_free_fn release = g_release;
-  void* raw = g_allocate ? g_allocate(n + 64) : std::malloc(n + 64);
+  const movie_alloc_fn allocate = g_allocator.allocate;
+  const movie_free_fn release = g_allocator.release;
+  void* raw = allocate ? allocate(n + 64) : std::malloc(n + 64);
   if (!raw || raw == reinterpret_cast<void*>(intptr_t(-1))) return nullptr;
   uint8_t* base = static_cast<uint8_t*>(raw);
   size_t distance = 64 - (reinterpret_cast<uintptr_t>(base) % 32);  // 33 to 64
   uint8_t* user = base + distance;
   user[-1] = uint8_t(distance);
-  user[-2] = g_allocate ? 3 : 0;
-  if (g_allocate) std::memcpy(user - 16, &release, sizeof release);
+  user[-2] = allocate ? 3 : 0;
+  if (allocate) std::memcpy(user - 16, &release, sizeof release);
   return user;
 }
 

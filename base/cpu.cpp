@@ -11,7 +11,13 @@
 
 namespace {
 
-std::atomic<uint32_t> g_limit{0xFFFFFFFFu};  // all ones: not read from the environment yet
+// The processor's level, asked once, and the limit KORVA_CPU (read once) or cpu_set_limit puts
+// on it; all ones: not known yet.
+struct CpuState {
+  std::atomic<uint32_t> detected{0xFFFFFFFFu};
+  std::atomic<uint32_t> limit{0xFFFFFFFFu};
+};
+CpuState g_cpu;
 
 uint32_t detect() {
 #if KORVA_X86
@@ -24,15 +30,15 @@ uint32_t detect() {
 }
 
 uint32_t limit() {
-  uint32_t l = g_limit.load(std::memory_order_relaxed);
+  uint32_t l = g_cpu.limit.load(std::memory_order_relaxed);
   if (l == 0xFFFFFFFFu) {
     // KORVA_CPU, read once; an unknown value limits nothing.
     uint32_t parsed = kCpuAvx2;
     const char* text = std::getenv("KORVA_CPU");
     if (!text || !cpu_parse_level(text, &parsed)) parsed = kCpuAvx2;
     uint32_t expected = 0xFFFFFFFFu;
-    g_limit.compare_exchange_strong(expected, parsed);
-    l = g_limit.load(std::memory_order_relaxed);
+    g_cpu.limit.compare_exchange_strong(expected, parsed);
+    l = g_cpu.limit.load(std::memory_order_relaxed);
   }
   return l;
 }
@@ -40,8 +46,12 @@ uint32_t limit() {
 }  // namespace
 
 uint32_t cpu_detected_level() {
-  static const uint32_t detected = detect();
-  return detected;
+  uint32_t d = g_cpu.detected.load(std::memory_order_relaxed);
+  if (d == 0xFFFFFFFFu) {
+    d = detect();
+    g_cpu.detected.store(d, std::memory_order_relaxed);
+  }
+  return d;
 }
 
 uint32_t cpu_level() {
@@ -50,7 +60,7 @@ uint32_t cpu_level() {
 }
 
 void cpu_set_limit(uint32_t level) {
-  g_limit.store(level > kCpuAvx2 ? kCpuAvx2 : level, std::memory_order_relaxed);
+  g_cpu.limit.store(level > kCpuAvx2 ? kCpuAvx2 : level, std::memory_order_relaxed);
 }
 
 constexpr char kLevelNames[3][6] = {"plain", "sse2", "avx2"};

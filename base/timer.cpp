@@ -19,20 +19,24 @@ struct TimerState {
   uint32_t first_coarse = 0;  // without a counter: the coarse clock at the first call
 };
 
-std::mutex g_timer_lock;
-TimerState g_timer;
+// The process's millisecond clock: one origin for every movie.
+struct Timer {
+  std::mutex lock;
+  TimerState state;
+};
+Timer g_timer;
 
 }  // namespace
 
 void timer_install_sources(const TimerSources* sources) {
-  std::lock_guard<std::mutex> hold(g_timer_lock);
-  g_timer = TimerState{};
-  if (sources) g_timer.sources = *sources;
+  std::lock_guard<std::mutex> hold(g_timer.lock);
+  g_timer.state = TimerState{};
+  if (sources) g_timer.state.sources = *sources;
 }
 
 uint32_t ms_timer() {
-  std::lock_guard<std::mutex> hold(g_timer_lock);
-  TimerState& s = g_timer;
+  std::lock_guard<std::mutex> hold(g_timer.lock);
+  TimerState& s = g_timer.state;
   if (!s.started) {
     s.started = true;
     uint64_t f = 0;

@@ -28,7 +28,9 @@ struct Worker {
 
 namespace {
 
-void worker_main(Worker* w) {
+// Started as a thread of void(void*), as the service threads are (one kind of thread).
+void worker_main(void* arg) {
+  Worker* w = static_cast<Worker*>(arg);
   std::unique_lock<std::mutex> hold(w->lock);
   for (;;) {
     w->wake.wait(hold, [w] { return w->busy || w->stop; });
@@ -47,7 +49,7 @@ void worker_main(Worker* w) {
 
 Worker* worker_create() {
   Worker* w = new (std::nothrow) Worker;
-  if (w) w->thread = std::thread(worker_main, w);
+  if (w) w->thread = std::thread(worker_main, static_cast<void*>(w));
   return w;
 }
 

@@ -12,9 +12,14 @@ constexpr bool kStartThreads = false;
 constexpr bool kStartThreads = true;
 #endif
 
-ServiceThread* g_input = nullptr;
-ServiceThread* g_sound = nullptr;
-std::mutex g_threads_lock;
+// The service threads every movie of the process shares (each started by the first movie that
+// needs it), and the lock that guards them.
+struct Services {
+  ServiceThread* input = nullptr;
+  ServiceThread* sound = nullptr;
+  std::mutex lock;
+};
+Services g_services;
 
 constexpr uint32_t kTryNodes = 16;
 constexpr uint32_t kMaxRoundsPerPass = 4096;
@@ -22,7 +27,9 @@ constexpr uint32_t kMaxRoundsPerPass = 4096;
 uint32_t load_state(ServiceThread* t) { return std::atomic_ref<uint32_t>(t->state).load(); }
 void store_state(ServiceThread* t, uint32_t s) { std::atomic_ref<uint32_t>(t->state).store(s); }
 
-void service_main(ServiceThread* t) {
+// Started as a thread of void(void*), as the movies' helper threads are (one kind of thread).
+void service_main(void* arg) {
+  ServiceThread* t = static_cast<ServiceThread*>(arg);
   {
     std::unique_lock<std::mutex> hold(t->event_lock);
     t->event.wait(hold, [t] { return t->resumed || t->stop_event; });
@@ -44,9 +51,9 @@ void service_main(ServiceThread* t) {
 
 }  // namespace
 
-ServiceThread** service_input_thread() { return &g_input; }
-ServiceThread** service_sound_thread() { return &g_sound; }
-std::mutex& service_threads_lock() { return g_threads_lock; }
+ServiceThread** service_input_thread() { return &g_services.input; }
+ServiceThread** service_sound_thread() { return &g_services.sound; }
+std::mutex& service_threads_lock() { return g_services.lock; }
 
 void service_run_pass(ServiceThread* t) {
   std::lock_guard<std::recursive_mutex> hold(t->lock);
@@ -90,7 +97,7 @@ ServiceThread* service_thread_create(uint32_t rate) {
   t->nodes = nullptr;
   t->pass = 1;
   t->node_count = 0;
-  if (kStartThreads) t->thread = std::thread(service_main, t);
+  if (kStartThreads) t->thread = std::thread(service_main, static_cast<void*>(t));
   return t;
 }
 

@@ -476,6 +476,9 @@ void start_services(Movie* m) {
 }  // namespace
 
 const char* movie_last_error() { return t_last_error; }
+void movie_replace_last_error(const char* text) {
+  std::snprintf(t_last_error, sizeof t_last_error, "%s", text ? text : "");
+}
 void movie_set_last_error(const char* text) {
   if (!t_last_error[0] && text) std::snprintf(t_last_error, sizeof t_last_error, "%s", text);
 }

@@ -205,6 +205,8 @@ void movie_close(Movie* m);
 void movie_set_last_error(const char* text);
 // The text of this thread's last failed open ("" after a successful one).
 const char* movie_last_error();
+// Sets this thread's failed-open text, replacing any (the library's own refusals; "" clears it).
+void movie_replace_last_error(const char* text);
 
 // Index entry i (as stored) and frame offsets.
 uint32_t movie_index_entry(const Movie* m, uint32_t i);

@@ -24,13 +24,17 @@ struct CaptureState {
   CaptureCounts counts;
 };
 
-CaptureConfig g_config;
-bool g_configured = false;
+// The configuration records are opened with (tests and tools set it before they open a movie).
+struct CaptureDefaults {
+  CaptureConfig config;
+  bool configured;
+};
+CaptureDefaults g_defaults = {};
 
+// Milliseconds of the steady clock, wrapping at 2^32 (only differences are used).
 uint32_t steady_ms(void*) {
   using namespace std::chrono;
-  static const steady_clock::time_point start = steady_clock::now();
-  return uint32_t(duration_cast<milliseconds>(steady_clock::now() - start).count());
+  return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 CaptureState* state_of(const SoundOutput* out) {
@@ -192,11 +196,11 @@ void capture_default_config(CaptureConfig* c) {
 
 void capture_configure(const CaptureConfig* c) {
   if (c) {
-    g_config = *c;
+    g_defaults.config = *c;
   } else {
-    capture_default_config(&g_config);
+    capture_default_config(&g_defaults.config);
   }
-  g_configured = true;
+  g_defaults.configured = true;
 }
 
 sound_open_fn capture_provider(void* arg) {
@@ -213,9 +217,9 @@ uint32_t capture_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t c
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
   if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
-  if (!g_configured) capture_configure(nullptr);
+  if (!g_defaults.configured) capture_configure(nullptr);
 
-  CaptureConfig c = g_config;
+  CaptureConfig c = g_defaults.config;
   c.buffer_bytes &= ~3u;
   if (c.buffer_bytes < 4) c.buffer_bytes = 4;
   if (c.buffer_bytes > kMaxBufferBytes) c.buffer_bytes = kMaxBufferBytes;

@@ -16,15 +16,19 @@ constexpr int32_t kSilentHundredths = -10000;
 // The single-precision value nearest 1/32767: volume 32767 is exactly 0 dB.
 constexpr double kVolumeStep = 3.0518509447574615e-05;
 
-DsoundSystem g_sys = {nullptr, nullptr, 0, 0, 0, nullptr};
-bool g_sys_ready = false;
+// The one sound device object the process's tracks share, and whether it was set up.
+struct DsoundShared {
+  DsoundSystem sys;
+  bool ready;
+};
+DsoundShared g_device = {{nullptr, nullptr, 0, 0, 0, nullptr}, false};
 
 void* none() { return reinterpret_cast<void*>(~uintptr_t(0)); }
 
 void init_system() {
-  if (g_sys_ready) return;
-  g_sys = DsoundSystem{nullptr, none(), 0, 0, 0, nullptr};
-  g_sys_ready = true;
+  if (g_device.ready) return;
+  g_device.sys = DsoundSystem{nullptr, none(), 0, 0, 0, nullptr};
+  g_device.ready = true;
 }
 
 DsoundState* state_of(SoundOutput* o) { return reinterpret_cast<DsoundState*>(o->backend); }
@@ -33,27 +37,27 @@ uint32_t round_up(uint64_t n, uint32_t to) { return uint32_t((n + to - 1) / to *
 
 bool acquire() {
   init_system();
-  if (g_sys.users++ > 0) return true;
-  if (g_sys.own) {
-    void* object = g_sys.ops->create_object();
+  if (g_device.sys.users++ > 0) return true;
+  if (g_device.sys.own) {
+    void* object = g_device.sys.ops->create_object();
     if (!object) {
-      --g_sys.users;
+      --g_device.sys.users;
       return false;
     }
-    g_sys.object = object;
-    if (g_sys.ops->cooperate(object)) g_sys.primary_pending = 1;
+    g_device.sys.object = object;
+    if (g_device.sys.ops->cooperate(object)) g_device.sys.primary_pending = 1;
   }
   return true;
 }
 
 void release() {
-  if (!g_sys.users) return;
-  if (--g_sys.users == 0 && g_sys.own && g_sys.object != none()) {
+  if (!g_device.sys.users) return;
+  if (--g_device.sys.users == 0 && g_device.sys.own && g_device.sys.object != none()) {
     // The primary buffer belongs to the object: it goes first.
-    if (g_sys.primary) g_sys.ops->release_buffer(g_sys.primary);
-    g_sys.primary = nullptr;
-    g_sys.ops->release_object(g_sys.object);
-    g_sys.object = none();
+    if (g_device.sys.primary) g_device.sys.ops->release_buffer(g_device.sys.primary);
+    g_device.sys.primary = nullptr;
+    g_device.sys.ops->release_object(g_device.sys.object);
+    g_device.sys.object = none();
   }
 }
 
@@ -308,15 +312,15 @@ void* dsound_no_object() { return none(); }
 
 void dsound_core_install(const DsoundDevice* device, void* object) {
   init_system();
-  if (g_sys.users) return;  // the object in use stays
-  g_sys.ops = device;
-  g_sys.object = object ? object : none();
-  g_sys.own = object ? 0 : 1;
+  if (g_device.sys.users) return;  // the object in use stays
+  g_device.sys.ops = device;
+  g_device.sys.object = object ? object : none();
+  g_device.sys.own = object ? 0 : 1;
 }
 
 uint32_t dsound_core_trial() {
   init_system();
-  if (!g_sys.ops || !acquire()) return 0;
+  if (!g_device.sys.ops || !acquire()) return 0;
   release();
   return 1;
 }
@@ -365,7 +369,7 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   if (!out) return 0;
   std::memset(static_cast<void*>(out), 0, sizeof *out);
   init_system();
-  if (!g_sys.ops || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
+  if (!g_device.sys.ops || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   DsoundSizes sizes;
   dsound_sizes(rate, bits, channels, &sizes);
   if (!sizes.buffer_bytes) return 0;
@@ -373,7 +377,7 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   if (!acquire()) return 0;
 
   DsoundState* s = state_of(out);
-  s->ops = g_sys.ops;
+  s->ops = g_device.sys.ops;
   s->rate = out->rate = rate;
   s->bits = out->bits = bits;
   s->channels = out->channels = channels;
@@ -395,16 +399,16 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
   out->latency_ms = 0;
 
   const DsoundFormat format = {rate, bits, channels};
-  if (g_sys.primary_pending) {
-    if (!g_sys.primary) g_sys.primary = g_sys.ops->create_buffer(g_sys.object, kDsoundPrimaryFlags, 0, nullptr);
-    if (g_sys.primary) {
-      g_sys.ops->set_format(g_sys.primary, &format);
-      g_sys.ops->play(g_sys.primary, kDsoundPlayLooping);
+  if (g_device.sys.primary_pending) {
+    if (!g_device.sys.primary) g_device.sys.primary = g_device.sys.ops->create_buffer(g_device.sys.object, kDsoundPrimaryFlags, 0, nullptr);
+    if (g_device.sys.primary) {
+      g_device.sys.ops->set_format(g_device.sys.primary, &format);
+      g_device.sys.ops->play(g_device.sys.primary, kDsoundPlayLooping);
     }
-    g_sys.primary_pending = 0;
+    g_device.sys.primary_pending = 0;
   }
 
-  s->buffer = g_sys.ops->create_buffer(g_sys.object, kDsoundTrackFlags, buffer_bytes, &format);
+  s->buffer = g_device.sys.ops->create_buffer(g_device.sys.object, kDsoundTrackFlags, buffer_bytes, &format);
   if (!s->buffer) {
     release();
     std::memset(static_cast<void*>(out), 0, sizeof *out);
@@ -427,7 +431,7 @@ uint32_t dsound_core_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32
 
 const DsoundSystem* dsound_core_system() {
   init_system();
-  return &g_sys;
+  return &g_device.sys;
 }
 
 DsoundState* dsound_state(SoundOutput* out) {
@@ -435,6 +439,6 @@ DsoundState* dsound_state(SoundOutput* out) {
 }
 
 void dsound_core_reset() {
-  g_sys_ready = false;
+  g_device.ready = false;
   init_system();
 }

@@ -40,19 +40,23 @@ struct SdlSound {
   uint8_t* staging;        // chunk_bytes, allocated with the state
 };
 
-std::mutex g_audio_mutex;
-uint32_t g_audio_users = 0;
+// SDL's audio subsystem is the process's: the tracks of every movie share it.
+struct AudioSubsystem {
+  std::mutex lock;
+  uint32_t users = 0;
+};
+AudioSubsystem g_audio;
 
 bool audio_acquire() {
-  std::lock_guard<std::mutex> hold(g_audio_mutex);
-  if (g_audio_users == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-  ++g_audio_users;
+  std::lock_guard<std::mutex> hold(g_audio.lock);
+  if (g_audio.users == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  ++g_audio.users;
   return true;
 }
 
 void audio_release() {
-  std::lock_guard<std::mutex> hold(g_audio_mutex);
-  if (g_audio_users && --g_audio_users == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  std::lock_guard<std::mutex> hold(g_audio.lock);
+  if (g_audio.users && --g_audio.users == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 SdlSound* state_of(const SoundOutput* o) {

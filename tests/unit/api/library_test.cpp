@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -31,6 +34,29 @@ TEST(Library, HoldsNoPlayerCode) {
   for (const char* player : {"player_main", "parse_options", "closing_picture_movie", "update_check", "help_box",
                              "options_build_text"})
     EXPECT_EQ(symbols.find(player), std::string::npos) << player;
+}
+
+// The library keeps per movie what belongs to a movie: what stays writable across the process is
+// its truly shared state (the allocator pair, the processor level, the clock, the shared
+// service threads and sound devices, a thread's failed-open text), at most ten symbols.
+TEST(Library, KeepsLittleProcessWideState) {
+  const std::string symbols = library_symbols();
+  if (symbols.empty()) GTEST_SKIP() << "no library file or no nm here";
+  std::set<std::string> writable;
+  std::istringstream lines(symbols);
+  for (std::string line; std::getline(lines, line);) {
+    // "<address> <type> <name>": data, bss and small data, local or global.
+    if (line.size() < 20 || line[16] != ' ' || line[18] != ' ') continue;
+    if (!std::strchr("bBdDsS", line[17])) continue;
+    const std::string name = line.substr(19);
+    if (name.find("guard variable") == std::string::npos) writable.insert(name);
+  }
+  std::string list;
+  for (const std::string& n : writable) list += "\n  " + n;
+  EXPECT_LE(writable.size(), 10u) << "writable symbols:" << list;
+  for (const char* per_movie : {"g_convert", "g_families", "g_scratch", "g_open", "g_last_error", "g_track_ids",
+                                "g_rate_num", "g_sound", "g_system", "g_config"})
+    EXPECT_EQ((list + "\n").find(std::string("::") + per_movie + "\n"), std::string::npos) << per_movie;
 }
 
 }  // namespace
