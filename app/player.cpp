@@ -269,10 +269,15 @@ void player_step(Player* p) {
   if (surface_lock(s)) {
     // The whole picture, or on the screen itself the part of it on the screen.
     SurfaceCopyArea a;
-    if (surface_copy_area(s, (m->flags & kOpenDoublingMask) >> kOpenDoublingShift, &a))
-      movie_copy_to_surface(m, a.buffer, s->pitch, uint32_t(a.rect.height), 0, 0, uint32_t(a.rect.left),
-                            uint32_t(a.rect.top), uint32_t(a.rect.width), uint32_t(a.rect.height),
-                            s->flags | p->copy_flags);
+    if (surface_copy_area(s, (m->flags & kOpenDoublingMask) >> kOpenDoublingShift, &a)) {
+      // Through the surface's own converters (a surface made without them: the movie's).
+      CopySource src;
+      movie_copy_source(m, &src);
+      if (s->convert) src.context = s->convert;
+      convert_copy_to_surface(&src, a.buffer, s->pitch, uint32_t(a.rect.height), 0, 0, uint32_t(a.rect.left),
+                              uint32_t(a.rect.top), uint32_t(a.rect.width), uint32_t(a.rect.height),
+                              s->flags | p->copy_flags);
+    }
     p->copy_flags &= ~kSurfaceCopyWhole;
     surface_unlock(s);
   }

@@ -119,6 +119,14 @@ Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t
     return nullptr;
   }
   if (display->open_finished) display->open_finished(sys->context);
+  // The converters of the copies into this surface: their tuning follows its memory.
+  s->convert = convert_context_create(width);
+  if (!s->convert) {
+    if (s->kind.close) s->kind.close(s);
+    aligned_free32(s);
+    surface_set_last_error(sys, "Out of memory.");
+    return nullptr;
+  }
   s->is_primary = s->style == kStyleScreen;
   s->is_overlay = surface_style_is_overlay(s->style);
   s->is_offscreen = surface_style_is_offscreen(s->style);
@@ -134,6 +142,7 @@ Surface* surface_open(SurfaceSystem* sys, void* window, uint32_t width, uint32_t
 void surface_close(Surface* s) {
   if (!s) return;
   if (s->kind.close) s->kind.close(s);
+  convert_context_destroy(s->convert);
   std::memset(static_cast<void*>(s), 0, sizeof *s);
   aligned_free32(s);
 }

@@ -29,6 +29,7 @@
 #include "playback/stats.h"
 
 struct Surface;
+struct ConvertContext;
 
 // The surface's flags word (ORed into every copy's CopyFlags by the player).
 constexpr uint32_t kSurfaceFormatMask = 0x0000000F;  // copy format code
@@ -159,6 +160,7 @@ struct Surface {
   int32_t picture_x, picture_y;        // inside the client area
   void* window;
   SurfaceSystem* system;               // the system that opened it
+  ConvertContext* convert;             // the converters of the copies into it
   uint32_t style;                      // 1..10
   uint32_t bytes_per_pixel;            // of the display (alignment of window positions)
   bool is_primary, is_overlay, is_offscreen;
