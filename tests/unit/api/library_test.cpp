@@ -7,6 +7,14 @@
 #include <sstream>
 #include <string>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KORVA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KORVA_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 // `nm` over the library (demangled, every symbol), or "" when it cannot be run.
@@ -40,7 +48,7 @@ TEST(Library, HoldsNoPlayerCode) {
 // its truly shared state (the allocator pair, the processor level, the clock, the shared
 // service threads and sound devices, a thread's failed-open text), at most ten symbols.
 TEST(Library, KeepsLittleProcessWideState) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef KORVA_SANITIZED
   GTEST_SKIP() << "the sanitizers add data of their own";
 #endif
   const std::string symbols = library_symbols();

@@ -3,6 +3,7 @@
 // one-line refusal and no output file for a movie over a limit, and stops at its time limit.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/tool_test.h"
 
@@ -46,7 +47,9 @@ bool exists(const std::string& name) {
 // Runs the thumbnailer within 1 GiB of address space (not under a sanitizer, which reserves far
 // more) and a hard time limit of 20 s.
 Answer thumbnail(const std::string& movie, const std::string& options = "") {
-  const std::string out = tmp("limits_thumb.png"), err = tmp("limits_thumb.err");
+  // Files of this test process alone: the tests of this file run side by side under ctest -j.
+  const std::string stem = tmp("limits_thumb_" + std::to_string(getpid()));
+  const std::string out = stem + ".png", err = stem + ".err";
   std::remove(out.c_str());
   std::remove((out + ".part").c_str());
   const std::string limit = kSanitized ? "" : "ulimit -v 1048576; ";
