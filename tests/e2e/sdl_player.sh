@@ -177,24 +177,36 @@ done
 # 2. The sound that reaches the device is the decoded PCM, byte for byte.
 "$K" sample "$T/s.krv" --frames 20 --stereo > /dev/null
 "$K" pcm "$T/s.krv" 0 "$T/pcm.raw"
-rm -f "$T/audio.raw"
-"$P" "$T/s.krv" &
-pid=$!
-wait_exit $pid 15
 # The device writes silence before the first buffer: compare from the first sound on. The
 # player closes the movie (and its device) when the last frame has been shown, so the last few
 # milliseconds still queued may not reach the device: at most 100 ms may be missing at the end.
 first_nonzero() { od -An -v -tu1 -w1 "$1" | awk '$1 != 0 {print NR - 1; exit}'; }
-p0=$(first_nonzero "$T/pcm.raw")
-a0=$(first_nonzero "$T/audio.raw")
-want=$(($(stat -c %s "$T/pcm.raw") - p0))
-n=$(($(stat -c %s "$T/audio.raw") - ${a0:-0}))
-[ "$n" -gt "$want" ] && n=$want
-if [ "$RC" = 0 ] && [ -n "$a0" ] && [ "$n" -ge $((want - 17640)) ] &&
-   cmp -s -n "$n" -i "$p0:$a0" "$T/pcm.raw" "$T/audio.raw"; then
-  pass "the device played the decoded sound byte for byte ($n of $want bytes)"
+sound_play() {  # 0 when the device got the decoded PCM; NOTE says what came
+  rm -f "$T/audio.raw"
+  "$P" "$T/s.krv" &
+  pid=$!
+  wait_exit $pid 15
+  local p0 a0 want n
+  p0=$(first_nonzero "$T/pcm.raw")
+  a0=$(first_nonzero "$T/audio.raw")
+  want=$(($(stat -c %s "$T/pcm.raw") - p0))
+  n=$(($(stat -c %s "$T/audio.raw" 2> /dev/null || echo 0) - ${a0:-0}))
+  [ "$n" -gt "$want" ] && n=$want
+  NOTE="exit $RC, $n of $want bytes from byte ${a0:-none} of the device's"
+  [ "$RC" = 0 ] && [ -n "$a0" ] && [ "$n" -ge $((want - 17640)) ] || return 1
+  local diff
+  diff=$(cmp -n "$n" -i "$p0:$a0" "$T/pcm.raw" "$T/audio.raw" 2> /dev/null) && return 0
+  NOTE="$NOTE; ${diff:-cmp failed}"
+  return 1
+}
+if sound_play; then
+  pass "the device played the decoded sound byte for byte ($NOTE)"
 else
-  fail "the sound at the device differs from the decoded PCM (exit $RC)"
+  # A machine busy enough to starve the player's sound thread makes the device play silence
+  # in the middle: one more try tells that apart from a fault.
+  echo "note: first try: $NOTE"
+  if sound_play; then pass "the device played the decoded sound byte for byte (second try: $NOTE)"
+  else fail "the sound at the device differs from the decoded PCM ($NOTE)"; fi
 fi
 
 # 3. A movie that cannot be opened: the "Korva Error" box, exit code 1.
