@@ -44,7 +44,7 @@ void copy_rect_changed(ConvertContext* cx, const PlaneCopy* pc, const ChangeMap*
   const uint32_t orig_x = x, orig_y = y, orig_w = w, orig_h = h;
   int32_t row_step = dest_pitch;
   uint32_t second_map_row = 0;  // mode 6: a band covers two rows of the map
-  if (mode == 6) {
+  if (mode == kDoubleField) {
     y /= 2;
     h /= 2;
     H /= 2;
@@ -52,7 +52,7 @@ void copy_rect_changed(ConvertContext* cx, const PlaneCopy* pc, const ChangeMap*
     second_map_row = map_pitch;
     map_pitch *= 2;
   }
-  if (mode == 2 || mode == 5 || mode == 6) row_step *= 2;
+  if (mode == kDoubleInterlace || mode == kDoubleBothInterlace || mode == kDoubleField) row_step *= 2;
 
   const uint32_t hmul = convert_width_factor(mode);
   const uint32_t bands = h / 16, blocks = w / 16;
@@ -128,7 +128,7 @@ void copy_rect_changed(ConvertContext* cx, const PlaneCopy* pc, const ChangeMap*
     strip.w = orig_w - covered_w;
     copy_rect_full(cx, &strip);
   }
-  const uint32_t rows_done = (covered_w ? bands * 16 : 0) * (mode == 6 ? 2 : 1);
+  const uint32_t rows_done = (covered_w ? bands * 16 : 0) * (mode == kDoubleField ? 2 : 1);
   if (rows_done < orig_h && covered_w) {
     PlaneCopy strip = *pc;
     strip.dest_y = dest_y + rows_done * convert_row_factor(mode);

@@ -189,8 +189,8 @@ void select_converters(ConvertContext* cx, ConversionFamily* f, uint32_t flags, 
   const uint32_t b = f->bytes_per_pixel;
   const bool grey = flags & kCopyGrey;
   const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
-  const bool wide = mode == 3 || mode == 4 || mode == 5;
-  const bool dup = mode == 1 || mode == 4;
+  const bool wide = mode == kDoubleWidth || mode == kDoubleBoth || mode == kDoubleBothInterlace;
+  const bool dup = mode == kDoubleRows || mode == kDoubleBoth;
   cx->cursor.pitch = *row_step;
   cx->cursor.pack = color_packing(flags & kCopyFormatMask);
   cx->hmul = wide ? 2 : 1;
@@ -213,7 +213,7 @@ void select_converters(ConvertContext* cx, ConversionFamily* f, uint32_t flags, 
     *row_step *= 2;
     cx->inner_even = even.run;
     cx->inner_odd = odd.run;
-    choose_dup_method(cx, &f->dup_tuning[(set ? 4 : 0) + (mode == 4 ? 2 : 0) + (grey ? 1 : 0)], h);
+    choose_dup_method(cx, &f->dup_tuning[(set ? 4 : 0) + (mode == kDoubleBoth ? 2 : 0) + (grey ? 1 : 0)], h);
     cx->band = nullptr;  // the duplicate-row methods go through the cursor
   } else {
     cx->groups_even = even.run;
@@ -237,13 +237,13 @@ void copy_rect_full(ConvertContext* cx, const PlaneCopy* pc) {
   const uint32_t b = f->bytes_per_pixel;
   const uint32_t luma_bytes = P * H;  // the plane offsets do not change in mode 6
   int32_t row_step = dest_pitch;
-  if (mode == 6) {
+  if (mode == kDoubleField) {
     y /= 2;
     h /= 2;
     H /= 2;
     P *= 2;
   }
-  if (mode == 2 || mode == 5 || mode == 6) row_step *= 2;
+  if (mode == kDoubleInterlace || mode == kDoubleBothInterlace || mode == kDoubleField) row_step *= 2;
   if (!w || !h) return;
 
   // dest_x counted from a 4-byte aligned base; the first pixel's address does not change.
@@ -391,9 +391,13 @@ uint32_t convert_bytes_per_pixel(uint32_t format) {
   return kBytes[format & 15];
 }
 uint32_t convert_row_factor(uint32_t mode) {
-  return mode == 1 || mode == 2 || mode == 4 || mode == 5 ? 2 : 1;
+  const bool two_rows = mode == kDoubleRows || mode == kDoubleInterlace || mode == kDoubleBoth ||
+                        mode == kDoubleBothInterlace;
+  return two_rows ? 2 : 1;
 }
-uint32_t convert_width_factor(uint32_t mode) { return mode == 3 || mode == 4 || mode == 5 ? 2 : 1; }
+uint32_t convert_width_factor(uint32_t mode) {
+  return mode == kDoubleWidth || mode == kDoubleBoth || mode == kDoubleBothInterlace ? 2 : 1;
+}
 
 namespace {
 
@@ -454,14 +458,14 @@ void copy_planes(ConvertContext* cx, const FramePlanes* fp, uint8_t* dest, int32
     changed_path = std::memchr(fp->change_map, 0, fp->map_blocks) != nullptr;
     // Blocks line up with the bands only when the origin is on a block boundary.
     const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
-    if ((x & 15) || (y & (mode == 6 ? 31 : 15))) changed_path = false;
+    if ((x & 15) || (y & (mode == kDoubleField ? 31 : 15))) changed_path = false;
   }
   const ChangeMap map{fp->change_map, fp->map_columns};
   if (helper && helper_cx && h >= kMinSplitRows) {
     // Two bands split on a block row (two in mode 6, whose rows pair up): every row is
     // converted as the whole copy would convert it. The helper takes the lower band.
     const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
-    const uint32_t align = mode == 6 ? 32 : 16;
+    const uint32_t align = mode == kDoubleField ? 32 : 16;
     const uint32_t split = (y + h / 2 + align - 1) / align * align;
     ConversionFamily* helper_family = convert_family_for(helper_cx, format, has_alpha);
     if (split > y && split < y + h && helper_family && helper_family->groups[0].run) {
