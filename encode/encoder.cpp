@@ -185,6 +185,10 @@ void encoder_close(Encoder* e) {
 }
 
 const FramePlanes* encoder_planes(const Encoder* e) { return &e->store.planes; }
+
+void encoder_set_quality(Encoder* e, double quality) {
+  e->s.quality = quality < kEncoderLowestQuality ? kEncoderLowestQuality : quality > 100 ? 100 : quality;
+}
 uint32_t encoder_movie_flags(const Encoder* e) { return e->movie_flags; }
 
 namespace {
@@ -259,6 +263,41 @@ uint32_t coefficient_bits(Encoder* e, const int16_t c[64]) {
   return uint32_t(bit_writer_position(&w));
 }
 
+// Rate-distortion optimised quantisation: values of magnitude 1 whose bits cost more than the
+// error they remove are zeroed, the last ones in coding order first (they end the bit planes'
+// sets, so dropping them saves the most). `f` holds the transform values, `step` their quantiser
+// steps: the transform keeps energy, so zeroing position k adds (f - c step)² → f² of error.
+// *bits is updated to the block's coefficient bits.
+void rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[64], double lambda, uint32_t* bits) {
+  uint8_t pos[64];
+  int n = 0;
+  static const struct Positions {
+    uint8_t of[64];
+    Positions() {
+      for (int k = 0; k < 64; ++k) of[kCoefficientOrder[k]] = uint8_t(k);
+    }
+  } kAt;
+  for (int i = 63; i >= 1; --i) {
+    const int k = kAt.of[i];
+    if (c[k] == 1 || c[k] == -1) pos[n++] = uint8_t(k);
+  }
+  for (int i = 0; i < n; ++i) {
+    const int k = pos[i];
+    const double rest = f[k] - c[k] * step[k];
+    const double added = f[k] * f[k] - rest * rest;
+    // Zeroing one value saves at most its sign, its refinement and a few set bits.
+    if (added >= lambda * 10) continue;
+    const int16_t kept = c[k];
+    c[k] = 0;
+    const uint32_t without = coefficient_bits(e, c);
+    if (added + lambda * (double(without) - double(*bits)) < 0) {
+      *bits = without;
+    } else {
+      c[k] = kept;
+    }
+  }
+}
+
 void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
   int16_t c[64];
   quantise_intra(target, q, c);
@@ -284,9 +323,11 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
   const double dm = dc > 1023 ? 1023 : dc;
   c[0] = int16_t(f[0] < 0 ? -dm : dm);
   for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_inv[q][k], 0.3);
+  uint32_t cbits = coefficient_bits(j.e, c);
+  rdo_trim(j.e, c, f, t.inter_step[q], j.lambda, &cbits);
   uint8_t rec[64];
   idct_add(c, InterQuant[q], pred, rec, 8);
-  const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + coefficient_bits(j.e, c);
+  const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + cbits;
   const double cost = block_sse(rec, target) + j.lambda * bits;
   if (cost < best->cost) {
     best->block = video_inter(mx, my, c, uint8_t(q));
@@ -680,7 +721,8 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
 // transform) costs little more than the best of that and coding them from the reference (skip,
 // motion copy, inter transform), so that a key frame there is nearly free. `lambda` weighs bits
 // against errors as for a quality of 90 or below, so that the decision does not follow the
-// exactness of the highest qualities.
+// exactness of the highest qualities; below quality 0 it grows as the coding lambda does, so that
+// a picture left to drift at the lowest rates does not look like a new scene.
 bool scene_cut(Encoder* e, const uint8_t* ref, double qf, double lambda) {
   const PlaneInfo& pi = e->plane[0];
   PlaneJob j{e, 0, false, qf, lambda, e->source.data(), ref, nullptr, nullptr, false};
@@ -738,6 +780,10 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
 
   const double qf = encoder_quant_of_quality(e->s.quality);
+  // Below quality 0 the quantiser stays at its coarsest and lambda grows instead (doubling every
+  // 4 steps), so that ever more blocks keep what the previous frame shows: far enough down,
+  // frames where nothing moves much are all skips.
+  const double below = e->s.quality < 0 ? std::pow(2.0, -e->s.quality / 4) : 1;
   const uint32_t q0 = uint32_t(qf), q1 = q0 < 15 ? q0 + 1 : 15;
   const double frac = qf - q0;
   const double dc_step = (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
@@ -746,8 +792,9 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   // 0.2 × the DC step squared: measured against 0.5, the same bitrates give 0.4 to 0.8 dB more
   // from 500 kbit/s up on 320 x 240 clips, and the same at 250.
   double lambda = 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
+  lambda *= below;
   if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
-  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step * dc_step)) key = true;
+  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step * dc_step * below)) key = true;
   st->quant = uint32_t(std::lround(qf));
   st->key = key;
 

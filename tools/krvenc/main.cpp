@@ -14,6 +14,7 @@
 #include "encode/encode_input.h"
 #include "encode/encoder.h"
 #include "encode/picture_coder.h"
+#include "encode/rate_control.h"
 #include "platform/platform.h"
 #include "tools/krvenc/krvenc.h"
 
@@ -220,8 +221,11 @@ int feed_next(PictureFeed* f, Picture420* out) {
 // Codes every picture of the feed with a fresh encoder (`count` only for the progress line,
 // 0 when unknown). `out` (optional) receives the frames; `progress` shows a line on the terminal;
 // `per_frame` prints a line a frame.
+// With `rc` the quality of every frame comes from the rate controller (and each frame's bits and
+// quality are added to `bits` and `qualities` when given).
 bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, double fps, std::vector<WriterFrame>* out,
-                bool progress, bool per_frame, RunTotals* t) {
+                bool progress, bool per_frame, RunTotals* t, RateControl* rc = nullptr,
+                std::vector<double>* bits = nullptr, std::vector<double>* qualities = nullptr) {
   Encoder* e = encoder_open(s);
   if (!e) return krvenc_fail("cannot set up the encoder for %ux%u (out of memory?)", s.width, s.height) == 0;
   const double start = now_seconds();
@@ -234,11 +238,16 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
     const uint32_t cw = (p.width + 1) / 2;
     EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}, p.a.empty() ? nullptr : p.a.data(), p.width};
     EncoderFrameStats st;
+    const double quality = rc ? rate_control_quality(rc) : s.quality;
+    if (rc) encoder_set_quality(e, quality);
     if (!encoder_encode(e, pic, false, &packet, &st)) {
       encoder_close(e);
       return krvenc_fail("frame %u could not be coded (an encoder fault)", done + 1) == 0;
     }
     ++done;
+    if (rc) rate_control_coded(rc, double(packet.size()) * 8);
+    if (bits) bits->push_back(double(packet.size()) * 8);
+    if (qualities) qualities->push_back(quality);
     t->frames += 1;
     t->video_bytes += packet.size();
     (st.key ? t->key_bytes : t->inter_bytes) += packet.size();
@@ -259,8 +268,8 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
     }
     if (per_frame) {
       const double all = st.sse[0] + st.sse[1] + st.sse[2];
-      std::printf("frame %u %s %u bytes  PSNR Y %.2f U %.2f V %.2f all %.2f\n", done, st.key ? "key" : "inter",
-                  uint32_t(packet.size()), encoder_psnr(st.sse[0], st.samples[0]), encoder_psnr(st.sse[1], st.samples[1]),
+      std::printf("frame %u %s %u bytes  quality %.1f  PSNR Y %.2f U %.2f V %.2f all %.2f\n", done,
+                  st.key ? "key" : "inter", uint32_t(packet.size()), quality, encoder_psnr(st.sse[0], st.samples[0]), encoder_psnr(st.sse[1], st.samples[1]),
                   encoder_psnr(st.sse[2], st.samples[2]),
                   encoder_psnr(all, st.samples[0] + st.samples[1] + st.samples[2]));
     }
@@ -280,25 +289,6 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
   encoder_close(e);
   if (got < 0) return false;
   if (!done) return krvenc_fail("the input holds no frames") == 0;
-  return true;
-}
-
-// The video rate, in kilobits a second, that a whole run at the settings' quality is expected to
-// give, from coding a few stretches of the clip (`segments`, `n` frames in all).
-bool estimate_kbps(const std::vector<std::vector<Picture420>>& segments, uint32_t n, EncoderSettings s, double fps,
-                   double* kbps) {
-  RunTotals t;
-  for (const std::vector<Picture420>& seg : segments) {
-    PictureFeed feed;
-    feed.list = &seg;
-    if (!encode_run(&feed, 0, s, fps, nullptr, false, false, &t)) return false;
-  }
-  // The stretches start with key frames more often than the whole run will.
-  const double key_every = s.keyint ? (s.keyint < n ? s.keyint : n) : n;
-  const double key = t.keys ? double(t.key_bytes) / t.keys : 0;
-  const double inter = t.inters ? double(t.inter_bytes) / t.inters : key;
-  const double per_frame = (key + inter * (key_every - 1)) / key_every;
-  *kbps = per_frame * fps * 8 / 1000;
   return true;
 }
 
@@ -360,80 +350,60 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
   s.version = o.version;
   s.header_flags = d->flags;
 
+  RateControl rc;
   if (o.bitrate > 0) {
-    // A pipe is kept in memory from here on: the clip is read more than once.
+    // Two passes over the clip (a pipe is kept in memory for the second). The analysis pass is
+    // itself rate-controlled, from a first guess by bits a sample, and records what each frame
+    // took at its quality; those sizes, brought to one quality by the model, are the coding
+    // pass's plan.
     if (!source_rewind(src)) return 1;
-    // A few stretches of the clip, kept in memory for the estimates.
     const uint32_t n = source_count_hint(src);
-    const uint32_t seg = 12, segs = n <= 4 * seg ? 1 : 4;
-    std::vector<std::vector<Picture420>> segments(segs);
-    uint32_t total = 0;
-    Picture420 p;
-    int got;
-    for (uint32_t i = 0; (got = source_next(src, &p)) == 1; ++i) {
-      ++total;
-      for (uint32_t k = 0; k < segs; ++k) {
-        const uint32_t first = segs == 1 ? 0 : uint32_t(uint64_t(n - seg) * k / (segs - 1));
-        if (segs == 1 || (i >= first && i < first + seg)) {
-          segments[k].push_back(p);
-          break;
-        }
-      }
-    }
-    if (got < 0) return 1;
-    if (!total) return krvenc_fail("the input holds no frames");
-    // Bisection over the quality for the rate the stretches predict; then the whole clip, and
-    // when it misses by more than 5 %, the aim of the prediction is moved by the miss and the
-    // search run again (at most three whole runs). The whole runs bound the search: once one
-    // has overshot and one undershot, the quality is taken between the two by their measured
-    // rates (the stretches can misjudge a clip badly, one full of cuts for instance).
-    double aim = o.bitrate, floor_q = 0, floor_kbps = 0, ceiling_q = 100, ceiling_kbps = 0;
-    for (int pass = 0; pass < 4; ++pass) {
-      if (floor_kbps > 0 && ceiling_kbps > 0) {
-        s.quality = floor_q + (ceiling_q - floor_q) * std::log(o.bitrate / floor_kbps) /
-                                  std::log(ceiling_kbps / floor_kbps);
-      } else {
-        double lo = floor_q, hi = ceiling_q, est = 0, est_lo = 0, est_hi = 1e300;
-        for (int k = 0; k < 10; ++k) {
-          s.quality = (lo + hi) / 2;
-          if (!estimate_kbps(segments, total, s, fps, &est)) return 1;
-          if (est > aim) {
-            hi = s.quality;
-            est_hi = est;
-          } else {
-            lo = s.quality;
-            est_lo = est;
-          }
-        }
-        // The nearer side, but never one predicted to overshoot by more than 5 %: near the
-        // top qualities the rate can jump (flat pictures turning exact), and the lower side is
-        // then the best picture within the budget.
-        s.quality = est_hi <= 1.05 * aim && est_hi - aim < aim - est_lo ? hi : lo;
-      }
-      if (pass == 3) break;
-      RunTotals whole;
-      PictureFeed feed;
-      feed.source = src;
-      if (!source_rewind(src) || !encode_run(&feed, total, s, fps, nullptr, false, false, &whole)) return 1;
-      const double kbps = double(whole.video_bytes) * 8 / 1000 / (whole.frames / fps);
-      if (std::fabs(kbps - o.bitrate) <= 0.05 * o.bitrate || kbps <= 0) break;
-      if (kbps > o.bitrate && s.quality <= ceiling_q) {
-        ceiling_q = s.quality;
-        ceiling_kbps = kbps;
-      } else if (kbps < o.bitrate && s.quality >= floor_q) {
-        floor_q = s.quality;
-        floor_kbps = kbps;
-      }
-      aim *= o.bitrate / kbps;
-    }
-    krvenc_note("--bitrate %.0f: quality %.1f", o.bitrate, s.quality);
+    const double frames_guess = n ? n : 250;
+    const double target = o.bitrate * 1000 / fps * frames_guess;
+    const double bits_per_sample = o.bitrate * 1000 / fps / (double(info.width) * info.height);
+    // Camera footage took 0.15 bits a sample at quality 28 (640 x 352, 25 fps).
+    const double guess = rate_control_guess(0.15, 28, bits_per_sample);
+    RateControl first;
+    if (!rate_control_start(&first, std::vector<double>(size_t(frames_guess), target / frames_guess), guess, target))
+      return 1;
+    RunTotals analysis;
+    std::vector<double> bits, qualities;
+    PictureFeed afeed;
+    afeed.source = src;
+    if (!encode_run(&afeed, n, s, fps, nullptr, platform_stderr_is_terminal(), false, &analysis, &first, &bits,
+                    &qualities))
+      return 1;
     if (!source_rewind(src)) return 1;
+    const double whole = o.bitrate * 1000 / fps * double(bits.size());
+    double mean_quality = 0;
+    for (double q : qualities) mean_quality += q / double(qualities.size());
+    std::vector<double> plan(bits.size());
+    for (size_t i = 0; i < bits.size(); ++i)
+      plan[i] = bits[i] * std::exp(rc.slope * (mean_quality - qualities[i]));
+    if (!rate_control_start(&rc, plan, mean_quality, whole)) return krvenc_fail("the input holds no frames");
   }
 
   PictureFeed feed;
   feed.source = src;
-  if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(), o.psnr_per_frame, t))
+  std::vector<double> qualities;
+  if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(), o.psnr_per_frame, t,
+                  o.bitrate > 0 ? &rc : nullptr, nullptr, &qualities))
     return 1;
+  if (o.bitrate > 0 && t->frames) {
+    const double kbps = double(t->video_bytes) * 8 / 1000 / (t->frames / fps);
+    double lo = 1e9, hi = -1e9, mean = 0;
+    for (double q : qualities) {
+      lo = q < lo ? q : lo;
+      hi = q > hi ? q : hi;
+      mean += q / double(qualities.size());
+    }
+    if (kbps > 1.1 * o.bitrate && lo <= kEncoderLowestQuality)
+      krvenc_note("--bitrate %.0f cannot be reached: the lowest rate for this clip is %.0f kbps", o.bitrate, kbps);
+    else if (kbps < 0.9 * o.bitrate && hi >= 100)
+      krvenc_note("--bitrate %.0f cannot be reached: the clip takes %.0f kbps at quality 100", o.bitrate, kbps);
+    else
+      krvenc_note("--bitrate %.0f: %.0f kbps, quality %.1f (from %.1f to %.1f)", o.bitrate, kbps, mean, lo, hi);
+  }
   if (t->mismatches)
     return krvenc_fail("the decoder disagreed with the encoder in %u blocks (an encoder fault)", t->mismatches);
 
