@@ -58,11 +58,13 @@ inline int16_t quantise(double v, double inv_step, double rounding) {
 }
 
 // The intra transform values of a block at quantiser q (the DC kept within 0..2047).
-void quantise_intra(const uint8_t samples[64], uint32_t q, int16_t c[64]) {
+// `f` (optional) receives the transform values.
+void quantise_intra(const uint8_t samples[64], uint32_t q, int16_t c[64], double* f_out = nullptr) {
   const DctTables& t = dct_tables();
   int16_t s[64];
   for (int k = 0; k < 64; ++k) s[k] = samples[k];
-  double f[64];
+  double own[64];
+  double* f = f_out ? f_out : own;
   transform_forward_dct(s, f);
   const double dc = std::floor(f[0] / t.intra_step[q][0] + 0.5);
   c[0] = int16_t(dc < 0 ? 0 : dc > 2047 ? 2047 : dc);
@@ -300,10 +302,13 @@ void rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[6
 
 void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
   int16_t c[64];
-  quantise_intra(target, q, c);
+  double f[64];
+  quantise_intra(target, q, c, f);
+  uint32_t bits = coefficient_bits(j.e, c);
+  rdo_trim(j.e, c, f, dct_tables().intra_step[q], j.lambda, &bits);
   uint8_t rec[64];
   idct_put(c, IntraQuant[q], rec, 8);
-  const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + coefficient_bits(j.e, c));
+  const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + bits);
   if (cost < best->cost) {
     best->block = video_intra(c, uint8_t(q));
     std::memcpy(best->samples, rec, 64);
@@ -779,22 +784,25 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
   const uint8_t* ref = fp->plane_sets[fp->current_set];
   bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
 
-  const double qf = encoder_quant_of_quality(e->s.quality);
+  double qf = encoder_quant_of_quality(e->s.quality);
   // Below quality 0 the quantiser stays at its coarsest and lambda grows instead (doubling every
   // 4 steps), so that ever more blocks keep what the previous frame shows: far enough down,
   // frames where nothing moves much are all skips.
   const double below = e->s.quality < 0 ? std::pow(2.0, -e->s.quality / 4) : 1;
-  const uint32_t q0 = uint32_t(qf), q1 = q0 < 15 ? q0 + 1 : 15;
-  const double frac = qf - q0;
-  const double dc_step = (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
+  // The intra DC step of a fractional quantiser index.
+  auto dc_step_of = [](double f) {
+    const uint32_t q0 = uint32_t(f), q1 = q0 < 15 ? q0 + 1 : 15;
+    const double frac = f - q0;
+    return (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
+  };
+  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step_of(qf) * dc_step_of(qf) * below)) key = true;
+  const double dc_step = dc_step_of(qf);
   // Above quality 90 lambda falls further, to a fiftieth just below 100; quality 100 is exact.
   const double top = (100 - e->s.quality) / 10;
   // 0.2 × the DC step squared: measured against 0.5, the same bitrates give 0.4 to 0.8 dB more
   // from 500 kbit/s up on 320 x 240 clips, and the same at 250.
-  double lambda = 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top);
-  lambda *= below;
+  double lambda = 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top) * below;
   if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
-  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step * dc_step * below)) key = true;
   st->quant = uint32_t(std::lround(qf));
   st->key = key;
 
