@@ -12,10 +12,11 @@ double rc_solve(const RateControl* rc, uint32_t from) {
   const double rest = rc->rest_bits[from];
   if (left <= 0) return rc->lowest;
   if (rest <= 0) return rc->highest;
-  // The model's error so far, taken with a prior of one average frame that the model is right,
-  // so that one odd frame does not swing the rest.
+  // The model's recent error (the frames coded lately count most, since the clip's nature moves
+  // on), taken with a prior of one average frame that the model is right, so that one odd frame
+  // does not swing the rest.
   const double prior = rc->rest_bits[0] / double(rc->analysis_bits.size());
-  const double ratio = (rc->spent + prior) / (rc->modelled + prior);
+  const double ratio = (rc->recent_spent + prior) / (rc->recent_modelled + prior);
   return rc->analysis_quality + std::log(left / (ratio * rest)) / rc->slope;
 }
 
@@ -35,7 +36,7 @@ bool rate_control_start(RateControl* rc, const std::vector<double>& analysis_bit
     rc->rest_bits[i] = rc->rest_bits[i + 1] + (analysis_bits[i] > 1 ? analysis_bits[i] : 1);
   rc->analysis_quality = analysis_quality;
   rc->target_bits = target_bits;
-  rc->spent = rc->modelled = 0;
+  rc->spent = rc->modelled = rc->recent_spent = rc->recent_modelled = 0;
   rc->next = 0;
   rc->quality = rc_clamp(rc_solve(rc, 0), rc->lowest, rc->highest);
   return true;
@@ -46,8 +47,11 @@ double rate_control_quality(const RateControl* rc) { return rc->quality; }
 void rate_control_coded(RateControl* rc, double bits) {
   if (rc->next >= rc->analysis_bits.size()) return;
   const double a = rc->analysis_bits[rc->next] > 1 ? rc->analysis_bits[rc->next] : 1;
+  const double m = a * std::exp(rc->slope * (rc->quality - rc->analysis_quality));
   rc->spent += bits;
-  rc->modelled += a * std::exp(rc->slope * (rc->quality - rc->analysis_quality));
+  rc->modelled += m;
+  rc->recent_spent = rc->recent_spent * rc->memory + bits;
+  rc->recent_modelled = rc->recent_modelled * rc->memory + m;
   rc->next += 1;
   if (rc->next >= rc->analysis_bits.size()) return;
   const double want = rc_solve(rc, rc->next);

@@ -16,9 +16,11 @@ struct RateControl {
   double target_bits = 0;     // the whole clip's budget
   double spent = 0;           // bits of the frames coded so far
   double modelled = 0;        // what the model gave for those frames
+  double recent_spent = 0, recent_modelled = 0;  // the same, each frame's weight falling by
+  double memory = 0.7;                           // this factor with every frame after it
   double quality = 50;        // the quality of the frame about to be coded
   double lowest = -100, highest = 100;
-  double max_step = 4;        // quality change a frame, at most
+  double max_step = 6;        // quality change a frame, at most
   uint32_t next = 0;          // the frame about to be coded
 };
 
