@@ -2,9 +2,8 @@
 //
 // The core keeps a few things process-wide that the public functions must not let two movies
 // fight over: the one-shot open parameters and the last error text of an open (both taken
-// under the open lock, the text copied out per thread or per movie), and the converters'
-// tables, cursor and scratch rows (every copy and close runs under the copy lock, since a close
-// frees the shared scratch rows). Decoding, stepping and sound run per movie without a lock.
+// under the open lock, the text copied out per thread or per movie). Decoding, stepping,
+// copying (each movie has its own converter context) and sound run per movie without a lock.
 #include "include/korva/korva.h"
 
 #include <cstdarg>
@@ -17,6 +16,7 @@
 #include "base/alloc.h"
 #include "base/bytes.h"
 #include "container/container.h"
+#include "playback/limits.h"
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "platform/platform.h"
@@ -40,11 +40,12 @@ struct korva_movie {
 namespace {
 
 constexpr char kVersionText[] = "1.0.0";
+static_assert(KORVA_LIMIT_AREA == kDefaultMaxArea && KORVA_LIMIT_MEMORY == kDefaultMaxMemory,
+              "the header's limits are the core's defaults");
 static_assert(KORVA_VERSION_MAJOR == 1 && KORVA_VERSION_MINOR == 0 && KORVA_VERSION_PATCH == 0,
               "kVersionText follows the header's version");
 
 std::mutex g_open_lock;
-std::mutex g_copy_lock;
 thread_local char t_open_error[256];
 
 void set_text(char* out, const char* format, ...) {
@@ -80,6 +81,8 @@ PullQueue* queue_of(SoundOutput* out) {
 }
 
 constexpr uint32_t kPullBufferBytes = 4096;
+// The highest rate a pulled track plays at (as the SDL device's): two seconds of it are 8 MB.
+constexpr uint32_t kMaxPullRate = 1000000;
 
 uint32_t pull_ready(SoundOutput* out) {
   PullQueue* q = queue_of(out);
@@ -140,7 +143,9 @@ constexpr SoundOperations kPullOperations = {pull_ready, pull_get_buffer, pull_c
 uint32_t pull_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, const SoundLength*) {
   if (!out) return 0;
   std::memset(out, 0, sizeof *out);
-  if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
+  // The rate is the track's, rescaled by a rate override against the movie's own frame rate: a
+  // crafted frame rate makes it anything up to 2^32, and the queue must not follow it there.
+  if (rate == 0 || rate > kMaxPullRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   PullQueue* q = static_cast<PullQueue*>(std::calloc(1, sizeof(PullQueue)));
   const uint32_t capacity = (2 * rate * channels * (bits / 8) + kPullBufferBytes + 3) & ~3u;
   uint8_t* bytes = q ? static_cast<uint8_t*>(std::malloc(capacity)) : nullptr;
@@ -226,6 +231,8 @@ korva_movie* open_movie(const void* source, uint32_t flags, const korva_open_opt
       if (o.sound == KORVA_SOUND_NONE) movie_set_tracks(1, &none);
       else if (o.track_count) movie_set_tracks(o.track_count, o.track_ids);
       else movie_set_tracks(1, &zero);
+      const MovieLimits limits{o.max_area, o.max_memory};
+      movie_set_limits(&limits);
       km->movie = movie_open(source, flags | open_flags(o));
       if (!km->movie) set_text(t_open_error, "%s", movie_last_error()[0] ? movie_last_error() : "Error opening file.");
       // Parameters that this open did not consume must not reach the next one.
@@ -303,6 +310,18 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
     set_text(t_open_error, "%s", e);
     return nullptr;
   }
+  // A movie over the caller's limits is refused before the library copies it.
+  if (copy && options && (options->max_area || options->max_memory)) {
+    const MovieLimits limits{options->max_area, options->max_memory};
+    MovieNeeds needs;
+    movie_needs(&view.header, &view.info, nullptr, 0, kOpenFromMemory, &needs);
+    needs.memory += size;
+    char refusal[kLimitTextBytes];
+    if (movie_check_limits(&limits, &view.header, &needs, refusal)) {
+      set_text(t_open_error, "%s", refusal);
+      return nullptr;
+    }
+  }
   void* image = nullptr;
   if (copy) {
     image = std::malloc(size);
@@ -319,10 +338,7 @@ korva_movie* korva_open_memory(const void* data, size_t size, int copy, const ko
 
 void korva_close(korva_movie* km) {
   if (!km) return;
-  {
-    std::lock_guard<std::mutex> lock(g_copy_lock);  // close frees the shared scratch rows
-    movie_close(km->movie);
-  }
+  movie_close(km->movie);
   platform_file_close(km->file);
   std::free(km->image);
   std::free(km);
@@ -466,12 +482,8 @@ int korva_copy(korva_movie* km, void* dest, int32_t pitch, uint32_t rows, uint32
   if (rows < m->height) return fail(km, "%u rows are too few for a picture of %u.", rows, m->height);
   if (!m->frames_decoded) return fail(km, "No frame has been decoded yet.");
   const uint32_t copy_flags = format | (flags & (KORVA_COPY_WHOLE | KORVA_COPY_NO_SIMD));
-  uint32_t late;
-  {
-    std::lock_guard<std::mutex> lock(g_copy_lock);
-    late = movie_copy_to_surface(m, static_cast<uint8_t*>(dest), pitch, rows, 0, 0, 0, 0, m->width, m->height,
-                                 copy_flags);
-  }
+  const uint32_t late = movie_copy_to_surface(m, static_cast<uint8_t*>(dest), pitch, rows, 0, 0, 0, 0, m->width,
+                                              m->height, copy_flags);
   if (changes) {
     const uint32_t n = movie_changed_rects(0, m);
     changes->count = n > 8 ? 8 : n;

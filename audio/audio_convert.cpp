@@ -1,12 +1,13 @@
+// The PCM conversion of the decoded sound, plain form, and the table of the decoder's
+// functions: the plain initialiser and the filler that lets the SSE2 and AVX2 ones override it.
 #include "audio/audio_convert.h"
 
 #include <algorithm>
 
-#if defined(AUDIO_HAVE_AVX2)
-#include <immintrin.h>
-#elif defined(AUDIO_HAVE_SSE2)
-#include <emmintrin.h>
-#endif
+#include "audio/audio_bits.h"
+#include "audio/audio_decoder.h"
+#include "audio/audio_transform.h"
+#include "base/cpu.h"
 
 namespace {
 
@@ -31,68 +32,14 @@ void audio_to_pcm_plain(const float* ch0, const float* ch1, uint32_t n, double s
   }
 }
 
-#if defined(AUDIO_HAVE_SSE2)
-namespace {
-
-// Four values to four rounded 32-bit integers: widened, scaled (exact), clamped, converted
-// with the current rounding (nearest even).
-inline __m128i round4(const float* x, __m128d scale) {
-  const __m128 v = _mm_loadu_ps(x);
-  const __m128d lo = _mm_cvtps_pd(v);
-  const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(v, v));
-  const __m128d top = _mm_set1_pd(32767.0), bottom = _mm_set1_pd(-32768.0);
-  const __m128d a = _mm_min_pd(_mm_max_pd(_mm_mul_pd(lo, scale), bottom), top);
-  const __m128d b = _mm_min_pd(_mm_max_pd(_mm_mul_pd(hi, scale), bottom), top);
-  return _mm_unpacklo_epi64(_mm_cvtpd_epi32(a), _mm_cvtpd_epi32(b));
+void audio_init_plain(AudioFunctions* f) {
+  f->rdft = audio_rdft_plain;
+  f->dct = audio_dct_plain;
+  f->coefficients = audio_decode_coefficients_plain;
+  f->to_pcm = audio_to_pcm_plain;
 }
 
-}  // namespace
-
-void audio_to_pcm_sse2(const float* ch0, const float* ch1, uint32_t n, double scale, int16_t* out) {
-  const __m128d s = _mm_set1_pd(scale);
-  if (!ch1) {
-    for (uint32_t k = 0; k < n; k += 8) {
-      const __m128i a = round4(ch0 + k, s), b = round4(ch0 + k + 4, s);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_packs_epi32(a, b));
-    }
-    return;
-  }
-  for (uint32_t k = 0; k < n; k += 4) {
-    const __m128i l = round4(ch0 + k, s), r = round4(ch1 + k, s);
-    const __m128i lo = _mm_unpacklo_epi32(l, r), hi = _mm_unpackhi_epi32(l, r);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_packs_epi32(lo, hi));
-  }
+void audio_fill_functions(AudioFunctions* f, uint32_t level) {
+  audio_init_plain(f);
+  if (level >= kCpuSse2 && audio_init_sse2(f) && level >= kCpuAvx2) audio_init_avx2(f);
 }
-#endif
-
-#if defined(AUDIO_HAVE_AVX2)
-namespace {
-
-#define AUDIO_AVX2 __attribute__((target("avx2")))
-
-// round4 with the four values widened into one register.
-AUDIO_AVX2 inline __m128i round4_avx2(const float* x, __m256d scale) {
-  const __m256d v = _mm256_cvtps_pd(_mm_loadu_ps(x));
-  const __m256d top = _mm256_set1_pd(32767.0), bottom = _mm256_set1_pd(-32768.0);
-  return _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(_mm256_mul_pd(v, scale), bottom), top));
-}
-
-}  // namespace
-
-AUDIO_AVX2 void audio_to_pcm_avx2(const float* ch0, const float* ch1, uint32_t n, double scale,
-                                  int16_t* out) {
-  const __m256d s = _mm256_set1_pd(scale);
-  if (!ch1) {
-    for (uint32_t k = 0; k < n; k += 8) {
-      const __m128i a = round4_avx2(ch0 + k, s), b = round4_avx2(ch0 + k + 4, s);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_packs_epi32(a, b));
-    }
-    return;
-  }
-  for (uint32_t k = 0; k < n; k += 4) {
-    const __m128i l = round4_avx2(ch0 + k, s), r = round4_avx2(ch1 + k, s);
-    const __m128i lo = _mm_unpacklo_epi32(l, r), hi = _mm_unpackhi_epi32(l, r);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_packs_epi32(lo, hi));
-  }
-}
-#endif

@@ -31,24 +31,52 @@ size_t round32(size_t n) { return (n + 31) & ~size_t(31); }
 
 // The 256 band quantisers, 10^(v × 0.0664): the constant is the single-precision value
 // 0x3D87FCB9, the product v × constant is exact in double, the power is taken in double and
-// rounded to single. Built once for the process (the initialisation is thread-safe).
+// rounded to single. Written out bit for bit (the tests hold them to the rule), so the table is
+// the same on every platform and only read.
+constexpr uint32_t kQuantiserBits[256] = {
+    0x3F800000, 0x3F95253B, 0x3FADC8B9, 0x3FCA7E34, 0x3FEBF1CF, 0x4009760E, 0x40202B68, 0x403AA11E,
+    0x405975D6, 0x407D626C, 0x40939F23, 0x40AC022F, 0x40C86C93, 0x40E988AF, 0x41080E85, 0x411E887A,
+    0x4138B8FA, 0x41573D0F, 0x417ACBAE, 0x41921D06, 0x41AA4049, 0x41C6605B, 0x41E725DD, 0x4206AAA8,
+    0x421CE9D3, 0x4236D5D4, 0x42550A17, 0x42783BB7, 0x42909EDB, 0x42A882FC, 0x42C4597E, 0x42E4C949,
+    0x43054A6E, 0x431B4F69, 0x4334F79D, 0x4352DCE0, 0x4375B273, 0x438F2498, 0x43A6CA3C, 0x43C257EE,
+    0x43E272E2, 0x4403EDCD, 0x4419B930, 0x44331E49, 0x4450B55B, 0x44732FD1, 0x448DAE33, 0x44A515FD,
+    0x44C05B9D, 0x44E02299, 0x450294BC, 0x4518271E, 0x453149CB, 0x454E9378, 0x4570B3C0, 0x458C3BA0,
+    0x45A36633, 0x45BE647F, 0x45DDD85D, 0x46013F32, 0x46169928, 0x462F7A16, 0x464C7729, 0x466E3E2E,
+    0x468ACCD7, 0x46A1BAD2, 0x46BC7283, 0x46DB941D, 0x46FFDA49, 0x47150F42, 0x472DAF1F, 0x474A605F,
+    0x476BCF0C, 0x478961CD, 0x47A013CF, 0x47BA859F, 0x47D955CC, 0x47FD3D17, 0x48138963, 0x482BE8D7,
+    0x48484F0B, 0x48696647, 0x4887FA79, 0x489E711E, 0x48B89DC4, 0x48D71D59, 0x48FAA6BB, 0x4912077F,
+    0x492A2734, 0x49464321, 0x496703CF, 0x498696D1, 0x499CD2B5, 0x49B6BAE4, 0x49D4EAB4, 0x49F81724,
+    0x4A10898D, 0x4A286A29, 0x4A443C90, 0x4A64A794, 0x4A8536CB, 0x4A9B3887, 0x4AB4DCF4, 0x4AD2BDCF,
+    0x4AF58E40, 0x4B0F0F82, 0x4B26B1AA, 0x4B423B4C, 0x4B625186, 0x4B83DA5D, 0x4B99A28B, 0x4BB303E6,
+    0x4BD0969B, 0x4BF30BFD, 0x4C0D9953, 0x4C24FDAB, 0x4C403F47, 0x4C600194, 0x4C82817F, 0x4C9810B4,
+    0x4CB12FAD, 0x4CCE7509, 0x4CF0904A, 0x4D0C26F7, 0x4D234E20, 0x4D3E4872, 0x4D5DB7AE, 0x4D812C27,
+    0x4D9682F8, 0x4DAF603C, 0x4DCC5909, 0x4DEE1B15, 0x4E0AB864, 0x4E21A2FE, 0x4E3C56C0, 0x4E5B73C4,
+    0x4E7FB497, 0x4E94F94C, 0x4EAD9588, 0x4ECA428E, 0x4EEBAC4E, 0x4F094D90, 0x4F1FFC3A, 0x4F3A6A24,
+    0x4F5935C7, 0x4F7D17C8, 0x4F9373A6, 0x4FABCF84, 0x4FC83189, 0x4FE943E4, 0x5007E671, 0x501E59C7,
+    0x50388291, 0x5056FDA8, 0x507A81CE, 0x5091F1FC, 0x50AA0E23, 0x50C625EB, 0x50E6E1C6, 0x510682FD,
+    0x511CBB9A, 0x51369FF8, 0x5154CB56, 0x5177F298, 0x51907442, 0x51A85159, 0x51C41FA7, 0x51E485E5,
+    0x5205232A, 0x521B21A9, 0x5234C24E, 0x52529EC3, 0x52756A13, 0x528EFA6E, 0x52A6991B, 0x52C21EAF,
+    0x52E2302E, 0x5303C6F0, 0x53198BE8, 0x5332E986, 0x535077E0, 0x5372E82E, 0x538D8477, 0x53A4E55C,
+    0x53C022F4, 0x53DFE093, 0x54026E45, 0x5417FA4D, 0x54311592, 0x544E569E, 0x54706CD9, 0x548C1252,
+    0x54A33611, 0x54BE2C69, 0x54DD9703, 0x5501191F, 0x55166CCB, 0x552F4666, 0x554C3AEE, 0x556DF801,
+    0x558AA3F4, 0x55A18B2E, 0x55BC3B01, 0x55DB536F, 0x55FF8EEB, 0x5614E35A, 0x562D7BF5, 0x564A24C2,
+    0x566B8996, 0x56893956, 0x569FE4A8, 0x56BA4EAD, 0x56D915C7, 0x56FCF27E, 0x57135DED, 0x572BB634,
+    0x5748140A, 0x57692186, 0x5787D26B, 0x579E4272, 0x57B86762, 0x57D6DDFB, 0x57FA5CE6, 0x5811DC7B,
+    0x5829F515, 0x584608BA, 0x5866BFC3, 0x58866F2B, 0x589CA483, 0x58B68511, 0x58D4ABFC, 0x58F7CE10,
+    0x59105EFA, 0x5928388D, 0x594402C2, 0x5964643A, 0x59850F8D, 0x599B0ACE, 0x59B4A7AD, 0x59D27FBC,
+    0x59F545EB, 0x5A0EE55E, 0x5A26808F, 0x5A420215, 0x5A620EDB, 0x5A83B386, 0x5A997549, 0x5AB2CF2A,
+    0x5AD0592A, 0x5AF2C465, 0x5B0D6F9D, 0x5B24CD11, 0x5B4006A5, 0x5B5FBF97, 0x5B825B0E, 0x5B97E3E9
+};
 struct QuantiserTable {
   float q[256];
 };
-
-QuantiserTable build_quantisers() {
-  QuantiserTable t;
-  uint32_t bits = 0x3D87FCB9;
-  float c;
-  std::memcpy(&c, &bits, 4);
-  for (uint32_t v = 0; v < 256; ++v) t.q[v] = float(std::pow(10.0, double(v) * double(c)));
+constexpr QuantiserTable kQuantisers = [] {
+  QuantiserTable t{};
+  for (uint32_t v = 0; v < 256; ++v) t.q[v] = std::bit_cast<float>(kQuantiserBits[v]);
   return t;
-}
+}();
 
-const float* quantisers() {
-  static const QuantiserTable table = build_quantisers();
-  return table.q;
-}
+inline const float* quantisers() { return kQuantisers.q; }
 
 // One coefficient of width w (1 to 15) from at least w + 1 buffered bits: the magnitude, and
 // its sign bit only when the magnitude is not 0.
@@ -335,19 +363,8 @@ AudioDecoder* audio_decoder_open(uint32_t sample_rate, uint32_t channels, bool u
   dec->transform_table = reinterpret_cast<float*>(base + at_table);
   dec->overlap = reinterpret_cast<int16_t*>(base + at_overlap);
   dec->flags = use_dct ? kAudioFlagDct : 0;
-  const bool simd = cpu_level() >= kCpuSse2;
-  dec->transform = use_dct ? (simd ? audio_dct : audio_dct_plain) : (simd ? audio_rdft : audio_rdft_plain);
-#if defined(AUDIO_HAVE_TRANSFORM_AVX2)
-  if (cpu_level() >= kCpuAvx2) dec->transform = use_dct ? audio_dct_avx2 : audio_rdft_avx2;
-#endif
-  dec->coefficients = simd ? audio_decode_coefficients_fast : audio_decode_coefficients_plain;
-  dec->to_pcm = audio_to_pcm_plain;
-#if defined(AUDIO_HAVE_SSE2)
-  if (simd) dec->to_pcm = audio_to_pcm_sse2;
-#endif
-#if defined(AUDIO_HAVE_AVX2)
-  if (cpu_level() >= kCpuAvx2) dec->to_pcm = audio_to_pcm_avx2;
-#endif
+  audio_fill_functions(&dec->fn, cpu_level());
+  dec->transform = use_dct ? dec->fn.dct : dec->fn.rdft;
   dec->channels = channels;
   dec->sample_rate = sample_rate;
   for (uint32_t b = 0; b < band_count; ++b) {
@@ -377,12 +394,12 @@ bool audio_decode_block(AudioDecoder* d, const uint8_t* block, size_t size, cons
     x[1] = audio_read_float29(&r);
     float quant[kAudioMaxBands];
     for (uint32_t b = 0; b < d->band_count; ++b) quant[b] = quant_table[audio_read_bits(&r, 8)];
-    d->coefficients(&r, x, n, d->band_edges, quant);
+    d->fn.coefficients(&r, x, n, d->band_edges, quant);
     d->transform(int(n), dct ? 1 : -1, x, d->transform_sizes, d->transform_table);
   }
 
   int16_t* out = d->pcm;
-  d->to_pcm(work, d->coded_channels == 2 ? work + n : nullptr, n, d->output_scale, out);
+  d->fn.to_pcm(work, d->coded_channels == 2 ? work + n : nullptr, n, d->output_scale, out);
 
   // Cross-fade the start with the previous tail: floor((old × (L − i) + new × i) / L), L a
   // power of two (32 to 256), so the floor division is an arithmetic shift.

@@ -36,6 +36,21 @@ constexpr uint32_t kAudioMaxBands = 25;
 constexpr uint32_t kAudioMaxTransform = 4096;  // 2048 per channel, two channels
 constexpr uint32_t kAudioFlagDct = 0x1;
 
+// The decoder's functions, one table per decoder: the plain initialiser fills it with the plain
+// forms (audio_convert.cpp), the SSE2 and AVX2 ones (audio_convert_sse2.cpp,
+// audio_convert_avx2.cpp) override what their instruction set does faster; audio_fill_functions
+// goes as far as `level` (cpu_level()) allows.
+struct AudioFunctions {
+  void (*rdft)(int n, int direction, float* a, int* sizes, float* table);
+  void (*dct)(int n, int direction, float* a, int* sizes, float* table);
+  void (*coefficients)(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges, const float* quant);
+  void (*to_pcm)(const float* ch0, const float* ch1, uint32_t n, double scale, int16_t* out);
+};
+void audio_init_plain(AudioFunctions* f);
+bool audio_init_sse2(AudioFunctions* f);  // false when the build has no SSE2 forms
+bool audio_init_avx2(AudioFunctions* f);  // false when the build has no AVX2 forms
+void audio_fill_functions(AudioFunctions* f, uint32_t level);
+
 struct AudioDecoder {
   uint32_t transform_length;  // N: d in DCT mode, d × channels in real-DFT mode
   float output_scale;         // 2 / sqrt(N), single precision
@@ -52,13 +67,11 @@ struct AudioDecoder {
   uint32_t flags;             // kAudioFlagDct
   uint32_t channels;          // 1 or 2
   uint32_t sample_rate;
-  // The coefficient reader, the inverse transform and the PCM conversion, chosen at open from
-  // the instruction sets the processor has and KORVA_CPU allows (every form gives the same
-  // bits).
+  // The coefficient reader, the transforms and the PCM conversion, taken at open for the
+  // instruction sets the processor has and KORVA_CPU allows (every form gives the same bits),
+  // and the transform of this decoder's mode (fn.dct or fn.rdft).
+  AudioFunctions fn;
   void (*transform)(int n, int direction, float* a, int* sizes, float* table);
-  void (*coefficients)(AudioBitReader* r, float* x, uint32_t n, const uint32_t* edges,
-                       const float* quant);
-  void (*to_pcm)(const float* ch0, const float* ch1, uint32_t n, double scale, int16_t* out);
 };
 
 // Opens a decoder for a track: one 32-byte aligned allocation holds the record and its arrays.

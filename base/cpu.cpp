@@ -12,7 +12,6 @@
 namespace {
 
 std::atomic<uint32_t> g_limit{0xFFFFFFFFu};  // all ones: not read from the environment yet
-std::atomic<uint32_t> g_generation{1};
 
 uint32_t detect() {
 #if KORVA_X86
@@ -52,22 +51,17 @@ uint32_t cpu_level() {
 
 void cpu_set_limit(uint32_t level) {
   g_limit.store(level > kCpuAvx2 ? kCpuAvx2 : level, std::memory_order_relaxed);
-  g_generation.fetch_add(1, std::memory_order_relaxed);
 }
 
-uint32_t cpu_generation() { return g_generation.load(std::memory_order_relaxed); }
+constexpr char kLevelNames[3][6] = {"plain", "sse2", "avx2"};
 
 bool cpu_parse_level(const char* text, uint32_t* level) {
-  static const char* const kNames[3] = {"plain", "sse2", "avx2"};
   for (uint32_t i = 0; i < 3; ++i)
-    if (text && !std::strcmp(text, kNames[i])) {
+    if (text && !std::strcmp(text, kLevelNames[i])) {
       *level = i;
       return true;
     }
   return false;
 }
 
-const char* cpu_level_name(uint32_t level) {
-  static const char* const kNames[3] = {"plain", "sse2", "avx2"};
-  return level < 3 ? kNames[level] : "avx2";
-}
+const char* cpu_level_name(uint32_t level) { return kLevelNames[level < 3 ? level : 2]; }

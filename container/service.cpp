@@ -4,6 +4,14 @@
 
 namespace {
 
+// A build for a single-threaded host (the browser's main thread) starts no service threads: the
+// nodes are served by the engine's own pumps and fills, which every step already makes.
+#if defined(KORVA_SINGLE_THREAD)
+constexpr bool kStartThreads = false;
+#else
+constexpr bool kStartThreads = true;
+#endif
+
 ServiceThread* g_input = nullptr;
 ServiceThread* g_sound = nullptr;
 std::mutex g_threads_lock;
@@ -82,7 +90,7 @@ ServiceThread* service_thread_create(uint32_t rate) {
   t->nodes = nullptr;
   t->pass = 1;
   t->node_count = 0;
-  t->thread = std::thread(service_main, t);
+  if (kStartThreads) t->thread = std::thread(service_main, t);
   return t;
 }
 

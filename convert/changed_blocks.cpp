@@ -11,26 +11,33 @@ constexpr uint32_t kMaxRuns = 128;
 
 // The walk through the cursor, for converters without a band form (the integer set and the
 // duplicate-row methods).
-void walk_band_through_cursor(const BlockBand* band) {
-  ConvertCursor* c = &g_convert.cursor;
-  convert_walk_band(band, [c](CursorPositions& k, uint32_t units) {
+void walk_band_through_cursor(ConvertContext* cx, const BlockBand* band) {
+  ConvertCursor* c = &cx->cursor;
+  const convert_groups_fn groups = cx->groups_even;
+  convert_walk_band(band, [c, groups](CursorPositions& k, uint32_t units) {
     cursor_set_positions(c, k);
-    g_convert.groups_even(c, units);
+    groups(c, units);
   });
 }
 
-void convert_runs(const BlockBand* band) {
+void convert_runs(ConvertContext* cx, const BlockBand* band) {
   if (!band->run_count) return;
-  if (g_convert.band) g_convert.band(band);
-  else walk_band_through_cursor(band);
+  if (cx->band) cx->band(band);
+  else walk_band_through_cursor(cx, band);
 }
 
 }  // namespace
 
-void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y,
-                       int32_t dest_pitch, const uint8_t* map, uint32_t map_pitch,
-                       const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                       uint32_t P, uint32_t H, uint32_t flags, const uint8_t* alpha) {
+void copy_rect_changed(ConvertContext* cx, const PlaneCopy* pc, const ChangeMap* changes) {
+  ConversionFamily* f = pc->family;
+  uint8_t* const dest = pc->dest;
+  const uint32_t dest_x = pc->dest_x, dest_y = pc->dest_y, flags = pc->flags;
+  const int32_t dest_pitch = pc->dest_pitch;
+  const uint8_t* const planes = pc->planes;
+  const uint8_t* const alpha = pc->alpha;
+  const uint8_t* const map = changes->blocks;
+  uint32_t map_pitch = changes->pitch;
+  uint32_t x = pc->x, y = pc->y, w = pc->w, h = pc->h, P = pc->P, H = pc->H;
   const uint32_t mode = (flags & kCopyDoublingMask) >> kCopyDoublingShift;
   const uint32_t b = f->bytes_per_pixel;
   const uint32_t luma_bytes = P * H;
@@ -54,7 +61,7 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
     // Runs of adjacent changed blocks go to the converter in one call per row pair, so the
     // scratch rows of the duplicate-row methods are made as wide as the widest run.
     int32_t skip;
-    select_converters(f, flags, 16 * blocks, h, &row_step, &skip);
+    select_converters(cx, f, flags, 16 * blocks, h, &row_step, &skip);
 
     BlockBand band;
     band.origin.dst0 = dest + ptrdiff_t(dest_y) * dest_pitch + ptrdiff_t(dest_x) * b;
@@ -74,6 +81,7 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
     band.block_bytes = b * hmul * 16;
     uint16_t runs[2 * kMaxRuns];
     band.runs = runs;
+    band.pack = cx->cursor.pack;
     const uint8_t* band_map = map + size_t(y / 16) * map_pitch + x / 16;
 
     for (uint32_t row = 0; row < bands; ++row) {
@@ -87,7 +95,7 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
         uint32_t end = i + 1;
         while (end < blocks && (m[end] || (second_map_row && m[end + second_map_row]))) ++end;
         if (band.run_count == kMaxRuns) {
-          convert_runs(&band);
+          convert_runs(cx, &band);
           band.run_count = 0;
         }
         runs[2 * band.run_count] = uint16_t(i);
@@ -95,7 +103,7 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
         ++band.run_count;
         i = end;
       }
-      convert_runs(&band);
+      convert_runs(cx, &band);
       band.origin.dst0 += ptrdiff_t(16) * row_step;
       band.origin.dst1 += ptrdiff_t(16) * row_step;
       band.origin.y0 += size_t(16) * P;
@@ -113,13 +121,20 @@ void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint
   // Leftover strips, in the coordinates as given.
   const uint32_t w16 = orig_w & ~15u;
   const uint32_t covered_w = orig_w >= 16 ? w16 : 0;
-  if (orig_w & 15)
-    copy_rect_full(f, dest, dest_x + covered_w * hmul, dest_y, dest_pitch, planes, orig_x + covered_w,
-                   orig_y, orig_w - covered_w, orig_h, P / (mode == 6 ? 2 : 1), H * (mode == 6 ? 2 : 1),
-                   flags, alpha);
+  if (orig_w & 15) {
+    PlaneCopy strip = *pc;
+    strip.dest_x = dest_x + covered_w * hmul;
+    strip.x = orig_x + covered_w;
+    strip.w = orig_w - covered_w;
+    copy_rect_full(cx, &strip);
+  }
   const uint32_t rows_done = (covered_w ? bands * 16 : 0) * (mode == 6 ? 2 : 1);
-  if (rows_done < orig_h && covered_w)
-    copy_rect_full(f, dest, dest_x, dest_y + rows_done * convert_row_factor(mode), dest_pitch,
-                   planes, orig_x, orig_y + rows_done, covered_w, orig_h - rows_done,
-                   P / (mode == 6 ? 2 : 1), H * (mode == 6 ? 2 : 1), flags, alpha);
+  if (rows_done < orig_h && covered_w) {
+    PlaneCopy strip = *pc;
+    strip.dest_y = dest_y + rows_done * convert_row_factor(mode);
+    strip.y = orig_y + rows_done;
+    strip.w = covered_w;
+    strip.h = orig_h - rows_done;
+    copy_rect_full(cx, &strip);
+  }
 }

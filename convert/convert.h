@@ -3,10 +3,11 @@
 // grey scale, the chroma-order swap and skipping of late copies.
 //
 // The driver does not know the Movie record: the movie layer fills a CopySource with what the
-// copy needs (the planes, the sizes, the flag word, the late-check inputs and counters and two
-// hooks into its reader) and calls convert_copy_to_surface; movie_copy_to_surface is that thin
-// wrapper. All converter state (colour tables, the active converters, the cursor, the scratch
-// rows, the tuning words) is process-wide and unlocked: one copy at a time in the process.
+// copy needs (the planes, the sizes, the flag word, its converter context and hooks into its
+// clock and reader) and calls convert_copy_to_surface; movie_copy_to_surface is that thin
+// wrapper. Everything a copy changes (the chosen converters, their tuning words, the cursor and
+// its scratch rows) lives in a ConvertContext, one per destination; the colour tables are built
+// by the compiler and only read. Two contexts can copy at the same time in different threads.
 #pragma once
 #include <cstdint>
 
@@ -62,34 +63,38 @@ uint32_t convert_bytes_per_pixel(uint32_t format);
 uint32_t convert_row_factor(uint32_t mode);
 uint32_t convert_width_factor(uint32_t mode);
 
+// Everything the copies into one destination change. Made with the tables of the instruction
+// sets the processor has and KORVA_CPU (or cpu_set_limit) allows at that moment, and scratch
+// rows for pictures up to `max_width` source pixels wide (wider ones are copied all the same,
+// their duplicated rows converted twice). Null when memory runs out.
+struct ConvertContext;
+ConvertContext* convert_context_create(uint32_t max_width);
+void convert_context_destroy(ConvertContext* cx);
+
+// What the late-frame rule says of a copy.
+enum : uint32_t {
+  kCopyOnTime = 0,
+  kCopyLate = 1,      // late, copied all the same
+  kCopyLateSkip = 2,  // late, not copied
+};
+
 // What one copy needs from the movie.
 struct CopySource {
+  ConvertContext* context;          // the destination's converters; null copies nothing
   const FramePlanes* planes;        // current set and its alpha plane are read; the movie has
                                     // alpha when alpha_planes[0] is non-null
   uint32_t width, height;           // display size (the doubling included)
   uint32_t coded_width, coded_height;
   uint32_t movie_flags;             // the movie's flag word (OpenFlags)
-
-  // Late check, run when `late_check` is set (the movie plays by its sound clock, its rate
-  // numerator is non-zero and it is not paused). `now_ms` is the ms timer at the call.
-  bool late_check;
-  uint32_t now_ms;
-  uint32_t frames_decoded;
-  uint32_t rate_num, rate_den;
-  uint32_t time_scale;              // 16.16 of the first sound output; 0x10000 = 1.0
-  uint32_t late_debt, late_threshold;
-  uint32_t clock_start;             // the running clock's origin (the movie starts it first)
-  uint32_t clock_start_frame;
-  uint32_t* skip_flag;
-  uint32_t* consecutive_skips;
-  uint32_t* skipped_blits;
   uint32_t* last_copy_flags;        // may be null
 
-  // Reader hooks (may be null): `set_busy` brackets the copy (engine_busy); `foreground_fill`
-  // is called once per copy after the late check and does the reader's foreground top-up
-  // (try the lock without waiting, one background fill, or yield) when it sees fit.
+  // Hooks (each may be null), all given `hook_context`: `set_busy` brackets the copy
+  // (engine_busy); `late_check` applies the movie's late-frame rule to a copy with these flags
+  // (kCopyOnTime, kCopyLate or kCopyLateSkip); `foreground_fill` is called once per copy after
+  // it and does the reader's foreground top-up when it sees fit.
   void* hook_context;
   void (*set_busy)(void* context, bool busy);
+  uint32_t (*late_check)(void* context, uint32_t flags);
   void (*foreground_fill)(void* context);
 };
 
@@ -105,8 +110,6 @@ uint32_t convert_copy_to_surface(CopySource* src, uint8_t* dest, int32_t dest_pi
 
 // A copy of the whole picture of `planes` without the late check, for tools and tests:
 // coded size w × h at (0, 0) of the destination.
-void convert_copy_planes(const FramePlanes* planes, uint32_t coded_width, uint32_t coded_height,
-                         uint8_t* dest, int32_t dest_pitch, uint32_t dest_height, uint32_t flags);
-
-// Frees the scratch rows (called by movie close). The colour tables stay for the process.
-void convert_release();
+void convert_copy_planes(ConvertContext* cx, const FramePlanes* planes, uint32_t coded_width,
+                         uint32_t coded_height, uint8_t* dest, int32_t dest_pitch, uint32_t dest_height,
+                         uint32_t flags);

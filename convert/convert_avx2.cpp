@@ -5,7 +5,6 @@
 //
 // Every unpack works inside each 128-bit half, so in a 32-pixel step the halves hold pixels
 // 0..15 and 16..31 until the stores put the quarter rows back in order.
-#include "base/cpu.h"
 #include "convert/convert.h"
 #include "convert/convert_internal.h"
 
@@ -18,9 +17,6 @@
 #define KORVA_AVX2_SPAN inline __attribute__((target("avx2"), always_inline))
 
 namespace {
-
-// The SSE2 converters for the rest of a call: [family][odd].
-convert_groups_fn g_sse2_rest[kFamilyCount][2];
 
 KORVA_AVX2 inline __m256i apply_sign(__m256i mag, __m256i sign) {
   return _mm256_sub_epi16(_mm256_xor_si256(mag, sign), sign);
@@ -199,7 +195,7 @@ struct PixelsYuv {
 };
 
 template <class F, uint32_t kFamily, bool kOdd>
-KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units) {
+KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units, const PackingTables* pack) {
   constexpr uint32_t kRow = 16 * F::kBytes;  // destination bytes of 16 pixels
   constexpr bool kRowwise = !F::kAlpha && F::kVectors == 2 && kFamily >= kFamilyYuy2;
   uint32_t left = 4 * units;
@@ -241,7 +237,8 @@ KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units) {
   if (left) {
     ConvertCursor c{};
     cursor_set_positions(&c, k);
-    g_sse2_rest[kFamily][kOdd](&c, left / 4);
+    c.pack = pack;
+    convert_sse2_color(kFamily, kOdd).run(&c, left / 4);
     k = cursor_positions(&c);
   }
 }
@@ -249,7 +246,7 @@ KORVA_AVX2_SPAN void span(CursorPositions& k, uint32_t units) {
 template <class F, uint32_t kFamily, bool kOdd>
 KORVA_AVX2 void groups(ConvertCursor* c, uint32_t units) {
   CursorPositions k = cursor_positions(c);  // a local cursor: the stores cannot change it
-  span<F, kFamily, kOdd>(k, units);
+  span<F, kFamily, kOdd>(k, units, c->pack);
   cursor_set_positions(c, k);
 }
 
@@ -259,27 +256,24 @@ KORVA_AVX2 void band(const BlockBand* b) {
     for (uint32_t i = 0; i < b->run_count; ++i) {
       CursorPositions k = band_positions(*b, pair, i);
       band_prefetch_next_pair(k, b->luma_pitch);
-      span<F, kFamily, false>(k, 4 * b->runs[2 * i + 1]);
+      span<F, kFamily, false>(k, 4 * b->runs[2 * i + 1], b->pack);
     }
 }
 
 // The 16-bit family: the 5-6-5 packing here, the others by the SSE2 converters.
 template <bool kOdd>
 void groups16(ConvertCursor* c, uint32_t units) {
-  if (g_color.format == kFormat565) groups<Pixels565, kFamily16, kOdd>(c, units);
-  else g_sse2_rest[kFamily16][kOdd](c, units);
+  if (c->pack->format == kFormat565) groups<Pixels565, kFamily16, kOdd>(c, units);
+  else convert_sse2_color(kFamily16, kOdd).run(c, units);
 }
-convert_band_fn g_sse2_band16;
 void band16(const BlockBand* b) {
-  if (g_color.format == kFormat565) band<Pixels565, kFamily16>(b);
-  else g_sse2_band16(b);
+  if (b->pack->format == kFormat565) band<Pixels565, kFamily16>(b);
+  else convert_sse2_color(kFamily16, false).band(b);
 }
 
 template <class F, uint32_t kFamily>
 void install(ConversionFamily* f, convert_groups_fn even, convert_groups_fn odd, convert_band_fn bands) {
   GroupConverter* g = f[kFamily].groups + kGroupSimd;
-  g_sse2_rest[kFamily][0] = g[kGroupColorEven].run;
-  g_sse2_rest[kFamily][1] = g[kGroupColorOdd].run;
   g[kGroupColorEven].run = even;
   g[kGroupColorOdd].run = odd;
   g[kGroupColorEven].band = bands;
@@ -293,14 +287,12 @@ void install(ConversionFamily* f) {
 }  // namespace
 
 bool convert_init_avx2(ConversionFamily* f) {
-  if (cpu_level() < kCpuAvx2) return false;  // the processor lacks it, or KORVA_CPU forbids it
   install<Pixels32<kFamilyBgr32>, kFamilyBgr32>(f);
   install<Pixels32<kFamilyRgb32>, kFamilyRgb32>(f);
   install<Pixels32<kFamilyBgra32>, kFamilyBgra32>(f);
   install<Pixels32<kFamilyRgba32>, kFamilyRgba32>(f);
   install<PixelsYuv<false>, kFamilyYuy2>(f);
   install<PixelsYuv<true>, kFamilyUyvy>(f);
-  g_sse2_band16 = f[kFamily16].groups[kGroupSimd + kGroupColorEven].band;
   install<Pixels565, kFamily16>(f, groups16<false>, groups16<true>, band16);
   return true;
 }

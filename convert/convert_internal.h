@@ -1,5 +1,5 @@
-// Inside the pixel conversion: colour tables, converter tables, the cursor and the process-wide
-// converter state. Used by convert/*.cpp and by the tests that pit the converters against
+// Inside the pixel conversion: the read-only colour tables, the converter tables, the cursor and
+// the converter context. Used by convert/*.cpp and by the tests that pit the converters against
 // their reference models.
 #pragma once
 #include <cstddef>
@@ -12,6 +12,30 @@
 constexpr int kSumLow = -384;
 constexpr int kSumCount = 1024;
 
+// The tables' rules, exported for the tests.
+constexpr int32_t color_luma_rule(int y) {
+  int v = y - 16;
+  if (v < 0) v = 0;
+  if (v > 219) v = 219;
+  return v * 38154 / 32768;
+}
+constexpr int32_t color_chroma_rule(int32_t factor, int c) {
+  return factor * (c - 128) / 32768;  // C++ division truncates toward zero
+}
+constexpr uint8_t color_grey_rule(int y) {
+  if (y <= 16) return 0;
+  if (y >= 235) return 255;
+  return uint8_t(255 * (y - 16) / 219);
+}
+// Unit of the SIMD 16-bit grey converters for a packing: a single 1 per field at the bit worth
+// one step of a 4-bit (precision 4) or 5-bit (precision 5) component.
+constexpr uint16_t color_grey_unit(const uint32_t bits[3], const uint32_t shift[3], uint32_t precision) {
+  uint16_t unit = 0;
+  for (int k = 0; k < 3; ++k) unit = uint16_t(unit | (1u << (shift[k] + bits[k] - precision)));
+  return unit;
+}
+
+// Built at compile time; read only.
 struct ColorTables {
   int32_t luma[256];          // floor(min(max(Y − 16, 0), 219) × 38154 / 32768)
   int32_t blue_cb[256];       // trunc(66101 × (Cb − 128) / 32768)
@@ -21,35 +45,31 @@ struct ColorTables {
   uint8_t clamp_store[kSumCount];   // index − kSumLow; 0 below 0, 255 above 255
   uint8_t grey[256];          // 0 up to 16, 255 from 235, else floor(255 × (Y − 16) / 219)
   uint32_t grey32[256];       // g × 0x010101
+  uint16_t alpha_nibble[256]; // (alpha & 0xF0) << 8
+};
+extern const ColorTables kColor;
 
-  // 16-bit packing of the current format code (all zero outside 7..12).
-  uint32_t format;            // format code of the packing; 0xFFFFFFFF before the first build
+// The 16-bit packing of one format code (7..12); all zero for the other codes. Built at compile
+// time; a copy takes the one of its format.
+struct PackingTables {
+  uint32_t format;            // the format code (0: none)
   uint32_t bits[3], shift[3];  // blue, green, red: field width and position
   uint16_t field_store[3][kSumCount];  // per component: clamped sum >> (8 − bits) << position
   uint16_t grey16[256];       // the grey value packed into all three fields
-  uint16_t alpha_nibble[256]; // (alpha & 0xF0) << 8
   // Grey constants of the SIMD 16-bit converters.
   uint16_t simd_grey_scale, simd_grey_clamp, simd_grey_unit;
-  bool built;
 };
-extern ColorTables g_color;
+// The packing of a format code (the empty one outside 7..12).
+const PackingTables* color_packing(uint32_t format);
 
-inline uint8_t color_clamp(int sum) { return g_color.clamp_store[sum - kSumLow]; }
-inline uint16_t color_field(int component, int sum) { return g_color.field_store[component][sum - kSumLow]; }
-
-// The tables' rules, exported for the tests.
-int32_t color_luma_rule(int y);
-int32_t color_chroma_rule(int32_t factor, int c);
-uint8_t color_grey_rule(int y);
-// Unit of the SIMD 16-bit grey converters for a packing: a single 1 per field at the bit worth
-// one step of a 4-bit (precision 4) or 5-bit (precision 5) component.
-uint16_t color_grey_unit(const uint32_t bits[3], const uint32_t shift[3], uint32_t precision);
-
-// Fills the tables on the first call (and probes the cycle counter), and rebuilds the 16-bit
-// packing when `format` differs from the previous call's; −1 (0xFFFFFFFF) builds only.
-void build_color_tables(uint32_t format);
+inline uint8_t color_clamp(int sum) { return kColor.clamp_store[sum - kSumLow]; }
+inline uint16_t color_field(const PackingTables* p, int component, int sum) {
+  return p->field_store[component][sum - kSumLow];
+}
 
 // ---- Cursor and converters -----------------------------------------------------------------
+
+struct ConvertContext;
 
 struct ConvertCursor {
   uint8_t* dst0;
@@ -64,6 +84,9 @@ struct ConvertCursor {
   uint8_t* scratch0;
   uint8_t* scratch1;
   size_t scratch_capacity;    // bytes of the block holding both rows
+  ConvertContext* context;    // the context this cursor belongs to (the duplicate-row methods)
+  const PackingTables* pack;  // the 16-bit packing of this copy's format
+  bool pair_overhang;         // an odd packed-YUV run may write its whole last pair (it fits the pitch)
 };
 
 // The eight positions of a cursor, copied field by field (a block copy of the record would be
@@ -105,6 +128,7 @@ struct BlockBand {
   uint32_t block_bytes;       // destination bytes per block
   const uint16_t* runs;       // run_count pairs: first block column, blocks in the run
   uint32_t run_count;
+  const PackingTables* pack;  // the 16-bit packing of this copy's format
 };
 // Converts every run of a band.
 using convert_band_fn = void (*)(const BlockBand* band);
@@ -185,28 +209,34 @@ enum : uint32_t {
   kFamilyBgr32 = 0, kFamilyRgb32, kFamilyBgra32, kFamilyRgba32, kFamilyBgr24, kFamilyRgb24,
   kFamily16, kFamily4444, kFamily5551, kFamilyYuy2, kFamilyUyvy, kFamilyCount,
 };
-extern ConversionFamily g_families[kFamilyCount];
-
 // Fills the integer converters of every family (and copies them into the SIMD slots).
 void convert_init_plain(ConversionFamily* families);
 // Overwrites the SIMD slots with the SSE2 converters; false when this build has none.
 bool convert_init_sse2(ConversionFamily* families);
-// Then overwrites the 32-bit families' colour group converters with AVX2 ones where the
-// processor has them; false when it does not.
+// Then overwrites the 32-bit, 16-bit and packed-YUV families' colour group converters with AVX2
+// ones; false when this build has none. The caller decides whether the processor and KORVA_CPU
+// allow it.
 bool convert_init_avx2(ConversionFamily* families);
+// The SSE2 colour group converter of a family at plain width (even or odd source x): the AVX2
+// converters hand it what is left of a call, and the packings they lack. Null where the build
+// has no SSE2 converters.
+GroupConverter convert_sse2_color(uint32_t family, bool odd);
 // The integer group converters that compute with the SIMD arithmetic (uncapped luma term, the
 // SIMD grey rules), for the tests: same layout as groups[0..5].
 void convert_reference_simd_groups(uint32_t family, GroupConverter out[6]);
 
-// ---- Process-wide converter state ----------------------------------------------------------
+// ---- Converter context ---------------------------------------------------------------------
 
-struct ConvertState {
+// Everything a copy changes: the function tables chosen when the context was made (with their
+// tuning words), the active converters of the copy under way, the cursor and its scratch rows.
+// One per destination (a movie); two contexts never share anything but the read-only tables.
+struct ConvertContext {
   ConvertCursor cursor;
-  bool tables_ready;          // the families are filled
-  uint32_t cpu_generation;    // for this generation of the instruction-set limit
-  int32_t simd_supported;     // 0 not asked, 1 yes, -1 no
+  ConversionFamily families[kFamilyCount];
+  bool simd_supported;        // the SIMD slots hold SSE2 (or wider) converters
+  uint32_t cpu;               // the instruction-set level the tables were filled for
+  int32_t has_cycle_counter;  // 1 usable, -1 not
   bool has_simd;              // the SIMD converters are in use for this copy
-  int32_t has_cycle_counter;  // 0 not probed, 1 usable, -1 not
   convert_row_fn row;         // active converters
   convert_run_fn run;
   convert_groups_fn groups_even, groups_odd;
@@ -219,40 +249,54 @@ struct ConvertState {
   uint32_t hmul;              // pixels written per source pixel
   uint32_t bytes_per_pixel;
   bool pairs;                 // packed YUV family
-  bool pair_overhang;         // an odd run may write its whole last pair (it fits the pitch)
   // Test hooks: force the row-split lead (0 timing or fixed rule, 1 D, 2 S) and the
   // duplicate-row method (0 normal, 1 Reconvert, 2 Scratch).
   uint32_t force_split, force_dup;
+  void* scratch_block;        // the scratch rows, 32-byte aligned inside it
 };
-extern ConvertState g_convert;
+
+// Fills the function tables of `families` for an instruction-set level: the plain initialiser,
+// then SSE2 and AVX2 as far as `level` allows. Returns whether the SIMD slots are SIMD.
+bool convert_fill_families(ConversionFamily* families, uint32_t level);
 
 // Makes both scratch rows at least `bytes` long; false when the memory cannot be had (the
-// duplicate-row converters then use Reconvert).
-bool reserve_scratch_rows(size_t bytes);
+// duplicate-row converters then use Reconvert). Called when the context is made.
+bool reserve_scratch_rows(ConvertContext* cx, size_t bytes);
 
-// Reads the cycle counter (0 where there is none).
+// Reads the cycle counter (0 where there is none), and whether there is one.
 uint64_t convert_cycles();
+bool convert_has_cycle_counter();
 
 // Installs the active converters for a copy of `w` source pixels by `h` rows and returns the
 // destination step between the two rows of a pair and the skip from the end of a converted
 // pair to the start of the next.
-void select_converters(ConversionFamily* f, uint32_t flags, uint32_t w, uint32_t h,
+void select_converters(ConvertContext* cx, ConversionFamily* f, uint32_t flags, uint32_t w, uint32_t h,
                        int32_t* row_step, int32_t* row_skip);
 
-// The two copy paths and the YV12 copy. `planes` is the current plane set, P and H the padded
-// luma width and height, `alpha` the current alpha plane or null.
-void copy_rect_full(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y,
-                    int32_t dest_pitch, const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w,
-                    uint32_t h, uint32_t P, uint32_t H, uint32_t flags, const uint8_t* alpha);
-void copy_rect_changed(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y,
-                       int32_t dest_pitch, const uint8_t* map, uint32_t map_pitch,
-                       const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                       uint32_t P, uint32_t H, uint32_t flags, const uint8_t* alpha);
+// One rectangle of one plane set into one destination: what the two copy paths work on.
+struct PlaneCopy {
+  ConversionFamily* family;
+  uint8_t* dest;              // the destination's first byte and signed bytes per row
+  int32_t dest_pitch;
+  uint32_t dest_x, dest_y;    // where the rectangle goes
+  const uint8_t* planes;      // the current plane set
+  const uint8_t* alpha;       // its alpha plane, or null when the family writes none
+  uint32_t P, H;              // padded luma width and height
+  uint32_t x, y, w, h;        // the rectangle in coded pixels
+  uint32_t flags;             // CopyFlags
+};
+// The change map as the changed-block path reads it.
+struct ChangeMap {
+  const uint8_t* blocks;      // one byte per 16 × 16 luma block, non-zero: changed
+  uint32_t pitch;             // bytes per row of the map
+};
+
+// The two copy paths and the YV12 copy.
+void copy_rect_full(ConvertContext* cx, const PlaneCopy* pc);
+void copy_rect_changed(ConvertContext* cx, const PlaneCopy* pc, const ChangeMap* map);
 void copy_yv12(uint8_t* dest, uint32_t dest_x, uint32_t dest_y, int32_t dest_pitch,
                uint32_t dest_height, const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w,
                uint32_t h, uint32_t P, uint32_t H, uint32_t flags);
 
 // The family of a format code (null for 0 and 15); alpha families only when `has_alpha`.
-ConversionFamily* convert_family_for(uint32_t format, bool has_alpha);
-// Fills the family tables once.
-void convert_init_families();
+ConversionFamily* convert_family_for(ConvertContext* cx, uint32_t format, bool has_alpha);

@@ -16,26 +16,26 @@ struct Terms {
 };
 
 inline Terms terms_of(uint8_t cb, uint8_t cr) {
-  const ColorTables& t = g_color;
+  const ColorTables& t = kColor;
   return {t.blue_cb[cb], t.green_cr[cr] + t.green_cb[cb], t.red_cr[cr]};
 }
 
 // The integer converters' arithmetic: table lookups.
 struct TableMath {
-  static int luma(uint8_t y) { return g_color.luma[y]; }
-  static uint8_t grey8(uint8_t y) { return g_color.grey[y]; }
-  static uint16_t grey16(uint8_t y) { return g_color.grey16[y]; }
+  static int luma(uint8_t y) { return kColor.luma[y]; }
+  static uint8_t grey8(uint8_t y) { return kColor.grey[y]; }
+  static uint16_t grey16(const PackingTables* p, uint8_t y) { return p->grey16[y]; }
 };
 
 // The SIMD converters' arithmetic: the luma term has no upper limit, grey comes from it.
 struct SimdMath {
   static int luma(uint8_t y) { return (y > 16 ? y - 16 : 0) * 4 * 19077 >> 16; }
   static uint8_t grey8(uint8_t y) { return color_clamp(luma(y)); }
-  static uint16_t grey16(uint8_t y) {
-    uint32_t level = (uint32_t(y > 16 ? y - 16 : 0) * g_color.simd_grey_scale) >> 16;
-    uint32_t top = g_color.simd_grey_clamp == 0x7FF0 ? 15 : 31;
+  static uint16_t grey16(const PackingTables* p, uint8_t y) {
+    uint32_t level = (uint32_t(y > 16 ? y - 16 : 0) * p->simd_grey_scale) >> 16;
+    uint32_t top = p->simd_grey_clamp == 0x7FF0 ? 15 : 31;
     if (level > top) level = top;
-    return uint16_t(level * g_color.simd_grey_unit);
+    return uint16_t(level * p->simd_grey_unit);
   }
 };
 
@@ -60,17 +60,17 @@ struct Rgb {
     if (L == kL32 || L == kL32R) p[3] = A == kAlphaByte ? a : 0;
   }
   template <class M>
-  static void color(uint8_t* p, int lum, Terms t, uint8_t a) {
+  static void color(const PackingTables* pk, uint8_t* p, int lum, Terms t, uint8_t a) {
     if (L == kL16) {
-      put16(p, uint16_t(color_field(2, lum + t.rt) | color_field(1, lum + t.gt) |
-                        color_field(0, lum + t.bt)), a);
+      put16(p, uint16_t(color_field(pk, 2, lum + t.rt) | color_field(pk, 1, lum + t.gt) |
+                        color_field(pk, 0, lum + t.bt)), a);
     } else {
       put3(p, color_clamp(lum + t.bt), color_clamp(lum + t.gt), color_clamp(lum + t.rt), a);
     }
   }
   template <class M>
-  static void grey(uint8_t* p, uint8_t y, uint8_t a) {
-    if (L == kL16) put16(p, M::grey16(y), a);
+  static void grey(const PackingTables* pk, uint8_t* p, uint8_t y, uint8_t a) {
+    if (L == kL16) put16(p, M::grey16(pk, y), a);
     else {
       uint8_t g = M::grey8(y);
       put3(p, g, g, g, a);
@@ -80,10 +80,10 @@ struct Rgb {
 
 // One pixel, written kW times side by side, and again one row below when kDup.
 template <class F, class M, bool kGrey, uint32_t kW, bool kDup>
-inline void put_pixel(uint8_t* d, int32_t pitch, uint8_t y, Terms t, uint8_t a) {
+inline void put_pixel(const PackingTables* pk, uint8_t* d, int32_t pitch, uint8_t y, Terms t, uint8_t a) {
   uint8_t px[4];
-  if (kGrey) F::template grey<M>(px, y, a);
-  else F::template color<M>(px, M::luma(y), t, a);
+  if (kGrey) F::template grey<M>(pk, px, y, a);
+  else F::template color<M>(pk, px, M::luma(y), t, a);
   for (uint32_t k = 0; k < kW; ++k) {
     std::memcpy(d + k * F::kBpp, px, F::kBpp);
     if (kDup) std::memcpy(d + pitch + k * F::kBpp, px, F::kBpp);
@@ -103,10 +103,11 @@ void rgb_span(ConvertCursor* c, uint32_t x, uint32_t n) {
   const uint8_t* cb = c->cb;
   const uint8_t* cr = c->cr;
   const int32_t pitch = c->pitch;
+  const PackingTables* pk = c->pack;
   uint32_t i = 0;
   auto one = [&](uint32_t k, Terms t) {
-    put_pixel<F, M, kGrey, kW, kDup>(d0 + k * kStep, pitch, y0[k], t, F::kAlpha ? a0[k] : 0);
-    if (kTwo) put_pixel<F, M, kGrey, kW, kDup>(d1 + k * kStep, pitch, y1[k], t, F::kAlpha ? a1[k] : 0);
+    put_pixel<F, M, kGrey, kW, kDup>(pk, d0 + k * kStep, pitch, y0[k], t, F::kAlpha ? a0[k] : 0);
+    if (kTwo) put_pixel<F, M, kGrey, kW, kDup>(pk, d1 + k * kStep, pitch, y1[k], t, F::kAlpha ? a1[k] : 0);
   };
   if ((x & 1) && n) {  // an odd first pixel has its chroma sample to itself
     one(0, kGrey ? Terms{} : terms_of(cb[0], cr[0]));
@@ -194,7 +195,7 @@ void yuv_span(ConvertCursor* c, uint32_t x, uint32_t n) {
     }
     if (i < n && kKind == kRun) {
       uint8_t u = kGrey ? 0x80 : *cb, v = kGrey ? 0x80 : *cr;
-      if (g_convert.pair_overhang) {
+      if (c->pair_overhang) {
         F::pair(px, y0[i], y0[i], u, v);
         put4(d0 + 2 * i, pitch, px, kDup);
         if (kTwo) {

@@ -84,8 +84,8 @@ struct Packing16 {
   __m128i pb, pg, pr;  // left shifts (positions)
 };
 
-inline Packing16 packing16() {
-  const ColorTables& t = g_color;
+inline Packing16 packing16(const PackingTables* pack) {
+  const PackingTables& t = *pack;
   return {_mm_cvtsi32_si128(int(8 - t.bits[0])), _mm_cvtsi32_si128(int(8 - t.bits[1])),
           _mm_cvtsi32_si128(int(8 - t.bits[2])), _mm_cvtsi32_si128(int(t.shift[0])),
           _mm_cvtsi32_si128(int(t.shift[1])), _mm_cvtsi32_si128(int(t.shift[2]))};
@@ -155,13 +155,13 @@ inline void store_rgb(uint8_t* d, const Pixels& p, __m128i alpha, const Packing1
 }
 
 template <Layout L, AlphaKind A, bool kGrey, int kW, bool kOdd>
-KORVA_SPAN void rgb_span(CursorPositions& k, uint32_t units) {
+KORVA_SPAN void rgb_span(CursorPositions& k, uint32_t units, const PackingTables* pack) {
   constexpr uint32_t kBpp = L == kL16 ? 2 : (L == kL24 || L == kL24R) ? 3 : 4;
   const __m128i zero = _mm_setzero_si128();
-  const Packing16 pk = L == kL16 ? packing16() : Packing16{};
-  const __m128i grey_scale = _mm_set1_epi16(int16_t(g_color.simd_grey_scale));
-  const __m128i grey_clamp = _mm_set1_epi16(int16_t(g_color.simd_grey_clamp));
-  const __m128i grey_unit = _mm_set1_epi16(int16_t(g_color.simd_grey_unit));
+  const Packing16 pk = L == kL16 ? packing16(pack) : Packing16{};
+  const __m128i grey_scale = _mm_set1_epi16(int16_t(pack->simd_grey_scale));
+  const __m128i grey_clamp = _mm_set1_epi16(int16_t(pack->simd_grey_clamp));
+  const __m128i grey_unit = _mm_set1_epi16(int16_t(pack->simd_grey_unit));
   auto step = [&](auto size) {
     constexpr uint32_t n = decltype(size)::value;
     __m128i tb[2], tg[2], tr[2];
@@ -266,13 +266,14 @@ template <Layout L, AlphaKind A, bool kGrey, int kW, bool kOdd>
 void rgb_groups(ConvertCursor* c, uint32_t units) {
   // The cursor in a local: stores through the destination cannot change it.
   CursorPositions k = cursor_positions(c);
-  rgb_span<L, A, kGrey, kW, kOdd>(k, units);
+  rgb_span<L, A, kGrey, kW, kOdd>(k, units, c->pack);
   cursor_set_positions(c, k);
 }
 
 template <Layout L, AlphaKind A, bool kGrey, int kW>
 void rgb_band(const BlockBand* band) {
-  convert_walk_band(band, [](CursorPositions& k, uint32_t units) { rgb_span<L, A, kGrey, kW, false>(k, units); });
+  const PackingTables* pack = band->pack;
+  convert_walk_band(band, [pack](CursorPositions& k, uint32_t units) { rgb_span<L, A, kGrey, kW, false>(k, units, pack); });
 }
 
 // Packed YUV: a pair (Y0, Y1) takes the chroma sample under its first pixel, in either phase.
@@ -370,7 +371,35 @@ void fill_yuv(ConversionFamily* f) {
   g[kGroupWideGrey] = {2, yuv_groups<kUyvy, true, 2, false>, yuv_band<kUyvy, true, 2>};
 }
 
+template <Layout L, AlphaKind A>
+GroupConverter rgb_color(bool odd) {
+  if (odd) return {2, rgb_groups<L, A, false, 1, true>, nullptr};
+  return {2, rgb_groups<L, A, false, 1, false>, rgb_band<L, A, false, 1>};
+}
+template <bool kUyvy>
+GroupConverter yuv_color(bool odd) {
+  if (odd) return {3, yuv_groups<kUyvy, false, 1, true>, nullptr};
+  return {3, yuv_groups<kUyvy, false, 1, false>, yuv_band<kUyvy, false, 1>};
+}
+
 }  // namespace
+
+GroupConverter convert_sse2_color(uint32_t family, bool odd) {
+  switch (family) {
+    case kFamilyBgr32: return rgb_color<kL32, kNoAlpha>(odd);
+    case kFamilyRgb32: return rgb_color<kL32R, kNoAlpha>(odd);
+    case kFamilyBgra32: return rgb_color<kL32, kAlphaByte>(odd);
+    case kFamilyRgba32: return rgb_color<kL32R, kAlphaByte>(odd);
+    case kFamilyBgr24: return rgb_color<kL24, kNoAlpha>(odd);
+    case kFamilyRgb24: return rgb_color<kL24R, kNoAlpha>(odd);
+    case kFamily16: return rgb_color<kL16, kNoAlpha>(odd);
+    case kFamily4444: return rgb_color<kL16, kAlphaNibble>(odd);
+    case kFamily5551: return rgb_color<kL16, kAlphaBit>(odd);
+    case kFamilyYuy2: return yuv_color<false>(odd);
+    case kFamilyUyvy: return yuv_color<true>(odd);
+    default: return {0, nullptr, nullptr};
+  }
+}
 
 bool convert_init_sse2(ConversionFamily* f) {
   fill_rgb<kL32, kNoAlpha>(&f[kFamilyBgr32]);
@@ -390,5 +419,6 @@ bool convert_init_sse2(ConversionFamily* f) {
 #else
 
 bool convert_init_sse2(ConversionFamily*) { return false; }
+GroupConverter convert_sse2_color(uint32_t, bool) { return {0, nullptr, nullptr}; }
 
 #endif

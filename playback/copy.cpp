@@ -3,6 +3,7 @@
 #include "playback/movie.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
+#include "playback/late_frame.h"
 #include "base/timer.h"
 
 namespace {
@@ -10,33 +11,28 @@ namespace {
 void set_busy(void* context, bool busy) { shared_put(static_cast<Movie*>(context)->reader.engine_busy, busy ? 1 : 0); }
 void foreground_fill(void* context) { movie_top_up(static_cast<Movie*>(context)); }
 
+// Blits are skipped only while the movie keeps time with its sound.
+uint32_t late_check(void* context, uint32_t flags) {
+  Movie* m = static_cast<Movie*>(context);
+  if (!m->feed.count || !m->rate_num || m->paused) return kCopyOnTime;
+  movie_clock_check(m);
+  return late_frame_check(m, ms_timer(), flags);
+}
+
 }  // namespace
 
 void movie_copy_source(Movie* m, CopySource* s) {
+  s->context = m->convert;
   s->planes = &m->planes;
   s->width = m->width;
   s->height = m->height;
   s->coded_width = m->coded_width;
   s->coded_height = m->coded_height;
   s->movie_flags = m->flags;
-  // Blits are skipped only while the movie keeps time with its sound.
-  s->late_check = m->feed.count && m->rate_num && !m->paused;
-  if (s->late_check) movie_clock_check(m);
-  s->now_ms = ms_timer();
-  s->frames_decoded = m->frames_decoded;
-  s->rate_num = m->rate_num;
-  s->rate_den = m->rate_den;
-  s->time_scale = m->feed.outputs[0].time_scale ? m->feed.outputs[0].time_scale : 0x10000;
-  s->late_debt = uint32_t(m->late_debt);
-  s->late_threshold = m->late_threshold;
-  s->clock_start = m->clock_start;
-  s->clock_start_frame = m->clock_start_frame;
-  s->skip_flag = &m->skip_flag;
-  s->consecutive_skips = &m->consecutive_skips;
-  s->skipped_blits = &m->skipped_blits;
   s->last_copy_flags = &m->last_copy_flags;
   s->hook_context = m;
   s->set_busy = m->has_reader ? set_busy : nullptr;
+  s->late_check = late_check;
   s->foreground_fill = m->in_memory ? nullptr : foreground_fill;
 }
 

@@ -6,6 +6,7 @@
 
 #include "audio/audio_decoder.h"
 #include "playback/movie.h"
+#include "playback/late_frame.h"
 #include "base/timer.h"
 #include "sound/sound.h"
 
@@ -22,14 +23,6 @@ int32_t played_slot(const Movie* m, uint32_t track) {
   for (uint32_t k = 0; k < m->feed.count; ++k)
     if (m->played[k] == track) return int32_t(k);
   return -1;
-}
-
-// The frame due now by the clock, and the elapsed time on it (signed; the debt held back).
-void clock_position(const Movie* m, uint32_t now, uint32_t* due, int32_t* elapsed) {
-  uint64_t frames = uint32_t(m->frames_decoded - m->clock_start_frame);
-  uint32_t q = uint32_t(frames * 1000 * m->rate_den / m->rate_num);
-  *due = uint32_t(uint64_t(q) * m->feed.outputs[0].time_scale / 65536);
-  *elapsed = int32_t(now - uint32_t(m->late_debt) - m->clock_start);
 }
 
 // Walks the frame's sound packets (in header order) into the played tracks' rings and returns
@@ -170,13 +163,9 @@ uint32_t movie_do_frame(Movie* m) {
     FramePlanes* p = &m->planes;
     if (!m->skip_flag) std::memset(p->change_map, 0, p->map_blocks);
     movie_top_up(m);
-    const uint32_t cur = p->current_set;
     const bool key = movie_index_entry(m, m->current_frame - 1) & 1;
-    video_decode_frame(p->luma_stride, m->coded_width, m->coded_height, p->plane_sets[1 - cur], p->plane_sets[cur],
-                       p->alpha_planes[1 - cur], p->alpha_planes[cur], p->change_map, p->luma_height,
-                       m->frame + video_at, m->frame_size - video_at, key, &p->stream_buffers, m->flags,
-                       m->header_flags);
-    p->current_set = 1 - cur;
+    video_decode_next(p, m->coded_width, m->coded_height, m->frame + video_at, m->frame_size - video_at, key,
+                      m->flags, m->header_flags);
   }
   if (m->feed.count) sound_pump(&m->feed);
 
@@ -206,7 +195,7 @@ uint32_t movie_wait(Movie* m) {
     if (!m->rate_num) return 0;
     uint32_t due;
     int32_t elapsed;
-    clock_position(m, now, &due, &elapsed);
+    late_frame_position(m, now, &due, &elapsed);
     if (elapsed >= int32_t(due)) {
       int32_t late = elapsed - int32_t(due);
       if (late > int32_t(m->late_threshold)) {

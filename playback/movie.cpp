@@ -8,6 +8,7 @@
 #include "base/bytes.h"
 #include "convert/convert.h"
 #include "playback/engine.h"
+#include "playback/limits.h"
 #include "base/timer.h"
 #include "sound/sound.h"
 
@@ -23,6 +24,7 @@ int32_t g_read_speed = -1;
 uint32_t g_track_count = 1;
 uint32_t g_track_ids[kMaxRequestedTracks] = {0};
 reader_opener_fn g_opener = nullptr;
+MovieLimits g_limits = {0, 0};
 
 void reset_track_request() {
   g_track_count = 1;
@@ -39,6 +41,7 @@ void release(Movie* m) {
     aligned_free32(o->ring_start);
   }
   if (m->has_reader && m->reader.close) m->reader.close(&m->reader);
+  convert_context_destroy(m->convert);
   aligned_free32(m->frame_block);
   if (m->preload) aligned_free32(m->preload);
   aligned_free32(m->plane_block);
@@ -157,6 +160,7 @@ void movie_set_tracks(uint32_t count, const uint32_t* ids) {
   for (uint32_t i = 0; i < count; ++i) g_track_ids[i] = ids[i];
 }
 void movie_set_reader_opener(reader_opener_fn opener) { g_opener = opener; }
+void movie_set_limits(const MovieLimits* limits) { g_limits = limits ? *limits : MovieLimits{0, 0}; }
 
 uint32_t movie_index_entry(const Movie* m, uint32_t i) { return load_le32(m->index + 4ull * i); }
 
@@ -171,6 +175,9 @@ Movie* movie_open(const void* source, uint32_t flags) {
   g_last_error[0] = 0;
   reader_opener_fn opener = g_opener;
   g_opener = nullptr;
+  const MovieLimits limits = g_limits;
+  g_limits = MovieLimits{0, 0};
+  char refusal[kLimitTextBytes];
 
   // 2. The header.
   const bool image = (flags & kOpenFromMemory) != 0;
@@ -194,6 +201,9 @@ Movie* movie_open(const void* source, uint32_t flags) {
   if (const char* e = container_parse_header(head, head_bytes, &h)) return fail(nullptr, &reader_tmp, !image, e);
   if (image && container_index_offset(&h) + 4ull * (h.frame_count + 1) > img->size)
     return fail(nullptr, nullptr, false, "The file ends inside the movie's track tables or frame index.");
+  MovieNeeds needs;
+  movie_needs(&h, nullptr, nullptr, 0, h.flags & kMovieFlagAlpha ? flags : flags & ~kOpenAlpha, &needs);
+  if (movie_check_limits(&limits, &h, &needs, refusal)) return fail(nullptr, &reader_tmp, !image, refusal);
 
   // 4. Sizes.
   VideoFrameSizes vs;
@@ -299,6 +309,9 @@ Movie* movie_open(const void* source, uint32_t flags) {
   if (const char* e = container_check_index(&h, m->index, available, &info)) return fail(m, nullptr, false, e);
   if (image && (movie_index_entry(m, h.frame_count) & ~1u) > img->size)
     return fail(m, nullptr, false, "The frame index points past the end of the movie image.");
+  const uint32_t rings = sound_installed_open() ? movie_count_tracks(m->track_ids, h.track_count, ids, requested) : 0;
+  movie_needs(&h, &info, m->track_buffer_bytes, rings, m->flags, &needs);
+  if (movie_check_limits(&limits, &h, &needs, refusal)) return fail(m, nullptr, false, refusal);
   m->largest_frame = info.largest_frame;
   m->peak_second_bytes = info.peak_second_bytes;
   m->peak_second_frame = info.peak_second_frame;
@@ -318,6 +331,8 @@ Movie* movie_open(const void* source, uint32_t flags) {
   m->plane_block = pending_allocate(&planes, 0, nullptr, &m->total_memory);
   pending_free(&planes);
   if (!m->plane_block) return fail(m, nullptr, false, "Out of memory.");
+  m->convert = convert_context_create(m->coded_width);
+  if (!m->convert) return fail(m, nullptr, false, "Out of memory.");
   if (all_key) {
     sets[1] = sets[0];
     alpha[1] = alpha[0];
@@ -435,8 +450,6 @@ void movie_close(Movie* m) {
     ServiceNode* reader_node = m->reader.node.mutex ? &m->reader.node : nullptr;
     service_node_remove(sound_node, service_sound_thread(), reader_node, service_input_thread());
   }
-  // The pixel-copy scratch rows are shared by all movies; the next copy makes them again.
-  convert_release();
   // Without the node mutexes the reader's locks become no-ops for the rest of the close.
   release(m);
 }

@@ -23,6 +23,8 @@ constexpr uint32_t kMaxRequestedTracks = 16;
 // The largest sound ring a track gets (32 MiB: minutes of 16-bit stereo sound).
 constexpr uint32_t kMaxSoundRing = 32u << 20;
 
+struct ConvertContext;
+
 struct Movie {
   // 1. Display size (after doubling).
   uint32_t width, height;
@@ -106,6 +108,7 @@ struct Movie {
   int32_t late_debt;
   int32_t late_repay;
   uint32_t last_copy_flags;  // the copy flags of the last copy (its doubling mode scales rects)
+  ConvertContext* convert;   // the converters of this movie's copies, their tuning and scratch rows
   // 15. The video decoder's buffers live in `planes`.
   // 16. The sound: the played tracks' outputs, the sound clock, the sound node (its mutex is
   // the sound lock).
@@ -140,6 +143,10 @@ void movie_set_tracks(uint32_t count, const uint32_t* ids);
 // A reader opener used instead of the file reader with kOpenUseOpener; forgotten after every open.
 using reader_opener_fn = bool (*)(InputReader* reader, const void* source, uint32_t flags);
 void movie_set_reader_opener(reader_opener_fn opener);
+// Limits the next open applies (playback/limits.h): a movie over them is refused with the reason
+// as its error text. Null: none.
+struct MovieLimits;
+void movie_set_limits(const MovieLimits* limits);
 
 // Index entry i (as stored) and frame offsets.
 uint32_t movie_index_entry(const Movie* m, uint32_t i);

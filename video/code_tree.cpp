@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr const char* kCodeText[kTreeShapeCount] = {
+constexpr char kCodeText[kTreeShapeCount][128] = {
     "0000 1000 0100 1100 0010 1010 0110 1110 0001 1001 0101 1101 0011 1011 0111 1111",
     "0 1000 11000 10100 11100 10010 11010 10110 11110 11001 10101 11101 10011 11011 10111 11111",
     "00 01 1000 1001 10100 10101 10110 10111 11000 11001 11010 11011 11100 11101 11110 11111",
@@ -51,10 +51,7 @@ constexpr TreeTables build_tables() {
 constexpr TreeTables kTreeTables = build_tables();
 
 const uint8_t kTreeMaxBits[kTreeShapeCount] = {4, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 7, 7, 7};
-const char* const kTreeCodes[kTreeShapeCount] = {
-    kCodeText[0], kCodeText[1], kCodeText[2],  kCodeText[3],  kCodeText[4],  kCodeText[5],
-    kCodeText[6], kCodeText[7], kCodeText[8],  kCodeText[9],  kCodeText[10], kCodeText[11],
-    kCodeText[12], kCodeText[13], kCodeText[14], kCodeText[15]};
+const char* code_tree_text(uint32_t shape) { return kCodeText[shape < kTreeShapeCount ? shape : 0]; }
 
 
 void code_tree_fill_codes(CodeTree* t) {

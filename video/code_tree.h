@@ -11,9 +11,9 @@ constexpr uint32_t kTreeShapeCount = 16;
 extern const uint8_t kTreeMaxBits[kTreeShapeCount];
 // The code words of every shape as written in the format's table: leaf 0 to 15, each word in
 // reading order (leftmost digit = first bit read), separated by single spaces.
-extern const char* const kTreeCodes[kTreeShapeCount];
+const char* code_tree_text(uint32_t shape);
 
-// Tables derived from kTreeCodes at compile time.
+// Tables derived from those code words at compile time.
 struct TreeTables {
   uint8_t value[kTreeShapeCount][16];   // each leaf's code word, bit 0 = the first bit read
   uint8_t length[kTreeShapeCount][16];  // each leaf's code length

@@ -195,7 +195,9 @@ PlaneResult decode_plane(const PlaneArgs& in) {
   st.ref = a.ref;
   st.stride = a.stride;
   st.height = a.height;
-  st.idct = idct_functions();
+  IdctFunctions plain_forms;
+  if (!a.idct) idct_init_plain(&plain_forms);
+  st.idct = a.idct ? a.idct : &plain_forms;
   const ptrdiff_t stride = a.stride;
   plane_streams_read_trees(&st.r, &st.ps);
   uint8_t* map_row = a.change_map;

@@ -23,6 +23,8 @@ enum VideoBlockKind : uint32_t {
 // Sixteen scan orders of the run blocks, each a permutation of the 64 block positions.
 extern const uint8_t kRunScans[16][64];
 
+struct IdctFunctions;
+
 struct PlaneArgs {
   const uint8_t* data;  // first byte of the plane's bit stream
   size_t size;          // bytes that may be read from `data` on (to the end of the packet)
@@ -37,6 +39,7 @@ struct PlaneArgs {
   uint8_t* change_map;
   const StreamBuffers* buffers;
   uint32_t flags;  // the movie's flag word (only 0x8000 is read here)
+  const IdctFunctions* idct;  // the decoder's inverse transforms; null: the plain forms
 };
 
 struct PlaneResult {

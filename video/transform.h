@@ -51,26 +51,30 @@ void idct_put_scaled_plain(const int16_t block[64], const int32_t quant[64], uin
 void idct_add_plain(const int16_t block[64], const int32_t quant[64],
                     const uint8_t prediction[64], uint8_t* dst, ptrdiff_t stride);
 
-// The three as the decoder calls them: the fast forms where the build has SSE2 and the
-// instruction-set limit (KORVA_CPU) allows, else the plain ones; the fast forms run the AVX2
-// kernel when the limit allows avx2 (see idct_kernel_level). Chosen once per generation of the
-// limit; the plane decoder takes the table once per plane.
+// The three as the decoder calls them, a table per decoder (FramePlanes) filled once: the plain
+// initialiser puts the plain forms in, the SSE2 one (where the build has SSE2) the fast forms
+// on the SSE2 kernel, the AVX2 one the same forms on the AVX2 kernel; idct_fill goes as far as
+// `level` (cpu_level(): the processor and KORVA_CPU) allows.
 struct IdctFunctions {
   void (*put)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
   void (*put_scaled)(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
   void (*add)(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64], uint8_t* dst,
               ptrdiff_t stride);
 };
-const IdctFunctions* idct_functions();
+void idct_init_plain(IdctFunctions* f);
+bool idct_init_sse2(IdctFunctions* f);  // false when the build has no SSE2 forms
+bool idct_init_avx2(IdctFunctions* f);  // false when the build has no AVX2 kernel
+void idct_fill(IdctFunctions* f, uint32_t level);
+// The kernel a table's forms run on: kCpuPlain, kCpuSse2 or kCpuAvx2.
+uint32_t idct_kernel_of(const IdctFunctions* f);
 
-// The fast forms share one kernel that gives the 64 samples (low 8 bits, row by row) of a block:
-// the SSE2 one, or the AVX2 one (where the build has it) when the limit allows avx2. It is chosen
-// with the table; idct_kernel_level says which one the fast forms use now (kCpuSse2 or
-// kCpuAvx2; kCpuPlain when the build has neither).
-uint32_t idct_kernel_level();
 #if (defined(__i386__) || defined(__x86_64__)) && (defined(__GNUC__) || defined(__clang__)) && \
     defined(__SSE2__)
 #define KORVA_VIDEO_AVX2 1
-// Only on a processor with AVX2.
+// Only on a processor with AVX2: the kernel, and the fast forms on it.
 void idct_samples_avx2(const int16_t block[64], const int32_t quant[64], uint8_t s[64]);
+void idct_put_avx2(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
+void idct_put_scaled_avx2(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride);
+void idct_add_avx2(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64], uint8_t* dst,
+                   ptrdiff_t stride);
 #endif

@@ -3,7 +3,7 @@
 // the row pass, and a second transpose puts the samples back in row order. The arithmetic is the
 // plain form's: 32-bit products keeping their low 32 bits (one multiply per lane here),
 // arithmetic shifts, wrap-around sums; so the samples are equal bit for bit.
-#include "video/transform.h"
+#include "video/transform_fast.h"
 
 #if defined(KORVA_VIDEO_AVX2)
 #include <immintrin.h>
@@ -104,5 +104,30 @@ __attribute__((target("avx2"))) void idct_samples_avx2(const int16_t block[64],
     std::memcpy(s + 32 * g, &bytes, 32);
   }
 }
+
+
+// The fast forms on this kernel. The DC shortcut and the stores are SSE2; only the kernel needs
+// the processor's AVX2.
+void idct_put_avx2(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride) {
+  idct_put_fast<idct_samples_avx2>(block, quant, dst, stride);
+}
+void idct_put_scaled_avx2(const int16_t block[64], const int32_t quant[64], uint8_t* dst, ptrdiff_t stride) {
+  idct_put_scaled_fast<idct_samples_avx2>(block, quant, dst, stride);
+}
+void idct_add_avx2(const int16_t block[64], const int32_t quant[64], const uint8_t prediction[64], uint8_t* dst,
+                   ptrdiff_t stride) {
+  idct_add_fast<idct_samples_avx2>(block, quant, prediction, dst, stride);
+}
+
+bool idct_init_avx2(IdctFunctions* f) {
+  f->put = idct_put_avx2;
+  f->put_scaled = idct_put_scaled_avx2;
+  f->add = idct_add_avx2;
+  return true;
+}
+
+#else
+
+bool idct_init_avx2(IdctFunctions*) { return false; }
 
 #endif

@@ -1,5 +1,7 @@
 #include "video/video_decoder.h"
 
+#include "base/cpu.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -50,13 +52,20 @@ void frame_planes_set_sizes(FramePlanes* p, const VideoFrameSizes* s) {
   p->chroma_height = s->chroma_height;
   p->map_columns = s->map_columns;
   p->map_blocks = s->map_blocks;
+  idct_fill(&p->idct, cpu_level());
 }
 
-bool video_decode_frame(uint32_t luma_stride, uint32_t width, uint32_t height, uint8_t* dst_set,
-                        const uint8_t* ref_set, uint8_t* dst_alpha, const uint8_t* ref_alpha,
-                        uint8_t* change_map, uint32_t luma_height, const uint8_t* packet,
-                        size_t packet_size, bool /*key*/, const StreamBuffers* buffers,
-                        uint32_t movie_flags, uint32_t header_flags) {
+bool video_decode_frame(const FramePlanes* p, uint32_t width, uint32_t height, const VideoPacket* in) {
+  const uint32_t cur = p->current_set, luma_stride = p->luma_stride, luma_height = p->luma_height;
+  uint8_t* const dst_set = p->plane_sets[1 - cur];
+  const uint8_t* const ref_set = p->plane_sets[cur];
+  uint8_t* const dst_alpha = p->alpha_planes[1 - cur];
+  const uint8_t* const ref_alpha = p->alpha_planes[cur];
+  uint8_t* const change_map = p->change_map;
+  const StreamBuffers* const buffers = &p->stream_buffers;
+  const uint32_t movie_flags = in->movie_flags, header_flags = in->header_flags;
+  const uint8_t* packet = in->data;
+  size_t packet_size = in->size;
   VideoFrameSizes sz;
   if (!video_frame_sizes(width, height, &sz) || sz.luma_stride != luma_stride ||
       sz.luma_height != luma_height || !dst_set || !ref_set)
@@ -86,7 +95,7 @@ bool video_decode_frame(uint32_t luma_stride, uint32_t width, uint32_t height, u
   bool touched[4] = {!decode_alpha, false, false, false};  // alpha counts as done when unused
   auto decode = [&](uint32_t i, const uint8_t* data, size_t size) {
     PlaneArgs a{data, size, t[i].dst, t[i].ref, t[i].width, t[i].height, t[i].stride, t[i].scale,
-                change_map, buffers, movie_flags};
+                change_map, buffers, movie_flags, &p->idct};
     touched[i] = true;
     PlaneResult r = decode_plane(a);
     if (r.next > end) r.complete = false;
@@ -132,12 +141,9 @@ bool video_decode_frame(uint32_t luma_stride, uint32_t width, uint32_t height, u
 
 bool video_decode_next(FramePlanes* p, uint32_t width, uint32_t height, const uint8_t* packet,
                        size_t packet_size, bool key, uint32_t movie_flags, uint32_t header_flags) {
-  uint32_t cur = p->current_set;
-  bool ok = video_decode_frame(p->luma_stride, width, height, p->plane_sets[1 - cur],
-                               p->plane_sets[cur], p->alpha_planes[1 - cur], p->alpha_planes[cur],
-                               p->change_map, p->luma_height, packet, packet_size, key,
-                               &p->stream_buffers, movie_flags, header_flags);
-  p->current_set = 1 - cur;
+  const VideoPacket in{packet, packet_size, key, movie_flags, header_flags};
+  const bool ok = video_decode_frame(p, width, height, &in);
+  p->current_set = 1 - p->current_set;
   return ok;
 }
 

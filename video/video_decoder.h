@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "video/transform.h"
 #include "video/value_stream.h"
 
 // Movie flag word bits that the video decoder reads.
@@ -35,6 +36,7 @@ struct FramePlanes {
   uint32_t map_columns;       // luma_stride / 16
   uint32_t map_blocks;        // map_columns × luma_height / 16
   StreamBuffers stream_buffers;
+  IdctFunctions idct;         // the inverse transforms of this decoder (frame_planes_set_sizes)
 };
 
 // Every size derived from the coded picture size W × H.
@@ -50,7 +52,8 @@ struct VideoFrameSizes {
 // False when W or H is 0 or above 16384.
 bool video_frame_sizes(uint32_t width, uint32_t height, VideoFrameSizes* s);
 
-// Fills the size fields of `p` from `s` (the pointers are left to the caller).
+// Fills the size fields of `p` from `s` (the pointers are left to the caller), and takes the
+// inverse transforms for the instruction sets the processor has and KORVA_CPU allows now.
 void frame_planes_set_sizes(FramePlanes* p, const VideoFrameSizes* s);
 
 // Decodes one video packet of `packet_size` bytes. `key` does not change decoding. Returns true
@@ -65,11 +68,17 @@ void frame_planes_set_sizes(FramePlanes* p, const VideoFrameSizes* s);
 // plane, each starting at the word after the last word its predecessor's reader loaded. With
 // 0x8000 (versions "f", "g", "h") the luma size is absent and the luma plane is chained the same
 // way. Sizes count from the first byte of their own field.
-bool video_decode_frame(uint32_t luma_stride, uint32_t width, uint32_t height, uint8_t* dst_set,
-                        const uint8_t* ref_set, uint8_t* dst_alpha, const uint8_t* ref_alpha,
-                        uint8_t* change_map, uint32_t luma_height, const uint8_t* packet,
-                        size_t packet_size, bool key, const StreamBuffers* buffers,
-                        uint32_t movie_flags, uint32_t header_flags);
+//
+// `p` gives the planes (the spare set is written, the current one is the reference), the change
+// map, the stream buffers and the inverse transforms; width and height are the coded size.
+struct VideoPacket {
+  const uint8_t* data;
+  size_t size;
+  bool key;
+  uint32_t movie_flags;   // the movie's flag word
+  uint32_t header_flags;  // the header's flag word
+};
+bool video_decode_frame(const FramePlanes* p, uint32_t width, uint32_t height, const VideoPacket* packet);
 
 // The same on a FramePlanes: decodes into the spare set with the current one as reference and
 // flips current_set. The change map is left to the caller, as above.

@@ -25,7 +25,7 @@ inline uint8_t expand(uint32_t v, uint32_t bits) {
 }
 
 void yuv_to_rgb(uint8_t y, uint8_t cb, uint8_t cr, uint8_t* out) {
-  const ColorTables& t = g_color;
+  const ColorTables& t = kColor;
   int l = t.luma[y];
   out[0] = color_clamp(l + t.red_cr[cr]);
   out[1] = color_clamp(l + t.green_cr[cr] + t.green_cb[cb]);
@@ -88,7 +88,6 @@ uint32_t memory_surface_copy(MemorySurface* s, CopySource* src, uint32_t flags) 
 }
 
 void memory_surface_to_rgb(const MemorySurface* s, uint8_t* rgb) {
-  build_color_tables(0xFFFFFFFFu);
   const uint32_t f = s->format;
   for (uint32_t y = 0; y < s->height; ++y) {
     const uint8_t* row = memory_surface_row(s, y);

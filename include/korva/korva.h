@@ -87,9 +87,19 @@ typedef struct korva_open_options {
   uint32_t sound;            /* KORVA_SOUND_* */
   uint32_t track_count;      /* how many of track_ids to play; 0: the track with identifier 0 */
   const uint32_t* track_ids; /* identifiers of the tracks to play (at most 16) */
+  /* Limits for files that nobody chose to open (a page that takes whatever is dropped on it, a
+   * thumbnailer): a movie whose coded picture has more pixels, or that needs more memory to be
+   * opened and played (its pictures, buffers, read-ahead and sound), is refused before anything
+   * is allocated for it, with the reason in korva_last_error. 0: no limit. */
+  uint64_t max_area;         /* pixels, e.g. KORVA_LIMIT_AREA */
+  uint64_t max_memory;       /* bytes, e.g. KORVA_LIMIT_MEMORY */
 } korva_open_options;
 
-/* Fills the defaults: no flags, the movie's own doubling and rate, no sound. */
+/* Limits for files that open by themselves: 64 megapixels (8192 x 8192) and 512 MiB. */
+#define KORVA_LIMIT_AREA   ((uint64_t)64 << 20)
+#define KORVA_LIMIT_MEMORY ((uint64_t)512 << 20)
+
+/* Fills the defaults: no flags, the movie's own doubling and rate, no sound, no limits. */
 KORVA_API void korva_default_options(korva_open_options* options);
 
 /* Opens the movie in the file `name`. "FILE|OFFSET" opens the movie that starts OFFSET bytes

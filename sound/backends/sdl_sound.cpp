@@ -11,6 +11,10 @@
 
 namespace {
 
+// Rates the device is opened at. Below the lowest, a device period of 256 samples lasts seconds
+// (SDL's dummy and disk drivers sleep that long, and closing the device waits for it): a track
+// of a few hertz is no sound anyway, and stays silent.
+constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxRate = 1000000;
 constexpr uint32_t kChunkMs = 50;       // one buffer handed over by the pump
 constexpr uint32_t kQueueMs = 600;      // what the device keeps queued
@@ -205,7 +209,7 @@ uint32_t sdl_sound_open(SoundOutput* out, uint32_t rate, uint32_t bits, uint32_t
                         const SoundLength* length) {
   if (!out) return 0;
   std::memset(static_cast<void*>(out), 0, sizeof *out);
-  if (rate == 0 || rate > kMaxRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
+  if (rate < kMinRate || rate > kMaxRate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   if (!audio_acquire()) return 0;
 
   // The device in the track's own format; SDL converts when the hardware differs.

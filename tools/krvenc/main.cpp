@@ -18,25 +18,6 @@
 #include "platform/platform.h"
 #include "tools/krvenc/krvenc.h"
 
-int krvenc_fail(const char* fmt, ...) {
-  std::fputs("krvenc: ", stderr);
-  va_list ap;
-  va_start(ap, fmt);
-  std::vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  std::fputc('\n', stderr);
-  return 1;
-}
-
-void krvenc_note(const char* fmt, ...) {
-  std::fputs("krvenc: note: ", stderr);
-  va_list ap;
-  va_start(ap, fmt);
-  std::vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  std::fputc('\n', stderr);
-}
-
 namespace {
 
 const char kHelp[] =

@@ -10,6 +10,9 @@ struct FrameSource {
   std::string name;
   bool png = false, std_in = false;
   PlatformFile* file = nullptr;
+  // A stream in memory (source_open_memory) instead of a file.
+  const uint8_t* memory_data = nullptr;
+  size_t memory_size = 0, memory_at = 0;
   Y4mInfo info;
   uint32_t max_frames = 0, count_hint = 0, delivered = 0;
   // Y4M reading: a buffer over the file or standard input.
@@ -32,6 +35,11 @@ bool fill(FrameSource* s) {
   s->at = 0;
   if (s->std_in) {
     s->len = std::fread(s->buf, 1, sizeof s->buf, stdin);
+  } else if (s->memory_data) {
+    const size_t left = s->memory_size - s->memory_at;
+    s->len = left < sizeof s->buf ? left : sizeof s->buf;
+    std::memcpy(s->buf, s->memory_data + s->memory_at, s->len);
+    s->memory_at += s->len;
   } else {
     const int64_t got = platform_file_read(s->file, s->buf, sizeof s->buf);
     s->len = got > 0 ? size_t(got) : 0;
@@ -90,7 +98,7 @@ bool open_png(FrameSource* s) {
 }
 
 bool open_y4m(FrameSource* s) {
-  if (s->std_in) {
+  if (s->std_in || s->memory_data) {
     s->file = nullptr;
   } else if (!(s->file = platform_file_open(s->name.c_str()))) {
     return krvenc_fail("%s: cannot open the file", s->name.c_str()) == 0;
@@ -101,9 +109,9 @@ bool open_y4m(FrameSource* s) {
     return krvenc_fail("%s: %s", s->name.c_str(), e) == 0;
   s->data_start = line.size() + 1;
   s->frame.resize(y4m_frame_bytes(s->info));
-  if (s->file) {
+  if (s->file || s->memory_data) {
     // Frames of "FRAME\n" and samples, unless their lines carry parameters.
-    const int64_t size = platform_file_size(s->file);
+    const int64_t size = s->file ? platform_file_size(s->file) : int64_t(s->memory_size);
     if (size > int64_t(s->data_start)) {
       const uint64_t n = (uint64_t(size) - s->data_start) / (6 + s->frame.size());
       s->count_hint = uint32_t(n > 0xffffffffu ? 0xffffffffu : n);
@@ -122,6 +130,19 @@ FrameSource* source_open(const char* name, uint32_t max_frames) {
   s->png = std::strchr(name, '%') != nullptr;
   s->std_in = !s->png && !std::strcmp(name, "-");
   if (!(s->png ? open_png(s) : open_y4m(s))) {
+    source_close(s);
+    return nullptr;
+  }
+  return s;
+}
+
+FrameSource* source_open_memory(const char* name, const uint8_t* data, size_t size, uint32_t max_frames) {
+  FrameSource* s = new FrameSource;
+  s->name = name;
+  s->max_frames = max_frames;
+  s->memory_data = data ? data : reinterpret_cast<const uint8_t*>("");
+  s->memory_size = data ? size : 0;
+  if (!open_y4m(s)) {
     source_close(s);
     return nullptr;
   }
@@ -157,13 +178,7 @@ int source_next(FrameSource* s, Picture420* out) {
       krvenc_note("%s: the first picture has no alpha channel, so the movie has none: alpha not coded", name.c_str());
       s->alpha_noted = true;
     }
-    rgb_to_420(s->pixels.data(), bpp, w, h, out);
-    out->a.clear();
-    if (s->alpha) {
-      out->a.resize(size_t(w) * h, 255);
-      if (bpp == 4)
-        for (size_t i = 0; i < out->a.size(); ++i) out->a[i] = s->pixels[4 * i + 3];
-    }
+    krvenc_png_picture(s->pixels, w, h, bpp, s->alpha, out);
     ++s->delivered;
     return 1;
   }
@@ -178,6 +193,17 @@ int source_next(FrameSource* s, Picture420* out) {
   return 1;
 }
 
+void krvenc_png_picture(const std::vector<uint8_t>& pixels, uint32_t w, uint32_t h, uint32_t bpp, bool alpha,
+                        Picture420* out) {
+  rgb_to_420(pixels.data(), bpp, w, h, out);
+  out->a.clear();
+  if (alpha) {
+    out->a.resize(size_t(w) * h, 255);
+    if (bpp == 4)
+      for (size_t i = 0; i < out->a.size(); ++i) out->a[i] = pixels[4 * i + 3];
+  }
+}
+
 bool source_rewind(FrameSource* s) {
   if (s->std_in && !s->in_memory) {
     // A pipe cannot go back: what is left of it is kept in memory.
@@ -188,6 +214,11 @@ bool source_rewind(FrameSource* s) {
     s->in_memory = true;
   }
   s->delivered = 0;
+  if (s->memory_data) {
+    // A header without its newline ends the stream: data_start is then one past the end.
+    s->memory_at = s->data_start < s->memory_size ? size_t(s->data_start) : s->memory_size;
+    s->at = s->len = 0;
+  }
   if (s->file) {
     if (!platform_file_seek(s->file, s->data_start)) return krvenc_fail("%s: cannot read the file again", s->name.c_str()) == 0;
     s->at = s->len = 0;

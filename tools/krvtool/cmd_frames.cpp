@@ -158,7 +158,15 @@ int cmd_frames(int argc, char** argv) {
                  h.rate_num ? h.rate_num : 25, h.rate_num ? h.rate_den : 1);
   }
 
+  ConvertContext* converters = convert_context_create(h.width);
+  if (!converters) {
+    memory_surface_close(surface);
+    video_store_close(&st);
+    if (y4m) std::fclose(y4m);
+    return tool_fail("%s: out of memory", name);
+  }
   CopySource src{};
+  src.context = converters;
   src.planes = &p;
   src.width = display_w;
   src.height = display_h;
@@ -214,6 +222,7 @@ int cmd_frames(int argc, char** argv) {
       if (!ok) {
         memory_surface_close(surface);
         video_store_close(&st);
+        convert_context_destroy(converters);
         if (y4m) std::fclose(y4m);
         return tool_fail("%s: cannot write the file", out_name);
       }
@@ -225,7 +234,7 @@ int cmd_frames(int argc, char** argv) {
   bool closed = !y4m || std::fclose(y4m) == 0;
   memory_surface_close(surface);
   video_store_close(&st);
-  convert_release();
+  convert_context_destroy(converters);
   if (error) return tool_fail("%s: frame %u: %s", name, error_frame, error);
   if (!closed) return tool_fail("%s: cannot write the file", y4m_name);
   if (damaged)

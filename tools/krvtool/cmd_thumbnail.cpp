@@ -1,26 +1,40 @@
 // krvtool thumbnail: one picture that stands for the movie, for file managers.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/options.h"
 #include "container/container.h"
+#include "container/open_flags.h"
 #include "convert/convert.h"
 #include "display/backends/memory_surface.h"
+#include "platform/platform.h"
+#include "playback/limits.h"
 #include "tools/krvtool/tool.h"
 #include "video/video_decoder.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: krvtool thumbnail MOVIE OUT.png [--size N]\n"
+    "usage: krvtool thumbnail MOVIE OUT.png [--size N] [--max-area MP] [--max-memory MIB]\n"
+    "                         [--timeout S]\n"
     "  Writes a picture that stands for the movie: the first of the frames at an eighth, a\n"
     "  quarter, three eighths and half of its length that is neither dark, bright nor faded (or\n"
     "  the liveliest of them), as the player shows it (doubling included), shrunk to fit\n"
     "  N x N pixels (default 256) with its aspect kept; a smaller picture keeps its size. Each\n"
     "  pixel is the exact average of the area it covers, as `krvtool frames --fit N` makes it.\n"
     "  OUT.png appears only when it is complete. Prints which frame it took.\n"
+    "  File managers run it on every movie that lands in a folder, so it keeps within limits: a\n"
+    "  movie whose picture has more than MP megapixels (default 64), or that needs more than MIB\n"
+    "  MiB of memory (default 512, the file included), is refused with a one-line reason without\n"
+    "  an attempt, and after S seconds (default 5) it stops with a message and no OUT.png. 0\n"
+    "  lifts a limit.\n"
     "  File managers run it as: krvtool thumbnail %i %o --size %s\n";
 
 // At most this many frames are decoded to reach the chosen ones: a thumbnail must come quickly,
@@ -63,14 +77,62 @@ uint32_t key_frame_before(const ContainerView* v, uint32_t i) {
   }
 }
 
-bool parse_size(const char* s, uint32_t* out) {
+bool parse_number(const char* s, uint32_t low, uint32_t high, uint32_t* out) {
   if (!s || *s < '0' || *s > '9') return false;
   char* end = nullptr;
   unsigned long v = std::strtoul(s, &end, 10);
-  if (*end || v < 1 || v > 4096) return false;
+  if (*end || v < low || v > high) return false;
   *out = uint32_t(v);
   return true;
 }
+
+// Ends the program when the thumbnail is not written within its time. The write itself (the
+// part file and its rename) runs under the lock and ends by setting `done`, so the watchdog
+// never leaves a partial file: it either finds nothing written yet or the thumbnail complete.
+struct Watchdog {
+  std::mutex lock;
+  std::condition_variable done_changed;
+  bool done = false;
+  std::thread thread;
+};
+
+void watchdog_start(Watchdog* w, uint32_t seconds, const char* name) {
+  w->thread = std::thread([w, seconds, name] {
+    std::unique_lock<std::mutex> hold(w->lock);
+    if (w->done_changed.wait_for(hold, std::chrono::seconds(seconds), [w] { return w->done; })) return;
+    tool_fail("%s: no thumbnail within %u s (the time limit; --timeout changes it)", name, seconds);
+    std::fflush(stderr);
+    std::_Exit(1);
+  });
+}
+
+void watchdog_stop(Watchdog* w) {
+  if (!w->thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(w->lock);
+    w->done = true;
+  }
+  w->done_changed.notify_all();
+  w->thread.join();
+}
+
+// The file's size against the memory limit, before it is read whole.
+bool file_within_limit(const char* arg, uint64_t max_memory) {
+  if (!max_memory) return true;
+  ResolvedName r;
+  const char* error = nullptr;
+  if (std::strchr(arg, '|') && !resolve_movie_name(arg, &r, &error)) return true;  // told when loading
+  PlatformFile* f = platform_file_open(std::strchr(arg, '|') ? r.file : arg);
+  if (!f) return true;
+  const int64_t size = platform_file_size(f);
+  platform_file_close(f);
+  if (size < 0 || uint64_t(size) <= max_memory) return true;
+  tool_fail("%s: the file of %.1f MiB is larger than the memory limit of %g MiB", arg, double(size) / (1 << 20),
+            double(max_memory) / (1 << 20));
+  return false;
+}
+
+int make_thumbnail(const char* name, const char* out_name, uint32_t box, const MovieLimits& limits, Watchdog* watchdog);
 
 }  // namespace
 
@@ -81,11 +143,22 @@ int cmd_thumbnail(int argc, char** argv) {
   }
   const char* name = nullptr;
   const char* out_name = nullptr;
-  uint32_t box = 256;
+  uint32_t box = 256, megapixels = uint32_t(kDefaultMaxArea >> 20), mebibytes = uint32_t(kDefaultMaxMemory >> 20);
+  uint32_t seconds = 5;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (!std::strcmp(a, "--size")) {
-      if (i + 1 >= argc || !parse_size(argv[++i], &box)) return tool_fail("--size needs a number of pixels from 1 to 4096");
+      if (i + 1 >= argc || !parse_number(argv[++i], 1, 4096, &box))
+        return tool_fail("--size needs a number of pixels from 1 to 4096");
+    } else if (!std::strcmp(a, "--max-area")) {
+      if (i + 1 >= argc || !parse_number(argv[++i], 0, 256, &megapixels))
+        return tool_fail("--max-area needs megapixels from 0 (no limit) to 256");
+    } else if (!std::strcmp(a, "--max-memory")) {
+      if (i + 1 >= argc || !parse_number(argv[++i], 0, 1u << 20, &mebibytes))
+        return tool_fail("--max-memory needs MiB from 0 (no limit) to 1048576");
+    } else if (!std::strcmp(a, "--timeout")) {
+      if (i + 1 >= argc || !parse_number(argv[++i], 0, 86400, &seconds))
+        return tool_fail("--timeout needs seconds from 0 (no limit) to 86400");
     } else if (a[0] == '-' && a[1] == '-') {
       std::fputs(kUsage, stderr);
       return tool_fail("unknown option '%s'", a);
@@ -106,12 +179,32 @@ int cmd_thumbnail(int argc, char** argv) {
 #ifndef KORVA_HAVE_PNG
   return tool_fail("PNG output not available in this build");
 #endif
+  Watchdog watchdog;
+  if (seconds) watchdog_start(&watchdog, seconds, name);
+  const int result = make_thumbnail(name, out_name, box, MovieLimits{uint64_t(megapixels) << 20, uint64_t(mebibytes) << 20},
+                                    &watchdog);
+  watchdog_stop(&watchdog);
+  return result;
+}
+
+namespace {
+
+int make_thumbnail(const char* name, const char* out_name, uint32_t box, const MovieLimits& limits, Watchdog* watchdog) {
+  if (!file_within_limit(name, limits.max_memory)) return 1;
   std::vector<uint8_t> file;
   ContainerView v;
   if (!tool_load_movie(name, &file, &v)) return 1;
   const ContainerHeader& h = v.header;
   const uint32_t movie_flags = tool_movie_flags(h, false, false, 0);
   const uint32_t mode = (movie_flags & kCopyDoublingMask) >> kCopyDoublingShift;
+  // What the decoding takes, with the file and the pictures made of it: the display picture,
+  // the chosen one and the shrunk one (RGB, 4 bytes a pixel at most).
+  MovieNeeds needs;
+  movie_needs(&h, &v.info, nullptr, 0, kOpenFromMemory, &needs);
+  const uint64_t display_area = uint64_t(h.width) * convert_width_factor(mode) * h.height * convert_row_factor(mode);
+  needs.memory += file.size() + 2 * 4 * display_area + 4ull * box * box;
+  char refusal[kLimitTextBytes];
+  if (movie_check_limits(&limits, &h, &needs, refusal)) return tool_fail("%s: %s", name, refusal);
   VideoStore st;
   if (!video_store_open(&st, h.width, h.height, movie_flags & kVideoFlagAlpha, v.info.all_key_frames))
     return tool_fail("%s: cannot hold a %u x %u picture", name, h.width, h.height);
@@ -122,7 +215,14 @@ int cmd_thumbnail(int argc, char** argv) {
     video_store_close(&st);
     return tool_fail("%s: cannot hold a surface of %u x %u", name, display_w, display_h);
   }
+  ConvertContext* converters = convert_context_create(h.width);
+  if (!converters) {
+    memory_surface_close(surface);
+    video_store_close(&st);
+    return tool_fail("%s: out of memory", name);
+  }
   CopySource src{};
+  src.context = converters;
   src.planes = &st.planes;
   src.width = display_w;
   src.height = display_h;
@@ -164,7 +264,7 @@ int cmd_thumbnail(int argc, char** argv) {
   }
   memory_surface_close(surface);
   video_store_close(&st);
-  convert_release();
+  convert_context_destroy(converters);
   if (!have) return tool_fail("%s: frame %u: %s", name, next, error ? error : "cannot be decoded");
 
   uint32_t ow, oh;
@@ -178,10 +278,14 @@ int cmd_thumbnail(int argc, char** argv) {
   }
   // Written beside OUT.png and renamed over it: a file manager never sees half a picture.
   const std::string part = std::string(out_name) + ".part";
+  std::lock_guard<std::mutex> hold(watchdog->lock);
   if (!tool_write_png(part.c_str(), picture, ow, oh) || std::rename(part.c_str(), out_name) != 0) {
     std::remove(part.c_str());
     return tool_fail("%s: cannot write the file", out_name);
   }
+  watchdog->done = true;  // complete: the time limit no longer applies
   std::printf("frame %u of %u, %u x %u\n", best_frame, h.frame_count, ow, oh);
   return 0;
 }
+
+}  // namespace

@@ -335,4 +335,49 @@ TEST(Api, TwoMoviesInTwoThreadsPlayIndependently) {
   }
 }
 
+// Four movies at once, each on its own thread, copying by changed blocks into formats of their
+// own (two of them 16-bit with different packings) and pulling their sound: each gives byte for
+// byte what it gives alone. The copies run side by side, each through its movie's converters.
+TEST(Api, FourMoviesInFourThreadsCopyByChangedBlocks) {
+  const uint32_t kFormats[4] = {KORVA_FORMAT_RGBA32, KORVA_FORMAT_RGB565, KORVA_FORMAT_RGB555, KORVA_FORMAT_YUY2};
+  std::vector<uint8_t> movies[4];
+  for (uint32_t i = 0; i < 4; ++i) movies[i] = make_movie(1 + i % 3, 330 + 110 * i, 40);
+  const korva_open_options o = fast_options(KORVA_SOUND_PULL);
+  auto alone = [&](uint32_t i) {
+    Played p;
+    korva_movie* m = korva_open_memory(movies[i].data(), movies[i].size(), 0, &o);
+    korva_info info;
+    if (!m || korva_get_info(m, &info) != 0) return p;
+    const uint32_t bytes = kFormats[i] == KORVA_FORMAT_RGBA32 ? 4 : 2;
+    std::vector<uint8_t> picture(size_t(info.width) * info.height * bytes);
+    uint8_t buf[4096];
+    for (uint32_t f = 0; f < info.frame_count; ++f) {
+      if (korva_decode(m) != 0) break;
+      korva_copy(m, picture.data(), int32_t(info.width * bytes), info.height, kFormats[i], f ? 0 : KORVA_COPY_WHOLE,
+                 nullptr);
+      p.frames.push_back(picture);
+      for (int32_t got; (got = korva_read_pcm(m, 0, buf, sizeof buf)) > 0;) p.pcm.insert(p.pcm.end(), buf, buf + got);
+      korva_next(m);
+    }
+    korva_close(m);
+    return p;
+  };
+  Played want[4];
+  for (uint32_t i = 0; i < 4; ++i) {
+    want[i] = alone(i);
+    ASSERT_EQ(want[i].frames.size(), 40u) << i;
+    ASSERT_FALSE(want[i].pcm.empty()) << i;
+  }
+  for (int round = 0; round < 2; ++round) {
+    Played got[4];
+    std::vector<std::thread> threads;
+    for (uint32_t i = 0; i < 4; ++i) threads.emplace_back([&, i] { got[i] = alone(i); });
+    for (std::thread& t : threads) t.join();
+    for (uint32_t i = 0; i < 4; ++i) {
+      EXPECT_TRUE(got[i].frames == want[i].frames) << "movie " << i << " round " << round;
+      EXPECT_TRUE(got[i].pcm == want[i].pcm) << "movie " << i << " round " << round;
+    }
+  }
+}
+
 }  // namespace

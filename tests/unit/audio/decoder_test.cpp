@@ -150,6 +150,13 @@ TEST(AudioDecoder, FloatFieldsAndQuantisers) {
   EXPECT_EQ(bits, 0x3F95253Bu);
   EXPECT_FLOAT_EQ(audio_quantiser(10), 4.6131759f);
   EXPECT_NEAR(audio_quantiser(255) / 8.5506623e16, 1.0, 1e-7);
+  // Every entry of the written-out table follows its rule: the power taken in double, rounded
+  // to single.
+  const uint32_t constant_bits = 0x3D87FCB9;
+  float constant;
+  std::memcpy(&constant, &constant_bits, 4);
+  for (uint32_t v = 0; v < 256; ++v)
+    EXPECT_EQ(audio_quantiser(v), float(std::pow(10.0, double(v) * double(constant)))) << v;
 }
 
 // Syntax details, bit by bit, on 44100 Hz mono real-DFT (bands start at coefficients 2, 8,
@@ -300,8 +307,8 @@ TEST(AudioDecoder, EveryLevelDecodesTheSameBits) {
 #else
       const auto to_pcm = audio_to_pcm_plain;
 #endif
-      EXPECT_TRUE(d->to_pcm == to_pcm) << cpu_level_name(level);
-      EXPECT_TRUE(d->coefficients ==
+      EXPECT_TRUE(d->fn.to_pcm == to_pcm) << cpu_level_name(level);
+      EXPECT_TRUE(d->fn.coefficients ==
                   (level >= kCpuSse2 ? audio_decode_coefficients_fast : audio_decode_coefficients_plain))
           << cpu_level_name(level);
       auto transform = s.dct ? (level >= kCpuSse2 ? audio_dct : audio_dct_plain)

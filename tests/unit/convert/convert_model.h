@@ -11,6 +11,39 @@
 
 namespace model {
 
+// A converter context for the length of a test.
+struct Context {
+  ConvertContext* cx;
+  explicit Context(uint32_t max_width = 256) : cx(convert_context_create(max_width)) {}
+  ~Context() { convert_context_destroy(cx); }
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  operator ConvertContext*() const { return cx; }
+  ConvertContext* operator->() const { return cx; }
+};
+
+// The record of one rectangle copy.
+inline PlaneCopy plane_copy(ConversionFamily* f, uint8_t* dest, uint32_t dest_x, uint32_t dest_y, int32_t pitch,
+                            const uint8_t* planes, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t P,
+                            uint32_t H, uint32_t flags, const uint8_t* alpha) {
+  PlaneCopy pc;
+  pc.family = f;
+  pc.dest = dest;
+  pc.dest_pitch = pitch;
+  pc.dest_x = dest_x;
+  pc.dest_y = dest_y;
+  pc.planes = planes;
+  pc.alpha = alpha;
+  pc.P = P;
+  pc.H = H;
+  pc.x = x;
+  pc.y = y;
+  pc.w = w;
+  pc.h = h;
+  pc.flags = flags;
+  return pc;
+}
+
 inline int clamp8(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 inline int luma(int y, bool simd) {
   int t = y > 16 ? y - 16 : 0;

@@ -30,8 +30,10 @@ struct Bench {
   }
   // A cursor at source x (chroma x / 2), destination row 0 at byte `offset` of the buffer; the
   // pair's second row is two rows below, the duplicated rows one below.
-  ConvertCursor cursor(uint32_t x, uint32_t offset, bool alpha) {
+  ConvertCursor cursor(uint32_t x, uint32_t offset, bool alpha, uint32_t code, bool overhang = false) {
     ConvertCursor c{};
+    c.pack = color_packing(code);
+    c.pair_overhang = overhang;
     c.dst0 = dst.data() + kGuard + offset;
     c.dst1 = c.dst0 + 2 * kPitch;
     c.y0 = luma[0].data() + x;
@@ -79,20 +81,23 @@ class ConvertersTest : public ::testing::TestWithParam<uint32_t> {
     // whole and not only as the tail of a wider one.
     if (GetParam() > cpu_detected_level()) GTEST_SKIP() << "the processor lacks " << cpu_level_name(GetParam());
     cpu_set_limit(GetParam());
-    convert_init_families();
-    build_color_tables(0xFFFFFFFFu);
+    cx = convert_context_create(kRowLen);
+    ASSERT_NE(cx, nullptr);
   }
-  void TearDown() override { cpu_set_limit(kCpuAvx2); }
+  void TearDown() override {
+    convert_context_destroy(cx);
+    cpu_set_limit(kCpuAvx2);
+  }
+  ConvertContext* cx = nullptr;
 };
 
 // Group converters of both sets: units as their group size allows, both phases through the
 // even and odd converters, every destination alignment.
 TEST_P(ConvertersTest, GroupConvertersMatchModel) {
   std::mt19937 rng(7);
-  const bool simd = g_convert.simd_supported == 1;
+  const bool simd = cx->simd_supported;
   for (const FamilyCase& fc : kFamilies) {
-    build_color_tables(fc.code);
-    ConversionFamily* f = &g_families[fc.family];
+    ConversionFamily* f = &cx->families[fc.family];
     GroupConverter reference[6];
     convert_reference_simd_groups(fc.family, reference);
     const uint32_t b = model::bytes_per_pixel(fc.family);
@@ -111,7 +116,7 @@ TEST_P(ConvertersTest, GroupConvertersMatchModel) {
             Bench bench(rng);
             const bool alpha = model::has_alpha(fc.family);
             const uint32_t x = odd ? 3 : 2;
-            ConvertCursor c = bench.cursor(x, offset, alpha);
+            ConvertCursor c = bench.cursor(x, offset, alpha, fc.code);
             const ConvertCursor start = c;
             g.run(&c, units);
             for (int row = 0; row < 2; ++row)
@@ -135,8 +140,7 @@ TEST_P(ConvertersTest, BandConvertersMatchTheirGroupConverters) {
   std::mt19937 rng(13);
   constexpr uint32_t kBlocks = 9, kP = 16 * kBlocks + 16, kRows = 16;
   for (const FamilyCase& fc : kFamilies) {
-    build_color_tables(fc.code);
-    ConversionFamily* f = &g_families[fc.family];
+    ConversionFamily* f = &cx->families[fc.family];
     const uint32_t b = model::bytes_per_pixel(fc.family);
     for (uint32_t k = 0; k < 2 * kGroupSimd; ++k) {
       const GroupConverter g = f->groups[k];
@@ -170,6 +174,7 @@ TEST_P(ConvertersTest, BandConvertersMatchTheirGroupConverters) {
         i += len + 1;
       }
       band.runs = runs;
+      band.pack = color_packing(fc.code);
       g.band(&band);
       const ptrdiff_t shift = want.data() - got.data();
       convert_walk_band(&band, [&](CursorPositions& p, uint32_t units) {
@@ -178,6 +183,7 @@ TEST_P(ConvertersTest, BandConvertersMatchTheirGroupConverters) {
         c.dst0 += shift;
         c.dst1 += shift;
         c.pitch = step;
+        c.pack = band.pack;
         g.run(&c, units);
       });
       ASSERT_EQ(got, want) << "family " << fc.family << " code " << fc.code << " converter " << k;
@@ -191,8 +197,7 @@ TEST_P(ConvertersTest, BandConvertersMatchTheirGroupConverters) {
 TEST_P(ConvertersTest, RowAndRunConvertersMatchModel) {
   std::mt19937 rng(11);
   for (const FamilyCase& fc : kFamilies) {
-    build_color_tables(fc.code);
-    ConversionFamily* f = &g_families[fc.family];
+    ConversionFamily* f = &cx->families[fc.family];
     const uint32_t b = model::bytes_per_pixel(fc.family);
     const bool alpha = model::has_alpha(fc.family);
     for (uint32_t v = 0; v < 8; ++v) {
@@ -204,10 +209,9 @@ TEST_P(ConvertersTest, RowAndRunConvertersMatchModel) {
           const uint32_t offset = (w + x) & 3;
           for (int overhang = 0; overhang < 2; ++overhang) {
             if (overhang && !model::is_pairs(fc.family)) continue;
-            g_convert.pair_overhang = overhang;
             for (int kind = 0; kind < 2; ++kind) {
               Bench bench(rng);
-              ConvertCursor c = bench.cursor(x, offset, alpha);
+              ConvertCursor c = bench.cursor(x, offset, alpha, fc.code, overhang);
               const ConvertCursor start = c;
               if (kind == 0) f->rows[v].row(&c, x, w);
               else EXPECT_EQ(f->rows[v].run(&c, w, x), x + w);
@@ -228,29 +232,33 @@ TEST_P(ConvertersTest, RowAndRunConvertersMatchModel) {
       }
     }
   }
-  g_convert.pair_overhang = false;
 }
 
 // The chroma terms that the SIMD converters compute equal the table entries for every sample,
 // and the tables hold their documented ranges.
 TEST_P(ConvertersTest, TablesFollowTheirRules) {
+  const ColorTables& t = kColor;
   for (int i = 0; i < 256; ++i) {
-    EXPECT_EQ(g_color.luma[i], model::luma(i, false));
-    EXPECT_EQ(g_color.blue_cb[i], model::term(66101, i));
-    EXPECT_EQ(g_color.grey[i], model::grey(i));
+    EXPECT_EQ(t.luma[i], model::luma(i, false));
+    EXPECT_EQ(t.blue_cb[i], model::term(66101, i));
+    EXPECT_EQ(t.grey[i], model::grey(i));
   }
-  EXPECT_EQ(g_color.blue_cb[0], -258);
-  EXPECT_EQ(g_color.blue_cb[255], 256);
-  EXPECT_EQ(g_color.green_cr[0], 104);
-  EXPECT_EQ(g_color.green_cr[255], -103);
-  EXPECT_EQ(g_color.red_cr[0], -204);
-  EXPECT_EQ(g_color.red_cr[255], 202);
-  EXPECT_EQ(g_color.luma[235], 254);
-  EXPECT_EQ(g_color.luma[255], 254);
+  EXPECT_EQ(t.blue_cb[0], -258);
+  EXPECT_EQ(t.blue_cb[255], 256);
+  EXPECT_EQ(t.green_cr[0], 104);
+  EXPECT_EQ(t.green_cr[255], -103);
+  EXPECT_EQ(t.red_cr[0], -204);
+  EXPECT_EQ(t.red_cr[255], 202);
+  EXPECT_EQ(t.luma[235], 254);
+  EXPECT_EQ(t.luma[255], 254);
   // The lowest sum that occurs (Y = 0, Cb = 0) is inside the 16-bit field tables.
-  build_color_tables(10);
-  EXPECT_EQ(color_field(0, g_color.luma[0] + g_color.blue_cb[0]), 0);
-  EXPECT_EQ(color_field(2, 510), 0xF800);
+  const PackingTables* p = color_packing(10);
+  EXPECT_EQ(p->format, 10u);
+  EXPECT_EQ(color_field(p, 0, t.luma[0] + t.blue_cb[0]), 0);
+  EXPECT_EQ(color_field(p, 2, 510), 0xF800);
+  // Codes without a 16-bit packing get the empty one.
+  EXPECT_EQ(color_packing(3)->format, 0u);
+  EXPECT_EQ(color_field(color_packing(13), 2, 510), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, ConvertersTest, ::testing::Values(kCpuPlain, kCpuSse2, kCpuAvx2),

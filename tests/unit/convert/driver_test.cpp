@@ -98,13 +98,14 @@ class DriverTest : public ::testing::TestWithParam<uint32_t> {
     // whole and not only as the tail of a wider one.
     if (GetParam() > cpu_detected_level()) GTEST_SKIP() << "the processor lacks " << cpu_level_name(GetParam());
     cpu_set_limit(GetParam());
-    convert_init_families();
-    build_color_tables(0xFFFFFFFFu);
+    cx = convert_context_create(128);
+    ASSERT_NE(cx, nullptr);
   }
   void TearDown() override {
-    g_convert.force_split = g_convert.force_dup = 0;
+    convert_context_destroy(cx);
     cpu_set_limit(kCpuAvx2);
   }
+  ConvertContext* cx = nullptr;
 };
 
 // The whole-rectangle path in every mode with random rectangles, destinations and tuning
@@ -113,10 +114,10 @@ class DriverTest : public ::testing::TestWithParam<uint32_t> {
 TEST_P(DriverTest, WholeRectangleMatchesModel) {
   std::mt19937 rng(3);
   Picture pic(80, 24);
-  const bool simd_ok = g_convert.simd_supported == 1;
+  const bool simd_ok = cx->simd_supported;
   uint32_t width_cycle = 0;
   for (const FamilyCase& fc : kFamilies) {
-    ConversionFamily* f = &g_families[fc.family];
+    ConversionFamily* f = &cx->families[fc.family];
     for (uint32_t mode = 0; mode < 8; ++mode) {
       for (int grey = 0; grey < 2; ++grey) {
         for (int trial = 0; trial < 10; ++trial) {
@@ -134,19 +135,20 @@ TEST_P(DriverTest, WholeRectangleMatchesModel) {
           Destination got(rows, row_bytes + (rng() % 3 == 0 ? 0 : rng() % 9), bottom_up, rng() & 3);
           Destination want = got;
           want.base = want.bytes.data() + (got.base - got.bytes.data());
-          g_convert.force_split = rng() % 3;
-          g_convert.force_dup = rng() % 3;
+          cx->force_split = rng() % 3;
+          cx->force_dup = rng() % 3;
           const uint32_t flags = flags_for(fc.code, mode, grey, swap, simd);
           const model::Target t{fc.family, fc.code, false, bool(grey)};
-          build_color_tables(fc.code);
-          copy_rect_full(f, got.base, dest_x, dest_y, got.pitch, pic.set(), x, y, w, h, pic.P(), pic.H(),
-                         flags, model::has_alpha(fc.family) ? pic.alpha() : nullptr);
+          const PlaneCopy pc = model::plane_copy(f, got.base, dest_x, dest_y, got.pitch, pic.set(), x, y, w, h,
+                                                 pic.P(), pic.H(), flags,
+                                                 model::has_alpha(fc.family) ? pic.alpha() : nullptr);
+          copy_rect_full(cx, &pc);
           model_copy(pic, t, flags, x, y, w, h, want.base, want.pitch, dest_x, dest_y);
           ASSERT_EQ(got.bytes, want.bytes)
               << "code " << fc.code << " mode " << mode << " grey " << grey << " simd " << simd
               << " x " << x << " y " << y << " w " << w << " h " << h << " dest " << dest_x << ","
-              << dest_y << " pitch " << got.pitch << " split " << g_convert.force_split << " dup "
-              << g_convert.force_dup;
+              << dest_y << " pitch " << got.pitch << " split " << cx->force_split << " dup "
+              << cx->force_dup;
         }
       }
     }
@@ -159,9 +161,9 @@ TEST_P(DriverTest, ChangedBlocksMatchWholeCopy) {
   std::mt19937 rng(5);
   Picture pic(96, 64);
   FramePlanes& fp = pic.store.planes;
-  const bool simd_ok = g_convert.simd_supported == 1;
+  const bool simd_ok = cx->simd_supported;
   for (const FamilyCase& fc : kFamilies) {
-    ConversionFamily* f = &g_families[fc.family];
+    ConversionFamily* f = &cx->families[fc.family];
     for (uint32_t mode = 0; mode < 8; ++mode) {
       for (int trial = 0; trial < 6; ++trial) {
         const bool grey = trial == 5;
@@ -171,11 +173,14 @@ TEST_P(DriverTest, ChangedBlocksMatchWholeCopy) {
         const uint32_t pitch = (w * kw + 4) * b;
         const uint32_t flags = flags_for(fc.code, mode, grey, false, simd);
         const uint8_t* alpha = model::has_alpha(fc.family) ? pic.alpha() : nullptr;
-        build_color_tables(fc.code);
         pic.randomise(rng, simd ? 235 : 255);
         Destination whole(2 * h + 2, pitch, false, 2), changed = whole;
         changed.base = changed.bytes.data() + (whole.base - whole.bytes.data());
-        copy_rect_full(f, whole.base, 1, 0, whole.pitch, pic.set(), 0, 0, w, h, pic.P(), pic.H(), flags, alpha);
+        const PlaneCopy to_whole =
+            model::plane_copy(f, whole.base, 1, 0, whole.pitch, pic.set(), 0, 0, w, h, pic.P(), pic.H(), flags, alpha);
+        const PlaneCopy to_changed = model::plane_copy(f, changed.base, 1, 0, changed.pitch, pic.set(), 0, 0, w, h,
+                                                       pic.P(), pic.H(), flags, alpha);
+        copy_rect_full(cx, &to_whole);
         changed.bytes = whole.bytes;
         // Change some blocks; mark them (and a few unchanged ones).
         std::memset(fp.change_map, 0, fp.map_blocks);
@@ -191,9 +196,9 @@ TEST_P(DriverTest, ChangedBlocksMatchWholeCopy) {
               model::fill_random(rng, first + plane * pic.P() * pic.H() / 4 + (by / 2 + r) * (pic.P() / 2) + bx / 2, 8, simd ? 235 : 255);
           for (uint32_t r = 0; r < 16; ++r) model::fill_random(rng, fp.alpha_planes[0] + (by + r) * pic.P() + bx, 16);
         }
-        copy_rect_full(f, whole.base, 1, 0, whole.pitch, pic.set(), 0, 0, w, h, pic.P(), pic.H(), flags, alpha);
-        copy_rect_changed(f, changed.base, 1, 0, changed.pitch, fp.change_map, fp.map_columns, pic.set(), 0, 0,
-                          w, h, pic.P(), pic.H(), flags, alpha);
+        copy_rect_full(cx, &to_whole);
+        const ChangeMap map{fp.change_map, fp.map_columns};
+        copy_rect_changed(cx, &to_changed, &map);
         ASSERT_EQ(whole.bytes, changed.bytes)
             << "code " << fc.code << " mode " << mode << " grey " << grey << " simd " << simd << " w "
             << w << " h " << h;

@@ -32,7 +32,8 @@ uint32_t pixel_of(uint32_t code, uint8_t y, uint8_t cb, uint8_t cr, uint8_t a, b
                   bool grey = false, bool alpha = true) {
   Flat pic(16, 2, y, cb, cr, a, alpha);
   uint8_t out[16 * 2 * 4 + 64] = {};
-  convert_copy_planes(&pic.store.planes, 16, 2, out, 64, 2,
+  model::Context cx(16);
+  convert_copy_planes(cx, &pic.store.planes, 16, 2, out, 64, 2,
                       code | kCopyWhole | (simd ? 0 : kCopyNoSimd) | (grey ? kCopyGrey : 0));
   uint32_t v = 0;
   std::memcpy(&v, out + 4 * convert_bytes_per_pixel(code), 4);  // pixel 4, inside a group
@@ -40,8 +41,7 @@ uint32_t pixel_of(uint32_t code, uint8_t y, uint8_t cb, uint8_t cr, uint8_t a, b
 }
 
 TEST(ConvertEdges, ColourCornersAndPackings) {
-  convert_init_families();
-  const bool simd = g_convert.simd_supported == 1;
+  const bool simd = model::Context()->simd_supported;
   struct Case {
     uint32_t code;
     uint8_t y, cb, cr, a;
@@ -69,15 +69,15 @@ TEST(ConvertEdges, ColourCornersAndPackings) {
     }
   }
   // White in 5-6-5 from a component of 255.
-  build_color_tables(10);
-  EXPECT_EQ(color_field(0, 255) | color_field(1, 255) | color_field(2, 255), 0xFFFF);
+  const PackingTables* p565 = color_packing(10);
+  EXPECT_EQ(color_field(p565, 0, 255) | color_field(p565, 1, 255) | color_field(p565, 2, 255), 0xFFFF);
   // Code 3 of a movie with an alpha plane leaves the fourth byte 0; grey YUY2 has 0x80 chroma.
   EXPECT_EQ(pixel_of(3, 100, 90, 80, 0x77, false) >> 24, 0u);
   EXPECT_EQ(pixel_of(13, 100, 10, 240, 0, false, true), 0x80648064u);
   // Codes 5 and 7 without an alpha plane are codes 3 and the 4-4-4 packing.
   EXPECT_EQ(pixel_of(5, 100, 90, 80, 0, false, false, false), pixel_of(3, 100, 90, 80, 0, false));
   EXPECT_EQ(pixel_of(7, 255, 128, 128, 0, false, false, false) & 0xFFFF, 0x0FFFu);
-  // Two copies with different codes in turn rebuild the packing each time.
+  // Copies with different codes in turn each use their own packing.
   EXPECT_EQ(pixel_of(11, 255, 128, 255, 0, false) & 0xFC00, 0xFC00u);
   EXPECT_EQ(pixel_of(10, 255, 128, 255, 0, false) & 0xF800, 0xF800u);
 }
@@ -112,33 +112,41 @@ TEST(ConvertEdges, Yv12) {
 TEST(ConvertEdges, Yuy2LoneRowOfThreeWritesOnePair) {
   Flat pic(16, 4, 77, 88, 99, 0, false);
   std::vector<uint8_t> out(64 * 4, 0);
-  build_color_tables(13);
+  model::Context cx;
   // Row 1 alone (odd first row), three pixels: one pair written, the third pixel not.
-  copy_rect_full(&g_families[kFamilyYuy2], out.data(), 0, 0, 64, pic.store.planes.plane_sets[0],
-                 0, 1, 3, 1, pic.store.planes.luma_stride, pic.store.planes.luma_height, kCopyNoSimd, nullptr);
+  const PlaneCopy pc = model::plane_copy(&cx->families[kFamilyYuy2], out.data(), 0, 0, 64,
+                                         pic.store.planes.plane_sets[0], 0, 1, 3, 1, pic.store.planes.luma_stride,
+                                         pic.store.planes.luma_height, kCopyNoSimd, nullptr);
+  copy_rect_full(cx, &pc);
   const uint8_t pair[4] = {77, 88, 77, 99};
   EXPECT_EQ(std::memcmp(out.data(), pair, 4), 0);
   EXPECT_EQ(out[4], 0);
   EXPECT_EQ(out[5], 0);
 }
 
-// The driver: scaling, bottom-up memory, the 2 mod 4 base, late skipping, the path choice.
+// The driver: scaling, bottom-up memory, the 2 mod 4 base, what the late rule says, the path
+// choice.
 struct Timing {
-  uint32_t skip_flag = 0, consecutive = 0, skipped = 0, last_flags = 0;
+  model::Context cx{64};
+  uint32_t last_flags = 0;
+  uint32_t late = kCopyOnTime;  // what the late rule answers
+  uint32_t asked = 0, asked_flags = 0;
 };
+uint32_t late_rule(void* context, uint32_t flags) {
+  Timing* t = static_cast<Timing*>(context);
+  t->asked += 1;
+  t->asked_flags = flags;
+  return t->late;
+}
 CopySource source_for(Flat& pic, Timing& t, uint32_t w, uint32_t h) {
   CopySource s{};
+  s.context = t.cx;
   s.planes = &pic.store.planes;
   s.width = s.coded_width = w;
   s.height = s.coded_height = h;
-  s.skip_flag = &t.skip_flag;
-  s.consecutive_skips = &t.consecutive;
-  s.skipped_blits = &t.skipped;
   s.last_copy_flags = &t.last_flags;
-  s.rate_num = 25;
-  s.rate_den = 1;
-  s.time_scale = 0x10000;
-  s.late_threshold = 10;
+  s.hook_context = &t;
+  s.late_check = late_rule;
   return s;
 }
 
@@ -169,114 +177,119 @@ TEST(ConvertEdges, DriverDestinations) {
   EXPECT_EQ(out[16 * 4], 0xCC);
   EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 4, 0, 0, 0, 0, 1, 1, 3), 0u);
   EXPECT_EQ(convert_copy_to_surface(&s, nullptr, 64, 4, 0, 0, 0, 0, 16, 4, 3), 0u);
+  // Without a converter context nothing is copied.
+  s.context = nullptr;
+  std::fill(out.begin(), out.end(), 0xCC);
+  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 4, 0, 0, 0, 0, 16, 4, 3 | kCopyWhole), 0u);
+  EXPECT_EQ(out[0], 0xCC);
 }
 
-TEST(ConvertEdges, LateFramesSkipAtMostThreeInARow) {
+TEST(ConvertEdges, TheLateRuleDecidesTheCopy) {
   Flat pic(16, 2, 100, 128, 128, 0, false);
   Timing t;
   CopySource s = source_for(pic, t, 16, 2);
-  s.late_check = true;
-  s.now_ms = 5000;
-  s.clock_start = 1000;  // 4 s of clock, frame 2 was due at 80 ms
-  s.clock_start_frame = 0;
-  s.frames_decoded = 2;
+  s.movie_flags = kCopyGrey | kCopyNoThread;
   std::vector<uint8_t> out(16 * 2 * 4);
-  struct Step { uint32_t flags; uint32_t result; bool copied; uint32_t skipped; };
-  const Step kSteps[] = {
-      {3, 1, false, 1}, {3, 1, false, 2}, {3, 1, false, 3},
-      {3, 1, true, 3},                    // the fourth late frame is copied, the count restarts
-      {3, 1, false, 4},
-      {3 | kCopyNeverSkip, 1, true, 4},   // never skip: copied, still late
-  };
+  struct Step { uint32_t late; uint32_t result; bool copied; };
+  const Step kSteps[] = {{kCopyLateSkip, 1, false}, {kCopyLate, 1, true}, {kCopyOnTime, 0, true}};
   for (const Step& st : kSteps) {
+    t.late = st.late;
+    t.last_flags = 0;
     std::fill(out.begin(), out.end(), 0xCC);
-    EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 16, 2, st.flags | kCopyWhole), st.result);
+    EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 16, 2, 3 | kCopyWhole), st.result);
     EXPECT_EQ(out[0] != 0xCC, st.copied);
-    EXPECT_EQ(t.skipped, st.skipped);
+    // The rule sees the copy's flags with the movie's bits merged in; the flags are kept for
+    // the blit rectangles whether or not the frame was copied.
+    EXPECT_EQ(t.asked_flags, 3u | kCopyWhole | kCopyGrey);
+    EXPECT_EQ(t.last_flags, 3u | kCopyWhole | kCopyGrey);
   }
-  // On time: copied, result 0.
-  s.now_ms = 1050;
-  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 16, 2, 3), 0u);
-  EXPECT_EQ(t.skip_flag, 0u);
+  EXPECT_EQ(t.asked, 3u);
+  // An empty rectangle asks nothing.
+  EXPECT_EQ(convert_copy_to_surface(&s, out.data(), 64, 2, 0, 0, 0, 0, 0, 2, 3), 0u);
+  EXPECT_EQ(t.asked, 3u);
 }
 
 TEST(ConvertEdges, PathChoiceFollowsTheMapAndBit31) {
   Flat pic(32, 32, 100, 128, 128, 0, false);
   FramePlanes& fp = pic.store.planes;
   std::vector<uint8_t> out(32 * 32 * 4, 0xCC);
+  model::Context cx(32);
   // One block marked: only it is converted (the planes are the same everywhere).
   std::memset(fp.change_map, 0, fp.map_blocks);
   fp.change_map[3] = 1;
-  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3);
+  convert_copy_planes(cx, &fp, 32, 32, out.data(), 128, 32, 3);
   EXPECT_EQ(out[0], 0xCC);
   EXPECT_NE(out[16 * 128 + 16 * 4], 0xCC);
   // Bit 31 converts everything; so does a map with every block marked.
-  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3 | kCopyWhole);
+  convert_copy_planes(cx, &fp, 32, 32, out.data(), 128, 32, 3 | kCopyWhole);
   EXPECT_NE(out[0], 0xCC);
   std::fill(out.begin(), out.end(), 0xCC);
   std::memset(fp.change_map, 1, fp.map_blocks);
-  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3);
+  convert_copy_planes(cx, &fp, 32, 32, out.data(), 128, 32, 3);
   EXPECT_NE(out[0], 0xCC);
   // Mode 6: a band of 16 field rows covers two map rows; the second row's mark counts.
   std::fill(out.begin(), out.end(), 0xCC);
   std::memset(fp.change_map, 0, fp.map_blocks);
   fp.change_map[fp.map_columns] = 1;
-  convert_copy_planes(&fp, 32, 32, out.data(), 128, 32, 3 | (6u << 28));
+  convert_copy_planes(cx, &fp, 32, 32, out.data(), 128, 32, 3 | (6u << 28));
   EXPECT_NE(out[0], 0xCC);
   EXPECT_EQ(out[1 * 128], 0xCC);  // the rows between are not touched
   EXPECT_EQ(out[16 * 4], 0xCC);   // the block beside it is unchanged
 }
 
+// A whole copy of w × h at destination x 1, code 3, integer converters.
+void copy_full(ConvertContext* cx, ConversionFamily* f, uint8_t* out, const uint8_t* set, uint32_t w, uint32_t h,
+               uint32_t P, uint32_t H) {
+  const PlaneCopy pc = model::plane_copy(f, out, 1, 0, 64 * 4, set, 0, 0, w, h, P, H, 3 | kCopyNoSimd, nullptr);
+  copy_rect_full(cx, &pc);
+}
+
 TEST(ConvertEdges, TuningWords) {
   Flat pic(64, 32, 100, 128, 128, 0, false);
   std::vector<uint8_t> out(64 * 2 * 64 * 4);
-  convert_init_families();
-  build_color_tables(0xFFFFFFFFu);  // the first build probes the counter
-  ConversionFamily* f = &g_families[kFamilyBgr32];
-  const int32_t saved = g_convert.has_cycle_counter;
+  model::Context cx(64);
+  ConversionFamily* f = &cx->families[kFamilyBgr32];
   // Without a counter: nothing is timed, whatever the words hold; Scratch is used.
-  g_convert.has_cycle_counter = -1;
+  cx->has_cycle_counter = -1;
   std::memset(f->split_tuning, 0, sizeof f->split_tuning);
   f->dup_tuning[4] = f->dup_tuning[0] = 0x1234;
-  convert_copy_planes(&pic.store.planes, 63, 32, out.data() + 4, 64 * 4 * 2, 64, 3 | kCopyWhole | (1u << 28));
+  convert_copy_planes(cx, &pic.store.planes, 63, 32, out.data() + 4, 64 * 4 * 2, 64, 3 | kCopyWhole | (1u << 28));
   EXPECT_EQ(f->dup_tuning[0] | f->dup_tuning[4], 0x1234u);
-  EXPECT_EQ(g_convert.groups_even != nullptr, true);
+  EXPECT_EQ(cx->groups_even != nullptr, true);
   // With a counter: measuring starts (a destination x of 1 makes the two leads differ), and a
   // settled word re-measures once it passes 0x2000.
-  g_convert.has_cycle_counter = 1;
+  cx->has_cycle_counter = 1;
   const uint8_t* set = pic.store.planes.plane_sets[0];
   const uint32_t P = pic.store.planes.luma_stride, H = pic.store.planes.luma_height;
-  build_color_tables(3);
   // One row pair: D is timed first (0x80 → the timing in bits 8..31, counter 16, S next). More
   // pairs would make the word depend on the timings themselves.
-  copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 2, P, H, 3 | kCopyNoSimd, nullptr);
+  copy_full(cx, f, out.data(), set, 62, 2, P, H);
   EXPECT_EQ(f->split_tuning[0] & 0xFFu, 0x82u);
   f->split_tuning[0] = 0x1FF1;  // settled on D, nearly due
-  copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
+  copy_full(cx, f, out.data(), set, 62, 32, P, H);
   EXPECT_EQ(f->split_tuning[0], 0x1FF1u + 4 * 32);
-  copy_rect_full(f, out.data(), 1, 0, 64 * 4, set, 0, 0, 62, 32, P, H, 3 | kCopyNoSimd, nullptr);
+  copy_full(cx, f, out.data(), set, 62, 32, P, H);
   EXPECT_EQ(f->split_tuning[0] & 1, 0u);  // measuring again
   // The duplicate-row word: a settled word accumulates 4 × rows, Scratch or Reconvert by bit 1,
   // and measures again (0x82, the timing wrappers) once past 0x2000.
   int32_t step = 256, skip;
   f->dup_tuning[0] = 3;
-  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  select_converters(cx, f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
   EXPECT_EQ(f->dup_tuning[0], 3u + 4 * 32);
   EXPECT_EQ(step, 512);
   EXPECT_EQ(skip, 512 - 256);
-  EXPECT_FALSE(g_convert.dup_measuring);
-  const convert_groups_fn scratch = g_convert.groups_even;
+  EXPECT_FALSE(cx->dup_measuring);
+  const convert_groups_fn scratch = cx->groups_even;
   f->dup_tuning[0] = 1;
   step = 256;
-  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
-  EXPECT_NE(g_convert.groups_even, scratch);  // Reconvert
+  select_converters(cx, f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  EXPECT_NE(cx->groups_even, scratch);  // Reconvert
   f->dup_tuning[0] = 0x2001;
   step = 256;
-  select_converters(f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
+  select_converters(cx, f, 3 | kCopyNoSimd | (1u << 28), 64, 32, &step, &skip);
   EXPECT_EQ(f->dup_tuning[0], 0x82u);
-  EXPECT_TRUE(g_convert.dup_measuring);
-  EXPECT_EQ(g_convert.cursor.pitch, 256);
-  g_convert.has_cycle_counter = saved;
+  EXPECT_TRUE(cx->dup_measuring);
+  EXPECT_EQ(cx->cursor.pitch, 256);
 }
 
 TEST(ConvertEdges, MemorySurfaceRoundTrip) {

@@ -11,6 +11,8 @@
 #include "encode/sample_movie.h"
 #include "platform/platform.h"
 #include "playback/engine.h"
+#include "playback/late_frame.h"
+#include "convert/convert.h"
 #include "base/timer.h"
 #include "sound/sound.h"
 
@@ -290,3 +292,48 @@ TEST(Sound, ProviderRules) {
 }
 
 }  // namespace
+
+// The late-frame rule of the copy: past the threshold a copy is skipped, at most three in a
+// row (the fourth late frame is shown), never with 0x80000; on time the skip flag clears.
+TEST(LateFrame, SkipsAtMostThreeInARow) {
+  Movie m{};
+  SoundOutput out{};
+  out.time_scale = 0x10000;
+  m.feed.outputs = &out;
+  m.rate_num = 25;
+  m.rate_den = 1;
+  m.late_threshold = 10;
+  m.clock_start = 1000;  // 4 s of clock at 5000 ms; frame 2 was due at 80 ms
+  m.clock_start_frame = 0;
+  m.frames_decoded = 2;
+  uint32_t due;
+  int32_t elapsed;
+  late_frame_position(&m, 5000, &due, &elapsed);
+  EXPECT_EQ(due, 80u);
+  EXPECT_EQ(elapsed, 4000);
+  struct Step { uint32_t flags, result, skipped; };
+  const Step kSteps[] = {
+      {3, kCopyLateSkip, 1}, {3, kCopyLateSkip, 2}, {3, kCopyLateSkip, 3},
+      {3, kCopyLate, 3},                       // the fourth late frame is copied, the count restarts
+      {3, kCopyLateSkip, 4},
+      {3 | kCopyNeverSkip, kCopyLate, 4},      // never skip: copied, still late
+  };
+  for (const Step& st : kSteps) {
+    EXPECT_EQ(late_frame_check(&m, 5000, st.flags), st.result);
+    EXPECT_EQ(m.skipped_blits, st.skipped);
+    EXPECT_EQ(m.skip_flag, st.result == kCopyLateSkip ? 1u : 0u);
+  }
+  // The movie's own flag word forbids skipping as well.
+  m.flags = kCopyNeverSkip;
+  EXPECT_EQ(late_frame_check(&m, 5000, 3), kCopyLate);
+  m.flags = 0;
+  // Late within the threshold counts as on time and restarts the count; early too, and a debt
+  // held back makes a late clock early.
+  m.consecutive_skips = 2;
+  EXPECT_EQ(late_frame_check(&m, 1000 + 85, 3), kCopyOnTime);
+  EXPECT_EQ(m.consecutive_skips, 0u);
+  EXPECT_EQ(late_frame_check(&m, 1050, 3), kCopyOnTime);
+  m.late_debt = 4000;
+  EXPECT_EQ(late_frame_check(&m, 5000, 3), kCopyOnTime);
+  EXPECT_EQ(m.skip_flag, 0u);
+}

@@ -126,6 +126,15 @@ int test_krvenc(const std::string& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int test_krvenc_said(const std::string& args, std::string* said) {
+  const std::string err = test_tmp("krvenc_said.txt");
+  const std::string command = std::string(KORVA_TEST_TMP) + "/../krvenc " + args + " > /dev/null 2> " + err;
+  const int status = std::system(command.c_str());
+  const std::vector<uint8_t> bytes = test_read(err);
+  said->assign(bytes.begin(), bytes.end());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 bool test_decode_movie(const std::vector<uint8_t>& file, DecodedMovie* out) {
   ContainerView v;
   if (container_open_view(file.data(), file.size(), &v)) return false;

@@ -24,6 +24,8 @@ bool test_write(const std::string& name, const std::string& bytes);
 std::vector<uint8_t> test_read(const std::string& name);
 // Runs krvenc with the arguments (output to /dev/null); its exit code.
 int test_krvenc(const std::string& args);
+// The same, with what it printed on standard error in *said.
+int test_krvenc_said(const std::string& args, std::string* said);
 
 // The decoded luma / chroma (and alpha, when the movie has it) of every frame of a movie,
 // visible area only (Cb, Cr order, whatever the version's plane order), and the key flags of

@@ -2,7 +2,6 @@
 // its input; and the inputs it refuses, with exit code 1 and no file left behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -246,6 +245,16 @@ TEST(KrvencTool, PngSequence) {
   ASSERT_TRUE(test_write(test_tmp("seq_007.png"), test_png(small, 4, 4, 3)));
   std::remove(out.c_str());
   EXPECT_EQ(test_krvenc(test_tmp("seq_%03d.png") + " -o " + out), 1);
+  EXPECT_FALSE(platform_file_exists(out.c_str()));
+  // A damaged picture: a line that says what libpng found (and no line of libpng's own).
+  std::string cut = test_png(small, 4, 4, 3);
+  cut.resize(cut.size() - 20);
+  ASSERT_TRUE(test_write(test_tmp("seq_007.png"), cut));
+  std::string text;
+  EXPECT_EQ(test_krvenc_said(test_tmp("seq_%03d.png") + " -o " + out, &text), 1);
+  EXPECT_NE(text.find("\nkrvenc: " + test_tmp("seq_007.png") + ": cannot read the PNG file (Read Error)\n"),
+            std::string::npos) << text;
+  EXPECT_EQ(text.find("libpng"), std::string::npos) << text;
   EXPECT_FALSE(platform_file_exists(out.c_str()));
   std::remove(test_tmp("seq_007.png").c_str());
 }

@@ -413,7 +413,8 @@ TEST_F(SdlSound, NoDeviceMeansNoSound) {
   struct Format {
     uint32_t rate, bits, channels;
   };
-  const Format kRefused[] = {{0, 16, 2}, {22050, 12, 2}, {22050, 16, 3}, {22050, 16, 0}, {2000000, 16, 2}};
+  const Format kRefused[] = {{0, 16, 2}, {22050, 12, 2}, {22050, 16, 3}, {22050, 16, 0}, {2000000, 16, 2},
+                              {34, 16, 2}, {999, 8, 1}};
   for (const Format& f : kRefused) {
     EXPECT_EQ(sdl_sound_open(&o, f.rate, f.bits, f.channels, 0, nullptr), 0u) << f.rate << " " << f.bits;
     EXPECT_EQ(o.sound_ready, nullptr);

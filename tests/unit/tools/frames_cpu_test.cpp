@@ -39,7 +39,6 @@ TEST(FramesTool, CpuLevelsAgainstTheIntegerModel) {
   ASSERT_EQ(container_open_view(bytes.data(), bytes.size(), &v), nullptr);
   VideoStore store;
   ASSERT_TRUE(video_store_open(&store, s.width, s.height, false, false));
-  build_color_tables(0xFFFFFFFFu);
   const model::Target plain{kFamilyBgr32, 3, false, false}, simd{kFamilyBgr32, 3, true, false};
   std::vector<std::vector<uint8_t>> want_plain, want_simd, bright;
   for (uint32_t i = 0; i < s.frames; ++i) {

@@ -194,7 +194,7 @@ TEST(VideoFrame, ValidPacketsAreConsumedExactly) {
     uint32_t sa = packet[0] | packet[1] << 8 | packet[2] << 16 | uint32_t(packet[3]) << 24;
     const uint8_t* pos = packet.data() + sa;
     PlaneArgs a{pos, size_t(end - pos), set, set, 104, 56, p.luma_stride, 1, p.change_map,
-                &p.stream_buffers, flags};
+                &p.stream_buffers, flags, &p.idct};
     const uint8_t* luma_end;
     if (!flags) {
       uint32_t sy = pos[0] | pos[1] << 8 | pos[2] << 16 | uint32_t(pos[3]) << 24;
@@ -211,7 +211,7 @@ TEST(VideoFrame, ValidPacketsAreConsumedExactly) {
       EXPECT_EQ(luma_end, pos + f.bits[1].size());
     }
     PlaneArgs c{luma_end, size_t(end - luma_end), set + luma, set + luma, 56, 32, 56, 2,
-                p.change_map, &p.stream_buffers, flags};
+                p.change_map, &p.stream_buffers, flags, &p.idct};
     PlaneResult r1 = decode_plane(c);
     c.data = r1.next;
     c.size = size_t(end - r1.next);

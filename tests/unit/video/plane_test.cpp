@@ -46,7 +46,7 @@ struct Plane {
   uint8_t ref_at(uint32_t x, uint32_t y) const { return ref[kGuard + y * stride + x]; }
   PlaneResult decode(const std::vector<uint8_t>& bits, uint32_t flags = 0) {
     data = bits;
-    PlaneArgs a{data.data(), data.size(), d(), r(), width, height, stride, scale, map.data(), &sb, flags};
+    PlaneArgs a{data.data(), data.size(), d(), r(), width, height, stride, scale, map.data(), &sb, flags, nullptr};
     return decode_plane(a);
   }
   bool guards_intact() const {

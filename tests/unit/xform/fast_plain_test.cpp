@@ -10,6 +10,7 @@
 #include "base/cpu.h"
 #include "encode/video_transform_writer.h"
 #include "video/transform.h"
+#include "video/video_decoder.h"
 #include "xform_util.h"
 
 namespace {
@@ -177,9 +178,9 @@ TEST(FastPlain, TransformsOnRandomBlocks) {
   }
 }
 
-// The decoder's table of transforms follows the instruction-set limit: the plain forms at
-// plain, the fast (SSE2) forms from sse2 up where the build has them; the table is filled again
-// after each change of the limit.
+// A decoder's table of transforms follows the instruction-set level it is filled for: the
+// plain forms at plain, the fast forms from sse2 up where the build has them (on the AVX2 kernel
+// at avx2 where the build has that); a new limit applies to tables filled afterwards.
 TEST(FastPlain, TransformTableFollowsTheLimit) {
   for (uint32_t limit : {kCpuAvx2, kCpuPlain, kCpuSse2, kCpuPlain, kCpuAvx2}) {
     cpu_set_limit(limit);
@@ -188,10 +189,20 @@ TEST(FastPlain, TransformTableFollowsTheLimit) {
 #else
     const bool fast = false;
 #endif
-    const IdctFunctions* f = idct_functions();
-    EXPECT_TRUE(f->put == (fast ? idct_put : idct_put_plain)) << cpu_level_name(limit);
-    EXPECT_TRUE(f->put_scaled == (fast ? idct_put_scaled : idct_put_scaled_plain)) << cpu_level_name(limit);
-    EXPECT_TRUE(f->add == (fast ? idct_add : idct_add_plain)) << cpu_level_name(limit);
+    IdctFunctions f;
+    idct_fill(&f, cpu_level());
+    EXPECT_EQ(f.put == idct_put_plain, !fast) << cpu_level_name(limit);
+    EXPECT_EQ(f.put_scaled == idct_put_scaled_plain, !fast) << cpu_level_name(limit);
+    EXPECT_EQ(f.add == idct_add_plain, !fast) << cpu_level_name(limit);
+    if (fast && cpu_level() == kCpuSse2) {
+      EXPECT_TRUE(f.put == idct_put && f.put_scaled == idct_put_scaled && f.add == idct_add);
+    }
+    // A FramePlanes takes its table when its sizes are set.
+    VideoFrameSizes sizes;
+    ASSERT_TRUE(video_frame_sizes(16, 16, &sizes));
+    FramePlanes planes{};
+    frame_planes_set_sizes(&planes, &sizes);
+    EXPECT_TRUE(planes.idct.put == f.put && planes.idct.add == f.add);
   }
   cpu_set_limit(kCpuAvx2);
 }
