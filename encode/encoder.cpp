@@ -771,37 +771,25 @@ bool scene_cut(Encoder* e, const uint8_t* ref, double qf, double lambda) {
   return intra <= kCutExtra * inter;
 }
 
-}  // namespace
+// The intra DC step of a fractional quantiser index.
+double dc_step_of(double f) {
+  const uint32_t q0 = uint32_t(f), q1 = q0 < 15 ? q0 + 1 : 15;
+  const double frac = f - q0;
+  return (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
+}
 
-bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, std::vector<uint8_t>* packet,
-                    EncoderFrameStats* stats) {
-  EncoderFrameStats local;
-  EncoderFrameStats* st = stats ? stats : &local;
-  *st = EncoderFrameStats();
-  load_source(e, picture);
+// Below quality 0 the quantiser stays at its coarsest and lambda grows instead (doubling every
+// 4 steps), so that ever more blocks keep what the previous frame shows: far enough down,
+// frames where nothing moves much are all skips.
+double below_zero_factor(double quality) { return quality < 0 ? std::pow(2.0, -quality / 4) : 1; }
+
+// Codes every plane of the loaded picture at the encoder's quality into *packet (the model
+// planes and this frame's offsets are written; the reference is not touched).
+bool code_frame(Encoder* e, bool key, std::vector<uint8_t>* packet, EncoderFrameStats* st) {
   FramePlanes* fp = &e->store.planes;
   const uint8_t* ref = fp->plane_sets[fp->current_set];
-  bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
-
-  double qf = encoder_quant_of_quality(e->s.quality);
-  // Below quality 0 the quantiser stays at its coarsest and lambda grows instead (doubling every
-  // 4 steps), so that ever more blocks keep what the previous frame shows: far enough down,
-  // frames where nothing moves much are all skips.
-  const double below = e->s.quality < 0 ? std::pow(2.0, -e->s.quality / 4) : 1;
-  // The intra DC step of a fractional quantiser index.
-  auto dc_step_of = [](double f) {
-    const uint32_t q0 = uint32_t(f), q1 = q0 < 15 ? q0 + 1 : 15;
-    const double frac = f - q0;
-    return (IntraQuant[q0][0] * (1 - frac) + IntraQuant[q1][0] * frac) / 65536.0;
-  };
-  if (!key && e->s.scene_cuts && scene_cut(e, ref, qf, 0.5 * dc_step_of(qf) * dc_step_of(qf) * below)) key = true;
-  const double dc_step = dc_step_of(qf);
-  // Above quality 90 lambda falls further, to a fiftieth just below 100; quality 100 is exact.
-  const double top = (100 - e->s.quality) / 10;
-  // 0.2 × the DC step squared: measured against 0.5, the same bitrates give 0.4 to 0.8 dB more
-  // from 500 kbit/s up on 320 x 240 clips, and the same at 250.
-  double lambda = 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top) * below;
-  if (e->s.quality >= 100) lambda = 1e-6;  // exact: any error costs more than a raw block's bits
+  const double qf = encoder_quant_of_quality(e->s.quality);
+  const double lambda = encoder_lambda_of_quality(e->s.quality);
   st->quant = uint32_t(std::lround(qf));
   st->key = key;
 
@@ -832,8 +820,40 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
     if (!video_write_plane(d, e->movie_flags & kVideoFlagSignMagnitude, o, outs[p])) return false;
   }
   *packet = video_write_packet(planes, e->movie_flags);
+  return true;
+}
+
+}  // namespace
+
+double encoder_lambda_of_quality(double quality) {
+  if (quality >= 100) return 1e-6;  // exact: any error costs more than a raw block's bits
+  const double dc_step = dc_step_of(encoder_quant_of_quality(quality));
+  // Above quality 90 lambda falls further, to a fiftieth just below 100.
+  const double top = (100 - quality) / 10;
+  // 0.2 × the DC step squared: measured against 0.5, the same bitrates give 0.4 to 0.8 dB more
+  // from 500 kbit/s up on 320 x 240 clips, and the same at 250.
+  return 0.2 * dc_step * dc_step * (top > 1 ? 1 : top < 0.02 ? 0.02 : top) * below_zero_factor(quality);
+}
+
+bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, std::vector<uint8_t>* packet,
+                    EncoderFrameStats* stats) {
+  EncoderFrameStats local;
+  EncoderFrameStats* st = stats ? stats : &local;
+  *st = EncoderFrameStats();
+  load_source(e, picture);
+  FramePlanes* fp = &e->store.planes;
+  const uint8_t* ref = fp->plane_sets[fp->current_set];
+  bool key = force_key || e->frames == 0 || (e->s.keyint && e->since_key >= e->s.keyint);
+  const double qf = encoder_quant_of_quality(e->s.quality);
+  if (!key && e->s.scene_cuts &&
+      scene_cut(e, ref, qf, 0.5 * dc_step_of(qf) * dc_step_of(qf) * below_zero_factor(e->s.quality)))
+    key = true;
+  if (!code_frame(e, key, packet, st)) return false;
 
   // The reference for the next frame is what the decoder makes of the packet.
+  uint32_t order[4], planes_coded = 0;
+  for (uint32_t p = 0; p < e->plane_count; ++p) order[planes_coded++] = p;
+  if (e->alpha) order[planes_coded++] = kAlphaPlane;
   std::memset(fp->change_map, 0, fp->map_blocks);
   const bool whole = video_decode_next(fp, e->s.width, e->s.height, packet->data(), packet->size(), key,
                                        e->movie_flags, e->header_flags);

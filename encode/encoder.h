@@ -80,6 +80,9 @@ uint32_t encoder_movie_flags(const Encoder* e);
 
 // The base quantiser index and lambda of a quality (exposed for tests and rate control).
 double encoder_quant_of_quality(double quality);
+// Lambda (squared sample error a bit is worth) of a quality: falls steadily with the quality,
+// 1e-6 (exact) at 100.
+double encoder_lambda_of_quality(double quality);
 
 // PSNR in dB of a squared error over `samples` samples (99 when exact).
 double encoder_psnr(double sse, uint64_t samples);

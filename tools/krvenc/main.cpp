@@ -33,9 +33,11 @@ const char kHelp[] =
     "  --rate NUM/DEN         frame rate [the input's, else 25/1]\n"
     "  --frames N             code only the first N frames [all]\n"
     "  --quality Q            0 (smallest) to 100 (exact), a fixed quantiser [75]\n"
-    "  --bitrate KBPS         aim the video at KBPS kilobits a second instead of a fixed quality, in two\n"
-    "                         passes (an analysis pass, then the coding pass); below what quality 0\n"
-    "                         gives, frames keep more of the previous picture, down to all skips [off]\n"
+    "  --bitrate KBPS         aim the video at KBPS kilobits a second instead of a fixed quality, by\n"
+    "                         passes at one quality each: an analysis pass (kept when it fits), then\n"
+    "                         a coding pass, started again (at most twice) when its first sixth\n"
+    "                         foretells a miss of more than 6 %; below what quality 0 gives, frames\n"
+    "                         keep more of the previous picture, down to all skips [off]\n"
     "  --keyint N             a key frame at least every N frames, 0 = only the first [250]\n"
     "  --no-scene-cuts        no extra key frames where the picture changes completely [they are made]\n"
     "  --speed S              0 (thorough motion search) to 4 (fastest) [2]\n"
@@ -201,14 +203,27 @@ int feed_next(PictureFeed* f, Picture420* out) {
   return source_next(f->source, out);
 }
 
+// A check that a coding pass makes after `at` frames: what its frames took against what the same
+// frames took in the analysis pass (`analysis`, whose whole clip took `analysis_total`) foretells
+// the clip's size (`projected`); when that misses `target` by more than `band`, the pass stops.
+struct RateCheck {
+  uint32_t at = 0;
+  const std::vector<double>* analysis = nullptr;
+  double analysis_total = 0, target = 0, band = 0;
+  double projected = 0;
+  bool stopped = false;
+};
+
 // Codes every picture of the feed with a fresh encoder (`count` only for the progress line,
 // 0 when unknown). `out` (optional) receives the frames; `progress` shows a line on the terminal;
 // `per_frame` prints a line a frame.
-// With `rc` the quality of every frame comes from the rate controller (and each frame's bits and
-// quality are added to `bits` and `qualities` when given).
+// With `rc` the quality of every frame comes from the rate controller; `bits` and `qualities`
+// (optional) receive each frame's size and quality; with `check` the pass may stop early (see
+// RateCheck), which is not a failure.
 bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, double fps, std::vector<WriterFrame>* out,
                 bool progress, bool per_frame, RunTotals* t, RateControl* rc = nullptr,
-                std::vector<double>* bits = nullptr, std::vector<double>* qualities = nullptr) {
+                std::vector<double>* bits = nullptr, std::vector<double>* qualities = nullptr,
+                RateCheck* check = nullptr) {
   Encoder* e = encoder_open(s);
   if (!e) return krvenc_fail("cannot set up the encoder for %ux%u (out of memory?)", s.width, s.height) == 0;
   const double start = now_seconds();
@@ -228,8 +243,9 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
       return krvenc_fail("frame %u could not be coded (an encoder fault)", done + 1) == 0;
     }
     ++done;
-    if (rc) rate_control_coded(rc, double(packet.size()) * 8);
-    if (bits) bits->push_back(double(packet.size()) * 8);
+    const double frame_bits = double(packet.size()) * 8;
+    if (rc) rate_control_coded(rc, frame_bits);
+    if (bits) bits->push_back(frame_bits);
     if (qualities) qualities->push_back(quality);
     t->frames += 1;
     t->video_bytes += packet.size();
@@ -267,6 +283,18 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
       std::fprintf(stderr, "\rframe %u%s  %.1f fps  %.0f kbps  PSNR %.2f dB   ", done, of, el > 0 ? done / el : 0.0, kbps,
                    encoder_psnr(sse, t->samples[0] + t->samples[1] + t->samples[2]));
     }
+    if (check && bits && done == check->at && check->analysis->size() >= done) {
+      double before = 0, now = 0;
+      for (uint32_t i = 0; i < done; ++i) {
+        before += (*check->analysis)[i];
+        now += (*bits)[i];
+      }
+      check->projected = check->analysis_total * now / (before > 0 ? before : 1);
+      if (std::fabs(check->projected / check->target - 1) > check->band) {
+        check->stopped = true;
+        break;
+      }
+    }
   }
   if (progress && last_shown >= 0) std::fputc('\n', stderr);
   encoder_close(e);
@@ -281,6 +309,78 @@ struct SoundInput {
   WavAudio wav;
   const AudioInput* track;
 };
+
+// The rate control's passes (see encode/rate_control.h): an analysis pass at a first guess, kept
+// when it fits; else a coding pass at the quality the model gives, which starts again (at most
+// twice) when its first frames foretell a clip off by more than kRestartBand. The movie's frames
+// go to d->frames, its totals to *t and each frame's quality to *qualities.
+int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double fps, MovieDescription* d,
+                   RunTotals* t, std::vector<double>* qualities) {
+  constexpr double kKeepBand = 0.03, kRestartBand = 0.06;
+  constexpr uint32_t kRestarts = 2;
+  const Y4mInfo& info = source_info(src);
+  const bool progress = platform_stderr_is_terminal();
+  // The first guess: camera footage took 0.15 bits a sample at quality 28.
+  const double bits_per_sample = o.bitrate * 1000 / fps / (double(info.width) * info.height);
+  const double first = rate_control_guess(0.15, 28, bits_per_sample);
+  s.quality = first;
+  if (!source_rewind(src)) return 1;
+  PictureFeed feed;
+  feed.source = src;
+  std::vector<WriterFrame> frames;
+  std::vector<double> analysis;
+  RunTotals at_first;
+  if (o.psnr_per_frame) std::printf("analysis pass at quality %.1f\n", first);
+  if (!encode_run(&feed, source_count_hint(src), s, fps, &frames, progress, o.psnr_per_frame, &at_first, nullptr,
+                  &analysis))
+    return 1;
+  const uint32_t n = uint32_t(analysis.size());
+  const double target = o.bitrate * 1000 / fps * n;
+  double total = 0;
+  for (double b : analysis) total += b;
+  if (std::fabs(total / target - 1) <= kKeepBand || (first >= 100 && total < target) ||
+      (first <= kEncoderLowestQuality && total > target)) {
+    d->frames = std::move(frames);
+    *t = at_first;
+    qualities->assign(n, first);
+    return 0;
+  }
+  frames = std::vector<WriterFrame>();
+  // Two points of the clip's size against the quality: the analysis pass, and the last coding
+  // pass (or its first frames), through which the slope is refitted.
+  double slope = RateFrame().slope, last_quality = first, last_bits = total;
+  for (uint32_t attempt = 0;; ++attempt) {
+    // The analysis pass's frames, scaled to the size of the last pass, at its quality.
+    std::vector<RateFrame> plan(n);
+    for (uint32_t i = 0; i < n; ++i) plan[i] = {analysis[i] * last_bits / total, last_quality, slope};
+    RateControl rc;
+    if (!rate_control_start(&rc, plan, target)) return krvenc_fail("the input holds no frames");
+    const bool last = attempt == kRestarts;
+    RateCheck check;
+    check.at = n / 6 > 3 ? n / 6 : 3;
+    check.analysis = &analysis;
+    check.analysis_total = total;
+    check.target = target;
+    check.band = kRestartBand;
+    rc.hold_until = check.at;
+    const double quality = rate_control_quality(&rc);
+    if (!source_rewind(src)) return 1;
+    *t = RunTotals();
+    d->frames.clear();
+    qualities->clear();
+    std::vector<double> bits;
+    if (o.psnr_per_frame) std::printf("coding pass at quality %.1f\n", quality);
+    if (!encode_run(&feed, n, s, fps, &d->frames, progress, o.psnr_per_frame, t, &rc, &bits, qualities,
+                    last || check.at >= n ? nullptr : &check))
+      return 1;
+    if (!check.stopped) return 0;
+    if (o.psnr_per_frame)
+      std::printf("stopped: the clip would take %.0f kbps\n", check.projected / 1000 / (n / fps));
+    slope = rate_control_secant(last_quality, last_bits, quality, check.projected, slope);
+    last_quality = quality;
+    last_bits = check.projected;
+  }
+}
 
 // Everything krvenc does, with the input open; `d` receives the movie.
 int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, double* fps_out) {
@@ -333,45 +433,15 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
   s.version = o.version;
   s.header_flags = d->flags;
 
-  RateControl rc;
-  if (o.bitrate > 0) {
-    // Two passes over the clip (a pipe is kept in memory for the second). The analysis pass is
-    // itself rate-controlled, from a first guess by bits a sample, and records what each frame
-    // took at its quality; those sizes, brought to one quality by the model, are the coding
-    // pass's plan.
-    if (!source_rewind(src)) return 1;
-    const uint32_t n = source_count_hint(src);
-    const double frames_guess = n ? n : 250;
-    const double target = o.bitrate * 1000 / fps * frames_guess;
-    const double bits_per_sample = o.bitrate * 1000 / fps / (double(info.width) * info.height);
-    // Camera footage took 0.15 bits a sample at quality 28 (640 x 352, 25 fps).
-    const double guess = rate_control_guess(0.15, 28, bits_per_sample);
-    RateControl first;
-    if (!rate_control_start(&first, std::vector<double>(size_t(frames_guess), target / frames_guess), guess, target))
-      return 1;
-    RunTotals analysis;
-    std::vector<double> bits, qualities;
-    PictureFeed afeed;
-    afeed.source = src;
-    if (!encode_run(&afeed, n, s, fps, nullptr, platform_stderr_is_terminal(), false, &analysis, &first, &bits,
-                    &qualities))
-      return 1;
-    if (!source_rewind(src)) return 1;
-    const double whole = o.bitrate * 1000 / fps * double(bits.size());
-    double mean_quality = 0;
-    for (double q : qualities) mean_quality += q / double(qualities.size());
-    std::vector<double> plan(bits.size());
-    for (size_t i = 0; i < bits.size(); ++i)
-      plan[i] = bits[i] * std::exp(rc.slope * (mean_quality - qualities[i]));
-    if (!rate_control_start(&rc, plan, mean_quality, whole)) return krvenc_fail("the input holds no frames");
-  }
-
   PictureFeed feed;
   feed.source = src;
   std::vector<double> qualities;
-  if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(), o.psnr_per_frame, t,
-                  o.bitrate > 0 ? &rc : nullptr, nullptr, &qualities))
+  if (o.bitrate > 0) {
+    if (const int code = bitrate_passes(o, src, s, fps, d, t, &qualities)) return code;
+  } else if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(),
+                         o.psnr_per_frame, t)) {
     return 1;
+  }
   if (o.bitrate > 0 && t->frames) {
     const double kbps = double(t->video_bytes) * 8 / 1000 / (t->frames / fps);
     double lo = 1e9, hi = -1e9, mean = 0;
