@@ -357,7 +357,12 @@ int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double
     if (!rate_control_start(&rc, plan, target)) return krvenc_fail("the input holds no frames");
     const bool last = attempt == kRestarts;
     RateCheck check;
-    check.at = n / 6 > 3 ? n / 6 : 3;
+    // After the frames that took a sixth of the analysis pass's bits (a sixth of its time, near
+    // enough), not a sixth of its frames: a quiet start (a title, a fade) foretells little.
+    double upto = 0;
+    check.at = 0;
+    while (check.at < n && upto < total / 6) upto += analysis[check.at++];
+    if (check.at < 3) check.at = 3;
     check.analysis = &analysis;
     check.analysis_total = total;
     check.target = target;
