@@ -260,12 +260,9 @@ uint32_t block_quant(double qf, uint32_t bx, uint32_t by) {
   return q > 15 ? 15 : q;
 }
 
-uint32_t coefficient_bits(Encoder* e, const int16_t c[64]) {
-  BitWriter& w = e->scratch;
-  w.count_only = true;
-  w.counted = 0;
-  if (!write_coefficients(&w, c)) return 100000;
-  return uint32_t(bit_writer_position(&w));
+uint32_t coefficient_bits(Encoder*, const int16_t c[64]) {
+  const uint32_t bits = coefficient_bit_count(c);
+  return bits == 0xffffffffu ? 100000 : bits;
 }
 
 // Rate-distortion optimised quantisation: values of magnitude 1 whose bits cost more than the
@@ -646,6 +643,24 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
     }
     if (best.cost > j.lambda * kFillBits) try_flat(j, target, speed < 4 || j.key, &best);
     if (best.cost > j.lambda * (kIntraExtraBits + 4)) try_intra(j, target, q, &best);
+    // Each transform block carries its own quantiser: an inter block (and, at the slow speeds,
+    // an intra block) also tries the next coarser one, and at the slow speeds the next finer
+    // one. Measured on camera clips at the default speed: 0.1 to 0.2 dB at the same rate from
+    // 1000 kbit/s up, for about 5 % of the time (both neighbours on every block cost half).
+    if (best.block.kind == kBlockInter || (best.block.kind == kBlockIntra && speed <= kTrimSpeed)) {
+      const bool inter = best.block.kind == kBlockInter;
+      const int mx = best.block.mx, my = best.block.my;
+      uint8_t pred[64];
+      if (inter) block_load(j.ref, pi.stride, x + mx, y + my, pred);
+      for (const uint32_t other : {q + 1, speed <= kTrimSpeed ? q - 1 : 16u}) {
+        if (other > 15) continue;  // past the coarsest (or below 0, which wraps)
+        if (inter) {
+          try_inter(j, target, pred, mx, my, other, &best);
+        } else {
+          try_intra(j, target, other, &best);
+        }
+      }
+    }
     if (speed < 4 && best.cost > j.lambda * (kKindBits + 4 + 4 + 5.5)) try_runs(j, target, &best);
     if (best.cost > j.lambda * kRawBits) {
       uint8_t shown[64];
