@@ -32,6 +32,7 @@ struct EncoderSettings {
   uint32_t keyint = 250;           // a key frame at least every N frames (0: only the first)
   uint32_t speed = 2;              // 0 (thorough) to 4 (fast)
   bool scene_cuts = true;          // a key frame where the picture changes completely
+  bool key_boost = true;           // the first and periodic key frames coded finer than the rest
   bool alpha = false;              // the movie carries an alpha plane (alpha flag added)
   char version = 'i';              // container version: 'f', 'g', 'h' (older colour coding, no
                                    // luma size; 'f' and 'g' carry Cb before Cr) or 'i'
