@@ -107,7 +107,7 @@ void rate_control_coded(RateControl* rc, double bits) {
   const double want = rc_solve(rc, &miss);
   // The band widens towards the end, where what is left can mend a miss only by a large change.
   const double done = double(rc->next) / double(rc->frames.size());
-  if (std::fabs(miss) < rc->dead_band * (1 + done)) return;
+  if (miss > -rc->dead_band_under * (1 + done) && miss < rc->dead_band * (1 + done)) return;
   const double step = rc_clamp(want - rc->quality, -rc->max_step, rc->max_step);
   rc->quality = rc_clamp(rc->quality + step, rc->lowest, rc->highest);
 }

@@ -32,8 +32,9 @@ struct RateControl {
   double spent = 0;           // bits of the frames coded so far
   double recent_spent = 0, recent_modelled = 0;  // spent and modelled, each frame's weight
   double memory = 0.97;                          // falling by this factor with every frame after it
-  double dead_band = 0.03;    // the quality holds while the clip is expected within this share
-                              // (twice that near the end)
+  double dead_band = 0.04;    // the quality holds while the clip is expected within this share
+  double dead_band_under = 0.015;  // above the target, or this share below it (both twice that
+                                   // near the end): a budget is there to be spent
   double horizon = 0.4;       // a miss is spread over at least this share of the clip
   uint32_t hold_until = 0;    // the quality holds until this frame, whatever the model says
   double quality = 50;        // the quality of the frame about to be coded
