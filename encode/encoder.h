@@ -26,10 +26,13 @@
 struct EncoderSettings {
   uint32_t width = 0, height = 0;  // picture size, 1 to 16384
   bool grey = false;               // luma only: the movie carries the grey-scale flag
-  double quality = 75;             // 0 (smallest) to 100 (exact)
+  double quality = 75;             // 0 (smallest) to 100 (exact); below 0 (down to
+                                   // kEncoderLowestQuality) for rate control only: the
+                                   // coarsest quantiser with ever larger lambda
   uint32_t keyint = 250;           // a key frame at least every N frames (0: only the first)
   uint32_t speed = 2;              // 0 (thorough) to 4 (fast)
   bool scene_cuts = true;          // a key frame where the picture changes completely
+  bool key_boost = true;           // the first and periodic key frames coded finer than the rest
   bool alpha = false;              // the movie carries an alpha plane (alpha flag added)
   char version = 'i';              // container version: 'f', 'g', 'h' (older colour coding, no
                                    // luma size; 'f' and 'g' carry Cb before Cr) or 'i'
@@ -68,12 +71,19 @@ bool encoder_encode(Encoder* e, const EncoderPicture& picture, bool force_key, s
                     EncoderFrameStats* stats);
 // The decoder's planes after the last frame: the current set is what a player shows.
 const FramePlanes* encoder_planes(const Encoder* e);
+// The lowest quality: lambda 2^25 times that of quality 0, where every block that can be is a skip.
+constexpr double kEncoderLowestQuality = -100;
+// The quality of the frames that follow (rate control changes it from frame to frame).
+void encoder_set_quality(Encoder* e, double quality);
 // The movie flag word the encoder decodes with (kVideoFlagGrey for a grey movie, kVideoFlagAlpha
 // for one with alpha, and the version bits 0x8000 and 0x10000 of the older versions).
 uint32_t encoder_movie_flags(const Encoder* e);
 
 // The base quantiser index and lambda of a quality (exposed for tests and rate control).
 double encoder_quant_of_quality(double quality);
+// Lambda (squared sample error a bit is worth) of a quality: falls steadily with the quality,
+// 1e-6 (exact) at 100.
+double encoder_lambda_of_quality(double quality);
 
 // PSNR in dB of a squared error over `samples` samples (99 when exact).
 double encoder_psnr(double sse, uint64_t samples);

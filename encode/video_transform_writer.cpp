@@ -5,6 +5,7 @@
 // the writer decides it from the values it knows and writes it; everything else is the same.
 #include "encode/video_transform_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -213,6 +214,59 @@ bool write_coefficients(BitWriter* w, const int16_t block[64], int planes) {
   l.start(kCoefficientStart, 6);
   for (uint32_t p = uint32_t(planes); p-- > 0;) write_pass(w, &l, c, p);
   return true;
+}
+
+uint32_t coefficient_bit_count(const int16_t block[64]) {
+  // top[j]: the plane where coding index j becomes significant (its magnitude's top bit), -1 for
+  // 0; quad_top[g]: the highest of the quad of indices 4g to 4g + 3.
+  int top[64];
+  top[0] = -1;
+  int planes = 0;
+  for (uint32_t k = 1; k < 64; ++k) {
+    if (block[k] == INT16_MIN) return 0xffffffffu;
+    const int t = int(std::bit_width(magnitude16(block[k]))) - 1;
+    top[kCoefficientOrder[k]] = t;
+    planes = t + 1 > planes ? t + 1 : planes;
+  }
+  uint32_t bits = 4;
+  if (planes == 0) return bits;
+  int quad_top[16];
+  for (uint32_t g = 0; g < 16; ++g) {
+    const int a = top[4 * g] > top[4 * g + 1] ? top[4 * g] : top[4 * g + 1];
+    const int b = top[4 * g + 2] > top[4 * g + 3] ? top[4 * g + 2] : top[4 * g + 3];
+    quad_top[g] = a > b ? a : b;
+  }
+  // A set first tested in plane `from` is tested in every pass down to the plane where it
+  // becomes significant (or down to plane 0).
+  auto tests = [](int from, int at) { return uint32_t(at >= 0 ? from - at + 1 : from + 1); };
+  // The values of a quad treated in plane p: a bit each; a value significant there takes its
+  // bits below the top one and its sign; any other becomes a single tested from the next pass
+  // (p passes down to plane 0, or p − top until it becomes significant, then top + 1 bits).
+  auto quad = [&](uint32_t g, int p) {
+    uint32_t b = 0;
+    for (uint32_t j = 4 * g; j < 4 * g + 4; ++j) b += top[j] >= 0 ? uint32_t(p) + 2 : uint32_t(p) + 1;
+    return b;
+  };
+  const int n = planes - 1;
+  for (uint32_t g20 : {1u, 6u, 11u}) {  // the 20-sets at coding indices 4, 24 and 44
+    const int p16 = std::max(std::max(quad_top[g20 + 1], quad_top[g20 + 2]),
+                             std::max(quad_top[g20 + 3], quad_top[g20 + 4]));
+    const int p20 = std::max(quad_top[g20], p16);
+    bits += tests(n, p20);
+    if (p20 < 0) continue;
+    bits += quad(g20, p20);
+    bits += tests(p20, p16);
+    if (p16 < 0) continue;
+    for (uint32_t g = g20 + 1; g < g20 + 5; ++g) {
+      bits += tests(p16, quad_top[g]);
+      if (quad_top[g] >= 0) bits += quad(g, quad_top[g]);
+    }
+  }
+  for (uint32_t j = 1; j < 4; ++j) {
+    bits += tests(n, top[j]);
+    if (top[j] >= 0) bits += uint32_t(top[j]) + 1;
+  }
+  return bits;
 }
 
 int residue_planes(const int8_t residue[64]) {

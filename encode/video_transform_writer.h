@@ -30,6 +30,11 @@ int coefficient_planes(const int16_t block[64]);
 // planes (a magnitude of 2^planes or more, or -32768) or `planes` is out of range.
 bool write_coefficients(BitWriter* w, const int16_t block[64], int planes = kAutoPlanes);
 
+// The number of bits write_coefficients(w, block) writes, worked out from each value's top bit
+// plane without walking the set list (the encoder asks it for every block it weighs);
+// 0xffffffff where write_coefficients would refuse the block.
+uint32_t coefficient_bit_count(const int16_t block[64]);
+
 // Residue values are signed 8-bit, in block positions (row × 8 + column): the reader adds the
 // value at position k to prediction sample k modulo 256, so any byte difference d can be coded
 // as int8_t(d). A value v of magnitude |v| (128 for -128) needs the planes t down to 0 with

@@ -1,112 +1,134 @@
 #!/usr/bin/env bash
 # The encoder's figures, in one run:
-#  1. PSNR against bitrate: krvenc --bitrate KBPS beside VP8 (Debian vpx-tools: vpxenc --good
-#     --cpu-used=1, two passes, --target-bitrate=KBPS) on the same clip at the same four rates,
-#     for a 320 x 240 and a 1280 x 720 clip of two kinds: the demo movie (cartoon-like) and a
-#     camera pan and zoom over a procedural landscape with grain (y4m_pan). Both encoders' output
-#     is decoded to Y4M (krvtool frames --y4m, vpxdec) and measured by the same program
-#     (y4m_psnr: per-frame MSE averaged over the frames, then 10 log10(255²/MSE); overall = MSE
-#     over all samples, Y:U:V weighted 4:1:1). kbps is that of the video alone (krvenc's "video"
-#     figure; the IVF file less its 32-byte header and 12 bytes a frame). "gap" is krvenc minus
-#     VP8 at the same target; "gap@rate" compares with VP8's curve read at krvenc's achieved rate
-#     (straight lines in log kbps between VP8's points, extended from the nearest two and then
-#     marked "extrapolated": VP8 stops short of high targets on easy clips).
-#  2. krvenc's speed at --speed 0..4, default quality, on a 640 x 480 and a 1920 x 1080 clip of
+#  1. PSNR against bitrate at 640 x 352, 25 fps, 500 to 4000 kbit/s: krvenc --bitrate KBPS beside
+#     MPEG-1 (mjpegtools: mpeg2enc -f 0 -b KBPS -V 256 (a buffer that 4000 kbit/s fits), decoded by mpeg2dec of Debian mpeg2dec) and VP8
+#     (Debian vpx-tools: vpxenc --good --cpu-used=1, two passes, --target-bitrate=KBPS), on four
+#     clips: two camera-like ones made by y4m_camera (a pan and zoom, and a slow push-in, over a
+#     detailed generated scene with grain; give PICTURE=file.ppm to film a picture of your own
+#     instead), the demo movie (cartoon-like) and y4m_pan (a pan over a generated landscape).
+#     Every decoded output is measured by the same program, y4m_psnr (per-frame MSE averaged over
+#     the frames, then 10 log10(255²/MSE); "all" = MSE over all samples, Y:U:V weighted 4:1:1).
+#     kbps is that of the video alone (krvenc's "video" figure; the MPEG-1 elementary stream; the
+#     IVF file less its 32-byte header and 12 bytes a frame). "-M1" and "-VP8" are krvenc's
+#     overall PSNR minus the peer's at the same target.
+#  2. --bitrate: how near the target each krvenc point came, and its CPU time against one
+#     fixed-quality pass at the quality it settled on.
+#  3. krvenc's speed at --speed 0..4, default quality, on a 640 x 480 and a 1920 x 1080 clip of
 #     each kind: frames per second of CPU time (user + system, i.e. one core: krvenc's thread
 #     count is watched and printed) and of wall time.
 #
 #   tests/bench/encoder_figures.sh BUILD_DIR     (a build with -DKORVA_BENCH=ON)
+#   PICTURE=photo.ppm tests/bench/encoder_figures.sh BUILD_DIR
 set -uo pipefail
 B=$(cd "${1:?usage: encoder_figures.sh BUILD_DIR}" && pwd)
-KRVENC=$B/krvenc KRVTOOL=$B/krvtool PAN=$B/tests/bench/y4m_pan PSNR=$B/tests/bench/y4m_psnr
-for p in "$KRVENC" "$KRVTOOL" "$PAN" "$PSNR"; do
+KRVENC=$B/krvenc KRVTOOL=$B/krvtool PAN=$B/tests/bench/y4m_pan PSNR=$B/tests/bench/y4m_psnr CAMERA=$B/tests/bench/y4m_camera
+for p in "$KRVENC" "$KRVTOOL" "$PAN" "$PSNR" "$CAMERA"; do
   [ -x "$p" ] || { echo "missing $p: build $B with -DKORVA_BENCH=ON" >&2; exit 1; }
 done
-if ! command -v vpxenc > /dev/null || ! command -v vpxdec > /dev/null; then
-  echo "installing vpx-tools (the peer of this benchmark only)" >&2
-  apt-get install -y vpx-tools > /dev/null 2>&1 || { echo "cannot install vpx-tools" >&2; exit 1; }
+# The peers, benchmark only. mjpegtools recommends a media player that brings the libraries this
+# project keeps off the machine: install without recommendations, and refuse if they come anyway.
+if ! command -v vpxenc > /dev/null || ! command -v mpeg2enc > /dev/null || ! command -v mpeg2dec > /dev/null; then
+  echo "installing vpx-tools, mjpegtools and mpeg2dec (the peers of this benchmark only)" >&2
+  if apt-get install -s --no-install-recommends vpx-tools mjpegtools mpeg2dec 2> /dev/null |
+      grep -qE '^Inst (libavcodec|libavformat|libavfilter|libswscale)'; then
+    echo "the peers would bring ffmpeg's libraries: not installed" >&2
+    exit 1
+  fi
+  apt-get install -y --no-install-recommends vpx-tools mjpegtools mpeg2dec > /dev/null 2>&1 ||
+    { echo "cannot install the peers" >&2; exit 1; }
 fi
 T=$(mktemp -d /tmp/korva-encfig.XXXXXX)
 trap 'rm -rf "$T"' EXIT
-RATE_320="250 500 1000 2000"
-RATE_1280="1500 3000 6000 12000"
+RATES="500 1000 2000 4000"
+FRAMES=50
 
 # clip KIND W H FRAMES -> prints the path of a 25 fps 4:2:0 Y4M clip
 clip() {
   local f=$T/$1-$2x$3-$4.y4m
   if [ ! -f "$f" ]; then
-    if [ "$1" = demo ]; then
-      "$KRVTOOL" sample "$T/demo.krv" --demo --size "$2x$3" --frames "$4" --rate 25 > /dev/null &&
-        "$KRVTOOL" frames "$T/demo.krv" --y4m "$f" > /dev/null || { echo "no demo clip" >&2; exit 1; }
-    else
-      "$PAN" "$2" "$3" "$4" "$f" || { echo "no pan clip" >&2; exit 1; }
-    fi
+    case $1 in
+      demo)
+        "$KRVTOOL" sample "$T/demo.krv" --demo --size "$2x$3" --frames "$4" --rate 25 > /dev/null &&
+          "$KRVTOOL" frames "$T/demo.krv" --y4m "$f" > /dev/null || { echo "no demo clip" >&2; exit 1; } ;;
+      pan) "$PAN" "$2" "$3" "$4" "$f" || { echo "no pan clip" >&2; exit 1; } ;;
+      camera|push)
+        local motion=pan
+        [ "$1" = push ] && motion=push
+        "$CAMERA" "$2" "$3" "$4" "$f" --motion "$motion" ${PICTURE:+--picture "$PICTURE"} ||
+          { echo "no camera clip" >&2; exit 1; } ;;
+    esac
   fi
   echo "$f"
 }
 
 # psnr SOURCE DECODED -> "Y U V overall"
 psnr() { "$PSNR" "$1" "$2" | awk '{ print $2, $4, $6, $8 }'; }
+cpu() { awk '{ print $1 + $2 }' "$1"; }
 
-# One rate point of krvenc: prints "kbps Y overall", its block line to $T/blocks.
+# One rate point of krvenc: prints "kbps overall"; its block line to $T/blocks and its rate
+# control figures to $T/rc.
 krvenc_point() {  # SRC KBPS
   local out
-  out=$("$KRVENC" "$1" -o "$T/k.krv" --bitrate "$2" 2>&1) || { echo "krvenc failed: $out" >&2; echo "0 0 0"; return; }
+  out=$( { /usr/bin/time -f '%U %S' -o "$T/k.time" "$KRVENC" "$1" -o "$T/k.krv" --bitrate "$2"; } 2>&1) ||
+    { echo "krvenc failed: $out" >&2; echo "0 0"; return; }
   "$KRVTOOL" frames "$T/k.krv" --y4m "$T/k.y4m" > /dev/null
   local kbps q
   kbps=$(sed -n 's/.*(video \([0-9.]*\) kbps).*/\1/p' <<< "$out")
-  q=$(sed -n 's/.*quality \([0-9.]*\).*/\1/p' <<< "$out" | tail -1)
-  printf '  %-18s %6s kbps: q %-5s %s\n' "$LABEL" "$2" "$q" "$(grep '^blocks:' <<< "$out" | sed 's/^blocks: //')" >> "$T/blocks"
-  read -r y _ _ o < <(psnr "$1" "$T/k.y4m")
-  echo "$kbps $y $o"
+  q=$(sed -n 's/.*quality \([-0-9.]*\) (from.*/\1/p' <<< "$out" | tail -1)
+  printf '  %-16s %6s kbps: q %-6s %s\n' "$LABEL" "$2" "$q" "$(grep '^blocks:' <<< "$out" | sed 's/^blocks: //')" >> "$T/blocks"
+  # One fixed-quality pass at the quality the rate control settled on (its mean), for the time.
+  local one=0
+  if [ -n "$q" ]; then
+    /usr/bin/time -f '%U %S' -o "$T/q.time" "$KRVENC" "$1" -o "$T/q.krv" --quality "$(awk -v q="$q" 'BEGIN { print (q < 0 ? 0 : q) }')" > /dev/null 2>&1
+    one=$(cpu "$T/q.time")
+  fi
+  awk -v l="$LABEL" -v t="$2" -v k="$kbps" -v c="$(cpu "$T/k.time")" -v o="$one" -v note="$(grep -o 'note: --bitrate.*' <<< "$out")" \
+    'BEGIN { printf "  %-16s %6d | %8.1f %+6.1f%% | %6.2f %6.2f %5.2fx | %s\n", l, t, k, 100 * (k - t) / t, c, o, (o > 0 ? c / o : 0), note }' >> "$T/rc"
+  read -r _ _ _ o < <(psnr "$1" "$T/k.y4m")
+  echo "$kbps $o"
+}
+
+mpeg1_point() {  # SRC KBPS FRAMES
+  mpeg2enc -f 0 -b "$2" -V 256 -o "$T/m.m1v" < "$1" > /dev/null 2>&1 || { echo "mpeg2enc failed" >&2; echo "0 0"; return; }
+  mpeg2dec -o pgmpipe "$T/m.m1v" 2> /dev/null > "$T/m.pgm" || { echo "mpeg2dec failed" >&2; echo "0 0"; return; }
+  read -r _ _ _ o < <(psnr "$1" "$T/m.pgm")
+  awk -v b="$(stat -c %s "$T/m.m1v")" -v n="$3" -v o="$o" 'BEGIN { printf "%.1f %s\n", b * 8 / (n / 25) / 1000, o }'
 }
 
 vp8_point() {  # SRC KBPS FRAMES
-  vpxenc --codec=vp8 --good --cpu-used=1 --passes=2 --target-bitrate="$2" --psnr --ivf \
-    -o "$T/v.ivf" "$1" > /dev/null 2>&1 || { echo "vpxenc failed" >&2; echo "0 0 0"; return; }
-  vpxdec -o "$T/v.y4m" "$T/v.ivf" > /dev/null 2>&1 || { echo "vpxdec failed" >&2; echo "0 0 0"; return; }
+  vpxenc --codec=vp8 --good --cpu-used=1 --passes=2 --target-bitrate="$2" --ivf \
+    -o "$T/v.ivf" "$1" > /dev/null 2>&1 || { echo "vpxenc failed" >&2; echo "0 0"; return; }
+  vpxdec -o "$T/v.y4m" "$T/v.ivf" > /dev/null 2>&1 || { echo "vpxdec failed" >&2; echo "0 0"; return; }
   local bytes
   bytes=$(($(stat -c %s "$T/v.ivf") - 32 - 12 * $3))
-  read -r y _ _ o < <(psnr "$1" "$T/v.y4m")
-  awk -v b="$bytes" -v n="$3" -v y="$y" -v o="$o" 'BEGIN { printf "%.1f %s %s\n", b * 8 / (n / 25) / 1000, y, o }'
+  read -r _ _ _ o < <(psnr "$1" "$T/v.y4m")
+  awk -v b="$bytes" -v n="$3" -v o="$o" 'BEGIN { printf "%.1f %s\n", b * 8 / (n / 25) / 1000, o }'
 }
 
-echo "== PSNR against bitrate: krvenc --bitrate beside VP8 (vpxenc --good --cpu-used=1, 2 passes) =="
-echo "   PSNR from y4m_psnr on both decoded outputs: mean per-frame MSE -> dB; overall = Y:U:V 4:1:1"
-printf '%-18s %6s | %8s %6s %6s | %8s %6s %6s | %6s %6s | %8s\n' clip target "krv kbps" Y all "VP8 kbps" Y all "gap" "gap Y" "gap@rate"
+echo "== PSNR against bitrate, 640 x 352, 25 fps, $FRAMES frames: krvenc --bitrate, MPEG-1 (mpeg2enc -f 0), VP8 (vpxenc --good --cpu-used=1, 2 passes) =="
+echo "   overall PSNR (Y:U:V 4:1:1) from y4m_psnr on every decoded output; kbps of the video alone"
+printf '%-16s %6s | %8s %6s | %8s %6s | %8s %6s | %6s %6s\n' clip target "krv kbps" all "M1 kbps" all "VP8 kbps" all "-M1" "-VP8"
 : > "$T/blocks"
-for point in "demo 320 240 60" "pan 320 240 60" "demo 1280 720 30" "pan 1280 720 30"; do
-  read -r kind w h n <<< "$point"
-  src=$(clip "$kind" "$w" "$h" "$n") || exit 1
-  LABEL="$kind ${w}x$h"
-  rates=$RATE_320
-  [ "$w" -gt 320 ] && rates=$RATE_1280
-  : > "$T/rows"
-  for r in $rates; do
-    echo "$r $(krvenc_point "$src" "$r") $(vp8_point "$src" "$r" "$n")" >> "$T/rows"
+: > "$T/rc"
+for kind in camera push demo pan; do
+  src=$(clip "$kind" 640 352 "$FRAMES") || exit 1
+  LABEL="$kind 640x352"
+  [ "$kind" = camera ] && [ -n "${PICTURE:-}" ] && LABEL="picture 640x352"
+  for r in $RATES; do
+    read -r kk ka < <(krvenc_point "$src" "$r")
+    read -r mk ma < <(mpeg1_point "$src" "$r" "$FRAMES")
+    read -r vk va < <(vp8_point "$src" "$r" "$FRAMES")
+    awk -v l="$LABEL" -v t="$r" -v kk="$kk" -v ka="$ka" -v mk="$mk" -v ma="$ma" -v vk="$vk" -v va="$va" \
+      'BEGIN { printf "%-16s %6d | %8.1f %6.2f | %8.1f %6.2f | %8.1f %6.2f | %+6.2f %+6.2f\n", l, t, kk, ka, mk, ma, vk, va, ka - ma, ka - va }'
   done
-  # columns: target kkbps kY kAll vkbps vY vAll
-  awk -v label="$LABEL" '
-    { t[NR] = $1; kk[NR] = $2; ky[NR] = $3; ka[NR] = $4; vk[NR] = $5; vy[NR] = $6; va[NR] = $7 }
-    END {
-      for (i = 1; i <= NR; ++i) {
-        # VP8 overall PSNR at krvenc achieved rate, linear in log(kbps) between neighbouring points.
-        j = 1
-        while (j < NR - 1 && vk[j + 1] < kk[i]) ++j
-        s = (va[j + 1] - va[j]) / (log(vk[j + 1]) - log(vk[j]))
-        at = va[j] + s * (log(kk[i]) - log(vk[j]))
-        lo = hi = vk[1]
-        for (k = 2; k <= NR; ++k) { if (vk[k] < lo) lo = vk[k]; if (vk[k] > hi) hi = vk[k] }
-        printf "%-18s %6d | %8.1f %6.2f %6.2f | %8.1f %6.2f %6.2f | %+6.2f %+6.2f | %+8.2f%s\n",
-               label, t[i], kk[i], ky[i], ka[i], vk[i], vy[i], va[i], ka[i] - va[i], ky[i] - vy[i], ka[i] - at,
-               (kk[i] < lo || kk[i] > hi) ? " (extrapolated)" : ""
-      }
-    }' "$T/rows"
 done
 echo
-echo "krvenc's chosen quality and share of blocks of each kind, per point:"
+echo "krvenc's chosen quality (mean) and share of blocks of each kind, per point:"
 cat "$T/blocks"
-
+echo
+echo "== krvenc --bitrate: kbps against the target, and CPU seconds (user + system) against one fixed-quality pass at the quality it settled on =="
+printf '  %-16s %6s | %8s %7s | %6s %6s %6s | %s\n' clip target kbps miss "CPU s" "1 pass" ratio "krvenc's note"
+cat "$T/rc"
 echo
 echo "== krvenc speed, default quality, by --speed (fps of CPU time = one core; fps of wall time) =="
 printf '%-20s %5s | %8s %8s | %7s | %s\n' clip speed "fps CPU" "fps wall" threads "krvenc summary"

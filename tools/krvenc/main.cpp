@@ -14,6 +14,7 @@
 #include "encode/encode_input.h"
 #include "encode/encoder.h"
 #include "encode/picture_coder.h"
+#include "encode/rate_control.h"
 #include "platform/platform.h"
 #include "tools/krvenc/krvenc.h"
 
@@ -32,7 +33,11 @@ const char kHelp[] =
     "  --rate NUM/DEN         frame rate [the input's, else 25/1]\n"
     "  --frames N             code only the first N frames [all]\n"
     "  --quality Q            0 (smallest) to 100 (exact), a fixed quantiser [75]\n"
-    "  --bitrate KBPS         aim the video at KBPS kilobits a second instead of a fixed quality [off]\n"
+    "  --bitrate KBPS         aim the video at KBPS kilobits a second instead of a fixed quality, by\n"
+    "                         passes at one quality each: an analysis pass (kept when it fits), then\n"
+    "                         a coding pass, started again (at most twice) when its first sixth\n"
+    "                         foretells a miss of more than 6 %; below what quality 0 gives, frames\n"
+    "                         keep more of the previous picture, down to all skips [off]\n"
     "  --keyint N             a key frame at least every N frames, 0 = only the first [250]\n"
     "  --no-scene-cuts        no extra key frames where the picture changes completely [they are made]\n"
     "  --speed S              0 (thorough motion search) to 4 (fastest) [2]\n"
@@ -198,11 +203,27 @@ int feed_next(PictureFeed* f, Picture420* out) {
   return source_next(f->source, out);
 }
 
+// A check that a coding pass makes after `at` frames: what its frames took against what the same
+// frames took in the analysis pass (`analysis`, whose whole clip took `analysis_total`) foretells
+// the clip's size (`projected`); when that misses `target` by more than `band`, the pass stops.
+struct RateCheck {
+  uint32_t at = 0;
+  const std::vector<double>* analysis = nullptr;
+  double analysis_total = 0, target = 0, band = 0;
+  double projected = 0;
+  bool stopped = false;
+};
+
 // Codes every picture of the feed with a fresh encoder (`count` only for the progress line,
 // 0 when unknown). `out` (optional) receives the frames; `progress` shows a line on the terminal;
 // `per_frame` prints a line a frame.
+// With `rc` the quality of every frame comes from the rate controller; `bits` and `qualities`
+// (optional) receive each frame's size and quality; with `check` the pass may stop early (see
+// RateCheck), which is not a failure.
 bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, double fps, std::vector<WriterFrame>* out,
-                bool progress, bool per_frame, RunTotals* t) {
+                bool progress, bool per_frame, RunTotals* t, RateControl* rc = nullptr,
+                std::vector<double>* bits = nullptr, std::vector<double>* qualities = nullptr,
+                RateCheck* check = nullptr) {
   Encoder* e = encoder_open(s);
   if (!e) return krvenc_fail("cannot set up the encoder for %ux%u (out of memory?)", s.width, s.height) == 0;
   const double start = now_seconds();
@@ -215,11 +236,17 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
     const uint32_t cw = (p.width + 1) / 2;
     EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}, p.a.empty() ? nullptr : p.a.data(), p.width};
     EncoderFrameStats st;
+    const double quality = rc ? rate_control_quality(rc) : s.quality;
+    if (rc) encoder_set_quality(e, quality);
     if (!encoder_encode(e, pic, false, &packet, &st)) {
       encoder_close(e);
       return krvenc_fail("frame %u could not be coded (an encoder fault)", done + 1) == 0;
     }
     ++done;
+    const double frame_bits = double(packet.size()) * 8;
+    if (rc) rate_control_coded(rc, frame_bits);
+    if (bits) bits->push_back(frame_bits);
+    if (qualities) qualities->push_back(quality);
     t->frames += 1;
     t->video_bytes += packet.size();
     (st.key ? t->key_bytes : t->inter_bytes) += packet.size();
@@ -240,8 +267,8 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
     }
     if (per_frame) {
       const double all = st.sse[0] + st.sse[1] + st.sse[2];
-      std::printf("frame %u %s %u bytes  PSNR Y %.2f U %.2f V %.2f all %.2f\n", done, st.key ? "key" : "inter",
-                  uint32_t(packet.size()), encoder_psnr(st.sse[0], st.samples[0]), encoder_psnr(st.sse[1], st.samples[1]),
+      std::printf("frame %u %s %u bytes  quality %.1f  PSNR Y %.2f U %.2f V %.2f all %.2f\n", done,
+                  st.key ? "key" : "inter", uint32_t(packet.size()), quality, encoder_psnr(st.sse[0], st.samples[0]), encoder_psnr(st.sse[1], st.samples[1]),
                   encoder_psnr(st.sse[2], st.samples[2]),
                   encoder_psnr(all, st.samples[0] + st.samples[1] + st.samples[2]));
     }
@@ -256,30 +283,23 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
       std::fprintf(stderr, "\rframe %u%s  %.1f fps  %.0f kbps  PSNR %.2f dB   ", done, of, el > 0 ? done / el : 0.0, kbps,
                    encoder_psnr(sse, t->samples[0] + t->samples[1] + t->samples[2]));
     }
+    if (check && bits && done == check->at && check->analysis->size() >= done) {
+      double before = 0, now = 0;
+      for (uint32_t i = 0; i < done; ++i) {
+        before += (*check->analysis)[i];
+        now += (*bits)[i];
+      }
+      check->projected = check->analysis_total * now / (before > 0 ? before : 1);
+      if (std::fabs(check->projected / check->target - 1) > check->band) {
+        check->stopped = true;
+        break;
+      }
+    }
   }
   if (progress && last_shown >= 0) std::fputc('\n', stderr);
   encoder_close(e);
   if (got < 0) return false;
   if (!done) return krvenc_fail("the input holds no frames") == 0;
-  return true;
-}
-
-// The video rate, in kilobits a second, that a whole run at the settings' quality is expected to
-// give, from coding a few stretches of the clip (`segments`, `n` frames in all).
-bool estimate_kbps(const std::vector<std::vector<Picture420>>& segments, uint32_t n, EncoderSettings s, double fps,
-                   double* kbps) {
-  RunTotals t;
-  for (const std::vector<Picture420>& seg : segments) {
-    PictureFeed feed;
-    feed.list = &seg;
-    if (!encode_run(&feed, 0, s, fps, nullptr, false, false, &t)) return false;
-  }
-  // The stretches start with key frames more often than the whole run will.
-  const double key_every = s.keyint ? (s.keyint < n ? s.keyint : n) : n;
-  const double key = t.keys ? double(t.key_bytes) / t.keys : 0;
-  const double inter = t.inters ? double(t.inter_bytes) / t.inters : key;
-  const double per_frame = (key + inter * (key_every - 1)) / key_every;
-  *kbps = per_frame * fps * 8 / 1000;
   return true;
 }
 
@@ -289,6 +309,83 @@ struct SoundInput {
   WavAudio wav;
   const AudioInput* track;
 };
+
+// The rate control's passes (see encode/rate_control.h): an analysis pass at a first guess, kept
+// when it fits; else a coding pass at the quality the model gives, which starts again (at most
+// twice) when its first frames foretell a clip off by more than kRestartBand. The movie's frames
+// go to d->frames, its totals to *t and each frame's quality to *qualities.
+int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double fps, MovieDescription* d,
+                   RunTotals* t, std::vector<double>* qualities) {
+  constexpr double kKeepBand = 0.03, kRestartBand = 0.06;
+  constexpr uint32_t kRestarts = 2;
+  const Y4mInfo& info = source_info(src);
+  const bool progress = platform_stderr_is_terminal();
+  // The first guess: camera footage took 0.15 bits a sample at quality 28.
+  const double bits_per_sample = o.bitrate * 1000 / fps / (double(info.width) * info.height);
+  const double first = rate_control_guess(0.15, 28, bits_per_sample);
+  s.quality = first;
+  if (!source_rewind(src)) return 1;
+  PictureFeed feed;
+  feed.source = src;
+  std::vector<WriterFrame> frames;
+  std::vector<double> analysis;
+  RunTotals at_first;
+  if (o.psnr_per_frame) std::printf("analysis pass at quality %.1f\n", first);
+  if (!encode_run(&feed, source_count_hint(src), s, fps, &frames, progress, o.psnr_per_frame, &at_first, nullptr,
+                  &analysis))
+    return 1;
+  const uint32_t n = uint32_t(analysis.size());
+  const double target = o.bitrate * 1000 / fps * n;
+  double total = 0;
+  for (double b : analysis) total += b;
+  if (std::fabs(total / target - 1) <= kKeepBand || (first >= 100 && total < target) ||
+      (first <= kEncoderLowestQuality && total > target)) {
+    d->frames = std::move(frames);
+    *t = at_first;
+    qualities->assign(n, first);
+    return 0;
+  }
+  frames = std::vector<WriterFrame>();
+  // Two points of the clip's size against the quality: the analysis pass, and the last coding
+  // pass (or its first frames), through which the slope is refitted.
+  double slope = RateFrame().slope, last_quality = first, last_bits = total;
+  for (uint32_t attempt = 0;; ++attempt) {
+    // The analysis pass's frames, scaled to the size of the last pass, at its quality.
+    std::vector<RateFrame> plan(n);
+    for (uint32_t i = 0; i < n; ++i) plan[i] = {analysis[i] * last_bits / total, last_quality, slope};
+    RateControl rc;
+    if (!rate_control_start(&rc, plan, target)) return krvenc_fail("the input holds no frames");
+    const bool last = attempt == kRestarts;
+    RateCheck check;
+    // After the frames that took a sixth of the analysis pass's bits (a sixth of its time, near
+    // enough), not a sixth of its frames: a quiet start (a title, a fade) foretells little.
+    double upto = 0;
+    check.at = 0;
+    while (check.at < n && upto < total / 6) upto += analysis[check.at++];
+    if (check.at < 3) check.at = 3;
+    check.analysis = &analysis;
+    check.analysis_total = total;
+    check.target = target;
+    check.band = kRestartBand;
+    rc.hold_until = check.at;
+    const double quality = rate_control_quality(&rc);
+    if (!source_rewind(src)) return 1;
+    *t = RunTotals();
+    d->frames.clear();
+    qualities->clear();
+    std::vector<double> bits;
+    if (o.psnr_per_frame) std::printf("coding pass at quality %.1f\n", quality);
+    if (!encode_run(&feed, n, s, fps, &d->frames, progress, o.psnr_per_frame, t, &rc, &bits, qualities,
+                    last || check.at >= n ? nullptr : &check))
+      return 1;
+    if (!check.stopped) return 0;
+    if (o.psnr_per_frame)
+      std::printf("stopped: the clip would take %.0f kbps\n", check.projected / 1000 / (n / fps));
+    slope = rate_control_secant(last_quality, last_bits, quality, check.projected, slope);
+    last_quality = quality;
+    last_bits = check.projected;
+  }
+}
 
 // Everything krvenc does, with the input open; `d` receives the movie.
 int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, double* fps_out) {
@@ -341,80 +438,30 @@ int run(const Options& o, FrameSource* src, MovieDescription* d, RunTotals* t, d
   s.version = o.version;
   s.header_flags = d->flags;
 
-  if (o.bitrate > 0) {
-    // A pipe is kept in memory from here on: the clip is read more than once.
-    if (!source_rewind(src)) return 1;
-    // A few stretches of the clip, kept in memory for the estimates.
-    const uint32_t n = source_count_hint(src);
-    const uint32_t seg = 12, segs = n <= 4 * seg ? 1 : 4;
-    std::vector<std::vector<Picture420>> segments(segs);
-    uint32_t total = 0;
-    Picture420 p;
-    int got;
-    for (uint32_t i = 0; (got = source_next(src, &p)) == 1; ++i) {
-      ++total;
-      for (uint32_t k = 0; k < segs; ++k) {
-        const uint32_t first = segs == 1 ? 0 : uint32_t(uint64_t(n - seg) * k / (segs - 1));
-        if (segs == 1 || (i >= first && i < first + seg)) {
-          segments[k].push_back(p);
-          break;
-        }
-      }
-    }
-    if (got < 0) return 1;
-    if (!total) return krvenc_fail("the input holds no frames");
-    // Bisection over the quality for the rate the stretches predict; then the whole clip, and
-    // when it misses by more than 5 %, the aim of the prediction is moved by the miss and the
-    // search run again (at most three whole runs). The whole runs bound the search: once one
-    // has overshot and one undershot, the quality is taken between the two by their measured
-    // rates (the stretches can misjudge a clip badly, one full of cuts for instance).
-    double aim = o.bitrate, floor_q = 0, floor_kbps = 0, ceiling_q = 100, ceiling_kbps = 0;
-    for (int pass = 0; pass < 4; ++pass) {
-      if (floor_kbps > 0 && ceiling_kbps > 0) {
-        s.quality = floor_q + (ceiling_q - floor_q) * std::log(o.bitrate / floor_kbps) /
-                                  std::log(ceiling_kbps / floor_kbps);
-      } else {
-        double lo = floor_q, hi = ceiling_q, est = 0, est_lo = 0, est_hi = 1e300;
-        for (int k = 0; k < 10; ++k) {
-          s.quality = (lo + hi) / 2;
-          if (!estimate_kbps(segments, total, s, fps, &est)) return 1;
-          if (est > aim) {
-            hi = s.quality;
-            est_hi = est;
-          } else {
-            lo = s.quality;
-            est_lo = est;
-          }
-        }
-        // The nearer side, but never one predicted to overshoot by more than 5 %: near the
-        // top qualities the rate can jump (flat pictures turning exact), and the lower side is
-        // then the best picture within the budget.
-        s.quality = est_hi <= 1.05 * aim && est_hi - aim < aim - est_lo ? hi : lo;
-      }
-      if (pass == 3) break;
-      RunTotals whole;
-      PictureFeed feed;
-      feed.source = src;
-      if (!source_rewind(src) || !encode_run(&feed, total, s, fps, nullptr, false, false, &whole)) return 1;
-      const double kbps = double(whole.video_bytes) * 8 / 1000 / (whole.frames / fps);
-      if (std::fabs(kbps - o.bitrate) <= 0.05 * o.bitrate || kbps <= 0) break;
-      if (kbps > o.bitrate && s.quality <= ceiling_q) {
-        ceiling_q = s.quality;
-        ceiling_kbps = kbps;
-      } else if (kbps < o.bitrate && s.quality >= floor_q) {
-        floor_q = s.quality;
-        floor_kbps = kbps;
-      }
-      aim *= o.bitrate / kbps;
-    }
-    krvenc_note("--bitrate %.0f: quality %.1f", o.bitrate, s.quality);
-    if (!source_rewind(src)) return 1;
-  }
-
   PictureFeed feed;
   feed.source = src;
-  if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(), o.psnr_per_frame, t))
+  std::vector<double> qualities;
+  if (o.bitrate > 0) {
+    if (const int code = bitrate_passes(o, src, s, fps, d, t, &qualities)) return code;
+  } else if (!encode_run(&feed, source_count_hint(src), s, fps, &d->frames, platform_stderr_is_terminal(),
+                         o.psnr_per_frame, t)) {
     return 1;
+  }
+  if (o.bitrate > 0 && t->frames) {
+    const double kbps = double(t->video_bytes) * 8 / 1000 / (t->frames / fps);
+    double lo = 1e9, hi = -1e9, mean = 0;
+    for (double q : qualities) {
+      lo = q < lo ? q : lo;
+      hi = q > hi ? q : hi;
+      mean += q / double(qualities.size());
+    }
+    if (kbps > 1.1 * o.bitrate && lo <= kEncoderLowestQuality)
+      krvenc_note("--bitrate %.0f cannot be reached: the lowest rate for this clip is %.0f kbps", o.bitrate, kbps);
+    else if (kbps < 0.9 * o.bitrate && hi >= 100)
+      krvenc_note("--bitrate %.0f cannot be reached: the clip takes %.0f kbps at quality 100", o.bitrate, kbps);
+    else
+      krvenc_note("--bitrate %.0f: %.0f kbps, quality %.1f (from %.1f to %.1f)", o.bitrate, kbps, mean, lo, hi);
+  }
   if (t->mismatches)
     return krvenc_fail("the decoder disagreed with the encoder in %u blocks (an encoder fault)", t->mismatches);
 

@@ -16,6 +16,8 @@ struct EncodedRun {
   std::vector<uint8_t> movie;
   std::vector<Picture420> reconstruction;  // the encoder's planes after each frame
   std::vector<bool> key;
+  std::vector<size_t> bytes;  // each frame's packet
+  uint64_t blocks[10] = {};
   uint32_t mismatches = 0;
   double sse = 0, alpha_sse = 0;
   uint64_t samples = 0, alpha_samples = 0;
@@ -39,7 +41,8 @@ Picture420 visible(const FramePlanes* fp, uint32_t w, uint32_t h) {
   return p;
 }
 
-EncodedRun encode(const std::vector<Picture420>& frames, EncoderSettings s) {
+// `qualities`, when given, sets each frame's quality as rate control does.
+EncodedRun encode(const std::vector<Picture420>& frames, EncoderSettings s, const std::vector<double>* qualities = nullptr) {
   EncodedRun r;
   s.width = frames[0].width;
   s.height = frames[0].height;
@@ -51,6 +54,7 @@ EncodedRun encode(const std::vector<Picture420>& frames, EncoderSettings s) {
   d.height = s.height;
   d.flags = (s.grey ? 0x20000 : 0) | (s.alpha ? kVideoFlagAlpha : 0);
   for (const Picture420& p : frames) {
+    if (qualities) encoder_set_quality(e, (*qualities)[r.key.size()]);
     const uint32_t cw = (p.width + 1) / 2;
     EncoderPicture pic{{p.y.data(), p.cb.data(), p.cr.data()}, {p.width, cw, cw}, p.a.empty() ? nullptr : p.a.data(), p.width};
     EncoderFrameStats st;
@@ -58,6 +62,8 @@ EncodedRun encode(const std::vector<Picture420>& frames, EncoderSettings s) {
     EXPECT_TRUE(encoder_encode(e, pic, false, &f.video, &st));
     f.key = st.key;
     r.key.push_back(st.key);
+    r.bytes.push_back(f.video.size());
+    for (int k = 0; k < 10; ++k) r.blocks[k] += st.blocks[k];
     r.mismatches += st.model_mismatches;
     r.alpha_sse += st.alpha_sse;
     r.alpha_samples += st.alpha_samples;
@@ -103,6 +109,55 @@ TEST(Encoder, MovieDecodesToTheEncodersReconstruction) {
           EXPECT_EQ(d.frames[i].cr, r.reconstruction[i].cr) << what << " frame " << i;
         }
       }
+}
+
+// Camera footage (sub-pixel pans over fine detail, grain) through every speed, with the quality
+// changing from frame to frame as rate control changes it, down below quality 0: the decoder
+// shows exactly what the encoder predicts from.
+TEST(Encoder, CameraFootageDecodesToTheReconstruction) {
+  std::vector<Picture420> frames;
+  for (uint32_t i = 0; i < 8; ++i) frames.push_back(test_camera_frame(96, 72, i, 3));
+  const std::vector<double> qualities = {40, 36, 30, 70, 0, -20, -100, 95};
+  for (uint32_t speed : {0u, 2u, 4u}) {
+    EncoderSettings s;
+    s.speed = speed;
+    const EncodedRun r = encode(frames, s, &qualities);
+    DecodedMovie d;
+    ASSERT_TRUE(test_decode_movie(r.movie, &d));
+    EXPECT_TRUE(d.whole);
+    EXPECT_EQ(r.mismatches, 0u) << "speed " << speed;
+    ASSERT_EQ(d.frames.size(), frames.size());
+    for (size_t i = 0; i < d.frames.size(); ++i) {
+      EXPECT_EQ(d.frames[i].y, r.reconstruction[i].y) << "speed " << speed << " frame " << i;
+      EXPECT_EQ(d.frames[i].cb, r.reconstruction[i].cb) << "speed " << speed << " frame " << i;
+      EXPECT_EQ(d.frames[i].cr, r.reconstruction[i].cr) << "speed " << speed << " frame " << i;
+    }
+  }
+}
+
+// Below quality 0 the frames keep getting smaller, down to frames of skips.
+TEST(Encoder, BelowQualityZeroKeepsLowering) {
+  std::vector<Picture420> frames;
+  for (uint32_t i = 0; i < 6; ++i) frames.push_back(test_camera_frame(128, 96, i));
+  size_t last = SIZE_MAX, at_zero = 0;
+  for (double q : {0.0, -4.0, -12.0, kEncoderLowestQuality}) {
+    EncoderSettings s;
+    s.quality = q;
+    const EncodedRun r = encode(frames, s);
+    size_t inter = 0;
+    for (size_t i = 1; i < r.bytes.size(); ++i) inter += r.bytes[i];
+    EXPECT_LE(inter, last) << q;
+    last = inter;
+    if (q == 0) at_zero = inter;
+    EXPECT_EQ(r.mismatches, 0u);
+    if (q == kEncoderLowestQuality) {
+      uint64_t all = 0;
+      for (uint64_t b : r.blocks) all += b;
+      const double inter_blocks = double(all) * double(frames.size() - 1) / double(frames.size());
+      EXPECT_GT(double(r.blocks[0]), 0.9 * inter_blocks);  // kind 0: skip
+      EXPECT_LT(inter, at_zero);
+    }
+  }
 }
 
 TEST(Encoder, QualityTradesSizeForFidelity) {
@@ -166,9 +221,35 @@ TEST(Encoder, KeyFramesWhereAskedAndAtCuts) {
   r = encode(frames, s);
   const std::vector<bool> cut = {true, false, false, false, false, true, false, false, false, false};
   EXPECT_EQ(r.key, cut);
-  // Key frames refer to nothing before them: the second half alone decodes the same.
+  // Key frames refer to nothing before them: the second half alone decodes the same (the first
+  // frame at the quality of the cut).
+  s.key_boost = false;
+  r = encode(frames, s);
   const EncodedRun half = encode(std::vector<Picture420>(frames.begin() + 5, frames.end()), s);
   EXPECT_EQ(half.reconstruction[0].y, r.reconstruction[5].y);
+}
+
+TEST(Encoder, FirstAndPeriodicKeyFramesCodedFiner) {
+  // The same clip with and without the boost: the first frame takes more bits with it, less so
+  // when key frames come every other frame; quality 99 and up is left as asked.
+  const std::vector<Picture420> frames = clip(64, 48, 6);
+  EncoderSettings s;
+  s.quality = 40;
+  s.keyint = 0;
+  s.scene_cuts = false;
+  s.key_boost = false;
+  const EncodedRun plain = encode(frames, s);
+  s.key_boost = true;
+  const EncodedRun boosted = encode(frames, s);
+  EXPECT_GT(boosted.bytes[0], plain.bytes[0] + plain.bytes[0] / 4);
+  s.keyint = 2;
+  const EncodedRun every2 = encode(frames, s);
+  EXPECT_LT(every2.bytes[0], boosted.bytes[0]);
+  s.quality = 99.5;
+  const EncodedRun top = encode(frames, s);
+  s.key_boost = false;
+  const EncodedRun top_plain = encode(frames, s);
+  EXPECT_EQ(top.bytes, top_plain.bytes);
 }
 
 // A clip with an alpha plane: a soft disc drifting over a hard-edged opaque bar.

@@ -35,6 +35,38 @@ Picture420 test_clip_frame(uint32_t w, uint32_t h, uint32_t i, uint32_t seed) {
   return p;
 }
 
+Picture420 test_camera_frame(uint32_t w, uint32_t h, uint32_t i, uint32_t seed) {
+  Picture420 p;
+  p.width = w;
+  p.height = h;
+  const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+  p.y.resize(size_t(w) * h);
+  p.cb.resize(size_t(cw) * ch);
+  p.cr.resize(size_t(cw) * ch);
+  // Detail down to 2.5 pixels a cycle, seen through a camera that pans by fractions of a pixel
+  // and zooms in a little every frame.
+  const double zoom = 1 + 0.002 * i, ox = 0.37 * i + seed * 5.3, oy = 0.19 * i;
+  auto scene = [&](double x, double y, int c) {
+    const double u = (x - w / 2.0) / zoom + w / 2.0 + ox, v = (y - h / 2.0) / zoom + h / 2.0 + oy;
+    return 128 + 40 * std::sin(u * 0.11 + c) * std::cos(v * 0.07 - c) + 18 * std::sin(u * 0.9 + v * 1.7 + c) +
+           14 * std::sin(u * 2.3 - v * 0.6) * std::cos(v * 2.1 + c) + 10 * std::sin(u * 0.4 - v * 2.4);
+  };
+  uint32_t state = seed * 2654435761u + i * 40503u + 1;
+  auto grain = [&] {
+    state = state * 1664525u + 1013904223u;
+    return double(state >> 29) - 3.5;  // about ±3.5, a light grain
+  };
+  auto clamp8 = [](double v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v + 0.5); };
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) p.y[size_t(y) * w + x] = clamp8(scene(x, y, 0) + 0.4 * grain());
+  for (uint32_t y = 0; y < ch; ++y)
+    for (uint32_t x = 0; x < cw; ++x) {
+      p.cb[size_t(y) * cw + x] = clamp8(128 + 0.4 * (scene(2.0 * x + 0.5, 2.0 * y + 0.5, 1) - 128));
+      p.cr[size_t(y) * cw + x] = clamp8(128 + 0.4 * (scene(2.0 * x + 0.5, 2.0 * y + 0.5, 2) - 128));
+    }
+  return p;
+}
+
 std::string test_y4m(const std::vector<Picture420>& frames, const char* tag, const char* rate) {
   const uint32_t w = frames[0].width, h = frames[0].height, cw = (w + 1) / 2;
   std::string s = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F" + rate + " Ip A1:1 C" + tag + "\n";

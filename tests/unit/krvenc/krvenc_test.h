@@ -10,6 +10,8 @@
 
 // A moving picture: a drifting smooth field and a ball, chroma waves; frame i of a clip.
 Picture420 test_clip_frame(uint32_t width, uint32_t height, uint32_t i, uint32_t seed = 0);
+// Camera footage: fine detail panned by fractions of a pixel and slowly zoomed, with grain.
+Picture420 test_camera_frame(uint32_t width, uint32_t height, uint32_t i, uint32_t seed = 0);
 // A YUV4MPEG2 file of the frames with the given C tag ("420jpeg", "mono", "422", "444" ...):
 // 4:2:2 and 4:4:4 repeat the 4:2:0 chroma; mono writes no chroma.
 std::string test_y4m(const std::vector<Picture420>& frames, const char* colour_tag, const char* rate = "25:1");
