@@ -317,7 +317,8 @@ TEST_F(SdlSound, PauseUnderrunAndSwitching) {
   platform_sleep_ms(200);
   EXPECT_EQ(sdl_sound_queued(&o), held);  // nothing played while paused
   EXPECT_EQ(o.sound_pause(&o, 0), 0u);
-  platform_sleep_ms(150);
+  // Playing again: the device takes from the queue (within two seconds, on a busy machine).
+  for (int waited = 0; waited < 2000 && sdl_sound_queued(&o) >= held; waited += 10) platform_sleep_ms(10);
   EXPECT_LT(sdl_sound_queued(&o), held);
   EXPECT_EQ(o.underrun, 0u);
   drain(&o);
