@@ -111,3 +111,54 @@ void rate_control_coded(RateControl* rc, double bits) {
   const double step = rc_clamp(want - rc->quality, -rc->max_step, rc->max_step);
   rc->quality = rc_clamp(rc->quality + step, rc->lowest, rc->highest);
 }
+
+uint32_t rate_forecast_frames(const double* analysis, const uint8_t* kinds, uint32_t n) {
+  double all = 0, of[kRateKinds] = {};
+  for (uint32_t i = 0; i < n; ++i) {
+    all += analysis[i];
+    of[kinds[i] < kRateKinds ? int(kinds[i]) : int(kRateInter)] += analysis[i];
+  }
+  double upto = 0, upto_of[kRateKinds] = {};
+  uint32_t at = 0;
+  auto enough = [&] {
+    if (upto < all / 6) return false;
+    for (int k = 0; k < kRateKinds; ++k)
+      if (of[k] >= all / 4 && upto_of[k] < of[k] / 6) return false;
+    return true;
+  };
+  while (at < n && !enough()) {
+    upto += analysis[at];
+    upto_of[kinds[at] < kRateKinds ? int(kinds[at]) : int(kRateInter)] += analysis[at];
+    ++at;
+  }
+  return at < 3 ? (n < 3 ? n : 3) : at;
+}
+
+bool rate_forecast(const double* analysis, const uint8_t* kinds, uint32_t n, const double* now, uint32_t done,
+                   RateForecast* out) {
+  *out = RateForecast();
+  if (!n || !done || done > n) return false;
+  double of[kRateKinds] = {}, before[kRateKinds] = {}, after[kRateKinds] = {};
+  double before_all = 0, after_all = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const int k = kinds[i] < kRateKinds ? int(kinds[i]) : int(kRateInter);
+    of[k] += analysis[i];
+    if (i < done) {
+      before[k] += analysis[i];
+      after[k] += now[i];
+    }
+  }
+  for (int k = 0; k < kRateKinds; ++k) {
+    before_all += before[k];
+    after_all += after[k];
+  }
+  if (!(before_all > 0) || !(after_all > 0)) return false;
+  const double pooled = after_all / before_all;
+  for (int k = 0; k < kRateKinds; ++k) {
+    // A tenth of the kind's bits (or a sixth of what was checked) is enough to tell.
+    const bool told = before[k] > 0 && after[k] > 0 && (before[k] >= of[k] / 10 || before[k] >= before_all / 6);
+    out->kind[k] = of[k] * (told ? after[k] / before[k] : pooled);
+    out->total += out->kind[k];
+  }
+  return true;
+}

@@ -6,8 +6,9 @@
 //    A being the log of the inverse of the quality's lambda (sizes follow a power of lambda far
 //    more closely than they follow the quality, whose lambda falls fifty-fold between 90 and 100).
 //    After a share of the clip, the coding pass compares what its frames took with what the
-//    same frames took in the analysis pass: when that foretells a clip off by more than a few per
-//    cent, the slope is refitted to the two passes (a secant through their sizes) and the coding
+//    same frames took in the analysis pass, key frames and inter frames apart (rate_forecast):
+//    when that foretells a clip off by more than a few per cent, each kind's slope is refitted
+//    to the two passes (a secant through their sizes) and the coding
 //    pass starts again at the quality that gives (at most twice, so that the whole stays within
 //    a few passes' time). The analysis pass is kept as the movie when it already fits.
 //  - within the coding pass the quality holds while the clip is expected within a dead band;
@@ -61,3 +62,24 @@ double rate_control_secant(double q1, double bits1, double q2, double bits2, dou
 // The quality at which a clip whose frames took `bits` bits at `quality` is expected to take
 // `target` bits, along the model's scale with the given slope.
 double rate_control_guess(double bits, double quality, double target, double slope = RateFrame().slope);
+
+// Forecasts from the first frames of a pass. Key frames and inter frames grow differently with
+// the quality (a fade coded as key frames grows far less than the moving frames after it), so
+// each kind is foretold from its own frames: kind k's share of the analysis pass, scaled by what
+// its frames took in this pass against the same frames in the analysis pass. A kind whose
+// checked frames took too little of its share to tell borrows the ratio of all the checked frames.
+constexpr uint8_t kRateInter = 0, kRateKey = 1;
+constexpr int kRateKinds = 2;
+struct RateForecast {
+  double total = 0;                // the clip, foretold
+  double kind[kRateKinds] = {};    // each kind of frame, foretold
+};
+
+// The number of frames a pass must code before its forecast is worth making: those that took a
+// sixth of the analysis pass's bits, and a sixth of the bits of every kind that took a quarter of
+// them or more (at least 3 frames; at most all of them).
+uint32_t rate_forecast_frames(const double* analysis, const uint8_t* kinds, uint32_t n);
+// The forecast after `done` frames took `now[0..done)` bits; `analysis` and `kinds` hold all n
+// frames of the analysis pass. False when nothing can be told (no frames, or none took bits).
+bool rate_forecast(const double* analysis, const uint8_t* kinds, uint32_t n, const double* now, uint32_t done,
+                   RateForecast* out);

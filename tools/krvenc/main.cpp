@@ -36,7 +36,8 @@ const char kHelp[] =
     "  --bitrate KBPS         aim the video at KBPS kilobits a second instead of a fixed quality, by\n"
     "                         passes at one quality each: an analysis pass (kept when it fits), then\n"
     "                         a coding pass, started again (at most twice) when its first sixth\n"
-    "                         foretells a miss of more than 6 %; below what quality 0 gives, frames\n"
+    "                         (key and inter frames each foretold from their own) foretells a miss\n"
+    "                         of more than 6 %; below what quality 0 gives, frames\n"
     "                         keep more of the previous picture, down to all skips [off]\n"
     "  --keyint N             a key frame at least every N frames, 0 = only the first [250]\n"
     "  --no-scene-cuts        no extra key frames where the picture changes completely [they are made]\n"
@@ -204,13 +205,15 @@ int feed_next(PictureFeed* f, Picture420* out) {
 }
 
 // A check that a coding pass makes after `at` frames: what its frames took against what the same
-// frames took in the analysis pass (`analysis`, whose whole clip took `analysis_total`) foretells
-// the clip's size (`projected`); when that misses `target` by more than `band`, the pass stops.
+// frames took in the analysis pass (`analysis`, its frames' kinds in `kinds`) foretells the
+// clip's size (`forecast`, see rate_forecast); when that misses `target` by more than `band`, the
+// pass stops.
 struct RateCheck {
   uint32_t at = 0;
   const std::vector<double>* analysis = nullptr;
-  double analysis_total = 0, target = 0, band = 0;
-  double projected = 0;
+  const std::vector<uint8_t>* kinds = nullptr;
+  double target = 0, band = 0;
+  RateForecast forecast;
   bool stopped = false;
 };
 
@@ -219,11 +222,12 @@ struct RateCheck {
 // `per_frame` prints a line a frame.
 // With `rc` the quality of every frame comes from the rate controller; `bits` and `qualities`
 // (optional) receive each frame's size and quality; with `check` the pass may stop early (see
-// RateCheck), which is not a failure.
+// RateCheck), which is not a failure; `kinds` (optional) receives each frame's kind (kRateKey or
+// kRateInter).
 bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, double fps, std::vector<WriterFrame>* out,
                 bool progress, bool per_frame, RunTotals* t, RateControl* rc = nullptr,
                 std::vector<double>* bits = nullptr, std::vector<double>* qualities = nullptr,
-                RateCheck* check = nullptr) {
+                RateCheck* check = nullptr, std::vector<uint8_t>* kinds = nullptr) {
   Encoder* e = encoder_open(s);
   if (!e) return krvenc_fail("cannot set up the encoder for %ux%u (out of memory?)", s.width, s.height) == 0;
   const double start = now_seconds();
@@ -247,6 +251,7 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
     if (rc) rate_control_coded(rc, frame_bits);
     if (bits) bits->push_back(frame_bits);
     if (qualities) qualities->push_back(quality);
+    if (kinds) kinds->push_back(st.key ? kRateKey : kRateInter);
     t->frames += 1;
     t->video_bytes += packet.size();
     (st.key ? t->key_bytes : t->inter_bytes) += packet.size();
@@ -283,14 +288,11 @@ bool encode_run(PictureFeed* feed, uint32_t count, const EncoderSettings& s, dou
       std::fprintf(stderr, "\rframe %u%s  %.1f fps  %.0f kbps  PSNR %.2f dB   ", done, of, el > 0 ? done / el : 0.0, kbps,
                    encoder_psnr(sse, t->samples[0] + t->samples[1] + t->samples[2]));
     }
-    if (check && bits && done == check->at && check->analysis->size() >= done) {
-      double before = 0, now = 0;
-      for (uint32_t i = 0; i < done; ++i) {
-        before += (*check->analysis)[i];
-        now += (*bits)[i];
-      }
-      check->projected = check->analysis_total * now / (before > 0 ? before : 1);
-      if (std::fabs(check->projected / check->target - 1) > check->band) {
+    if (check && bits && done == check->at && check->analysis->size() >= done &&
+        check->kinds->size() == check->analysis->size() &&
+        rate_forecast(check->analysis->data(), check->kinds->data(), uint32_t(check->analysis->size()), bits->data(),
+                      done, &check->forecast)) {
+      if (std::fabs(check->forecast.total / check->target - 1) > check->band) {
         check->stopped = true;
         break;
       }
@@ -329,10 +331,11 @@ int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double
   feed.source = src;
   std::vector<WriterFrame> frames;
   std::vector<double> analysis;
+  std::vector<uint8_t> kinds;
   RunTotals at_first;
   if (o.psnr_per_frame) std::printf("analysis pass at quality %.1f\n", first);
   if (!encode_run(&feed, source_count_hint(src), s, fps, &frames, progress, o.psnr_per_frame, &at_first, nullptr,
-                  &analysis))
+                  &analysis, nullptr, nullptr, &kinds))
     return 1;
   const uint32_t n = uint32_t(analysis.size());
   const double target = o.bitrate * 1000 / fps * n;
@@ -346,25 +349,34 @@ int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double
     return 0;
   }
   frames = std::vector<WriterFrame>();
-  // Two points of the clip's size against the quality: the analysis pass, and the last coding
-  // pass (or its first frames), through which the slope is refitted.
-  double slope = RateFrame().slope, last_quality = first, last_bits = total;
+  // Two points of the clip's size against the quality, for each kind of frame: the analysis pass,
+  // and the last coding pass (or what its first frames foretold), through which each kind's
+  // slope is refitted.
+  double of[kRateKinds] = {};
+  for (uint32_t i = 0; i < n; ++i) of[kinds[i]] += analysis[i];
+  double slope[kRateKinds], last_bits[kRateKinds], last_quality = first;
+  for (int k = 0; k < kRateKinds; ++k) {
+    slope[k] = RateFrame().slope;
+    last_bits[k] = of[k];
+  }
+  const uint32_t check_at = rate_forecast_frames(analysis.data(), kinds.data(), n);
   for (uint32_t attempt = 0;; ++attempt) {
-    // The analysis pass's frames, scaled to the size of the last pass, at its quality.
+    // The analysis pass's frames, each kind scaled to its size in the last pass, at its quality.
     std::vector<RateFrame> plan(n);
-    for (uint32_t i = 0; i < n; ++i) plan[i] = {analysis[i] * last_bits / total, last_quality, slope};
+    for (uint32_t i = 0; i < n; ++i) {
+      const int k = kinds[i];
+      plan[i] = {of[k] > 0 ? analysis[i] * last_bits[k] / of[k] : analysis[i], last_quality, slope[k]};
+    }
     RateControl rc;
     if (!rate_control_start(&rc, plan, target)) return krvenc_fail("the input holds no frames");
     const bool last = attempt == kRestarts;
     RateCheck check;
     // After the frames that took a sixth of the analysis pass's bits (a sixth of its time, near
-    // enough), not a sixth of its frames: a quiet start (a title, a fade) foretells little.
-    double upto = 0;
-    check.at = 0;
-    while (check.at < n && upto < total / 6) upto += analysis[check.at++];
-    if (check.at < 3) check.at = 3;
+    // enough) and of its inter frames' bits, not a sixth of its frames: a quiet start (a title,
+    // a fade in key frames) foretells little.
+    check.at = check_at;
     check.analysis = &analysis;
-    check.analysis_total = total;
+    check.kinds = &kinds;
     check.target = target;
     check.band = kRestartBand;
     rc.hold_until = check.at;
@@ -380,10 +392,12 @@ int bitrate_passes(const Options& o, FrameSource* src, EncoderSettings s, double
       return 1;
     if (!check.stopped) return 0;
     if (o.psnr_per_frame)
-      std::printf("stopped: the clip would take %.0f kbps\n", check.projected / 1000 / (n / fps));
-    slope = rate_control_secant(last_quality, last_bits, quality, check.projected, slope);
+      std::printf("stopped: the clip would take %.0f kbps\n", check.forecast.total / 1000 / (n / fps));
+    for (int k = 0; k < kRateKinds; ++k) {
+      slope[k] = rate_control_secant(last_quality, last_bits[k], quality, check.forecast.kind[k], slope[k]);
+      last_bits[k] = check.forecast.kind[k];
+    }
     last_quality = quality;
-    last_bits = check.projected;
   }
 }
 

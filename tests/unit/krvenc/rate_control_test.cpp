@@ -158,4 +158,48 @@ TEST(RateControl, StopsAtTheEndsOfTheQualityScale) {
   EXPECT_FALSE(rate_control_start(&none, analysis, 0));
 }
 
+TEST(RateControl, ForecastsEachKindOfFrameFromItsOwnFrames) {
+  // A fade in key frames, then moving inter frames: the keys double from the analysis pass to
+  // this pass, the inter frames triple. Foretold from the first frames alone, the keys' ratio
+  // would hold for the whole clip and the forecast fall a third short.
+  const uint32_t n = 60;
+  std::vector<double> analysis(n), now(n);
+  std::vector<uint8_t> kinds(n);
+  double truth = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    kinds[i] = i < 8 || i == 40 ? kRateKey : kRateInter;
+    analysis[i] = kinds[i] == kRateKey ? 30000 : 8000 + 500 * double(i % 7);
+    now[i] = analysis[i] * (kinds[i] == kRateKey ? 2 : 3);
+    truth += now[i];
+  }
+  // The check waits for a sixth of the inter frames' bits, well past the fade.
+  const uint32_t at = rate_forecast_frames(analysis.data(), kinds.data(), n);
+  double inter = 0, inter_upto = 0;
+  for (uint32_t i = 0; i < n; ++i) inter += kinds[i] == kRateInter ? analysis[i] : 0;
+  for (uint32_t i = 0; i < at; ++i) inter_upto += kinds[i] == kRateInter ? analysis[i] : 0;
+  EXPECT_GE(inter_upto, inter / 6);
+  EXPECT_LT(at, n / 2);
+  RateForecast f;
+  ASSERT_TRUE(rate_forecast(analysis.data(), kinds.data(), n, now.data(), at, &f));
+  EXPECT_NEAR(f.total, truth, 1e-6 * truth);
+  EXPECT_NEAR(f.kind[kRateKey] + f.kind[kRateInter], f.total, 1e-6 * truth);
+  // Before any inter frame, the inter frames borrow the ratio of what was seen.
+  ASSERT_TRUE(rate_forecast(analysis.data(), kinds.data(), n, now.data(), 5, &f));
+  double analysis_total = 0;
+  for (double b : analysis) analysis_total += b;
+  EXPECT_NEAR(f.total, 2 * analysis_total, 1e-6 * analysis_total);
+  // Nothing to tell from: no frames, more frames than the clip, or frames that took nothing.
+  EXPECT_FALSE(rate_forecast(analysis.data(), kinds.data(), n, now.data(), 0, &f));
+  EXPECT_FALSE(rate_forecast(analysis.data(), kinds.data(), n, now.data(), n + 1, &f));
+  const std::vector<double> zero(n, 0.0);
+  EXPECT_FALSE(rate_forecast(analysis.data(), kinds.data(), n, zero.data(), at, &f));
+  // Short clips: at least 3 frames, never more than the clip; a stray kind counts as inter.
+  EXPECT_EQ(rate_forecast_frames(analysis.data(), kinds.data(), 2), 2u);
+  std::vector<uint8_t> odd(n, 7);
+  EXPECT_LE(rate_forecast_frames(analysis.data(), odd.data(), n), n);
+  ASSERT_TRUE(rate_forecast(analysis.data(), odd.data(), n, now.data(), at, &f));
+  EXPECT_GT(f.kind[kRateInter], 0);
+  EXPECT_EQ(f.kind[kRateKey], 0);
+}
+
 }  // namespace
