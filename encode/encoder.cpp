@@ -37,16 +37,16 @@ constexpr double kKeyBoost = 16, kKeyBoostFrames = 50;
 // Where the picture moves by fractions of a pixel, a transform block's correction lasts one
 // picture: the next one moves on and the copy of the corrected block misses by about as much as
 // before. Where it moves by whole pixels (or not at all), the copies carry the correction on. So
-// against a transform (or residue) block, the error of the motion copy it corrects counts for
-// less where the source pictures themselves do not match at the copy's offsets: fully at a mean
-// squared difference (the blocks' means aside, which copies never fix) up to kCopyExact, down to
-// copy_weight_floor(quality) from kCopyMoving up. The floor rises to 1 by quality 66, where the
-// corrections get fine enough to stay. Skips, fills and the other forms are weighed as before
+// against a transform (or residue) block, the error of the skip or motion copy it corrects counts
+// for less where the source pictures themselves do not match at the copy's offsets: fully at a
+// mean squared difference (the blocks' means aside, which copies never fix) up to kCopyExact,
+// down to copy_weight_floor(quality) from kCopyMoving up. The floor rises to 1 by quality 65,
+// where the corrections get fine enough to stay. Fills and the other forms are weighed as before
 // (discounting the copy against them too loses up to 0.1 dB on the demo at 500 kbit/s).
-// Measured at the same rates: camera clips +0.2 dB at 500 and 1000 kbit/s, the pan +0.2 and
-// +0.1, the demo unchanged; above 2000 kbit/s within ±0.02 dB everywhere.
+// Measured at the same rates: camera clips +0.35 dB at 500 and +0.4 to 0.6 at 1000 kbit/s, the
+// pan +0.2 and +0.1, the demo within 0.03; above 2000 kbit/s within ±0.05 dB everywhere.
 constexpr double kCopyExact = 3, kCopyMoving = 20;
-double copy_weight_floor(double quality) { return std::clamp(0.45 + quality / 120, 0.3, 1.0); }
+double copy_weight_floor(double quality) { return std::clamp(0.35 + quality / 100, 0.3, 1.0); }
 
 struct DctTables {
   double aan[8];
@@ -624,7 +624,7 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
     block_load(j.src, pi.stride, x, y, target);
     const uint32_t q = block_quant(j.qf, bx, by);
     Candidate best;
-    double copy_weighted = 1e300;  // the motion copy's cost as a transform block must beat it
+    double copy_weighted = 1e300;  // the best copy's cost as a transform block must beat it (see kCopyExact)
     int copy_x = 0, copy_y = 0;
     if (!j.key) {
       uint8_t pred[64];
@@ -632,6 +632,7 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
       best.block = video_skip();
       std::memcpy(best.samples, pred, 64);
       best.cost = block_sse(pred, target) + j.lambda * kSkipBits;
+      copy_weighted = copy_error(j, x, y, 0, 0, target, pred) + j.lambda * kSkipBits;
       // Motion: the neighbours' offsets (and the luma's for chroma), then a search around the best.
       MotionSearch m{src, j.ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8, std::sqrt(j.lambda)};
       m.test(0, 0);
@@ -671,9 +672,12 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
       block_load(j.ref, pi.stride, x + m.best_x, y + m.best_y, moved);
       if (m.best_x || m.best_y) {
         const double bits = j.lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
-        copy_weighted = copy_error(j, x, y, m.best_x, m.best_y, target, moved) + bits;
-        copy_x = m.best_x;
-        copy_y = m.best_y;
+        const double w = copy_error(j, x, y, m.best_x, m.best_y, target, moved) + bits;
+        if (w < copy_weighted) {
+          copy_weighted = w;
+          copy_x = m.best_x;
+          copy_y = m.best_y;
+        }
         const double cost = block_sse(moved, target) + bits;
         if (cost < best.cost) {
           best.block = video_motion(m.best_x, m.best_y);
@@ -714,7 +718,7 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
     }
     if (copy_weighted < best.cost &&
         (best.block.kind == kBlockInter || best.block.kind == kBlockIntra || best.block.kind == kBlockResidue)) {
-      best.block = video_motion(copy_x, copy_y);
+      best.block = copy_x || copy_y ? video_motion(copy_x, copy_y) : video_skip();
       block_load(j.ref, pi.stride, x + copy_x, y + copy_y, best.samples);
       best.cost = copy_weighted;
       const size_t i = (size_t(by) * cols + bx) * 2;
