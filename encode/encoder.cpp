@@ -319,12 +319,13 @@ void rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[6
   if (changed) *bits = coefficient_bits(e, c);
 }
 
-void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
+// `trim`: the values are trimmed (rdo_trim) whatever the speed.
+void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best, bool trim = false) {
   int16_t c[64];
   double f[64];
   quantise_intra(target, q, c, f);
   uint32_t bits = coefficient_bits(j.e, c);
-  if (j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, dct_tables().intra_step[q], j.lambda, &bits);
+  if (trim || j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, dct_tables().intra_step[q], j.lambda, &bits);
   uint8_t rec[64];
   idct_put(c, IntraQuant[q], rec, 8);
   const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + bits);
@@ -336,7 +337,7 @@ void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidat
 }
 
 void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[64], int mx, int my, uint32_t q,
-               Candidate* best) {
+               Candidate* best, bool trim = false) {
   const DctTables& t = dct_tables();
   int16_t r[64];
   for (int k = 0; k < 64; ++k) r[k] = int16_t(target[k] - pred[k]);
@@ -348,7 +349,7 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
   c[0] = int16_t(f[0] < 0 ? -dm : dm);
   for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_inv[q][k], 0.3);
   uint32_t cbits = coefficient_bits(j.e, c);
-  if (j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, t.inter_step[q], j.lambda, &cbits);
+  if (trim || j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, t.inter_step[q], j.lambda, &cbits);
   uint8_t rec[64];
   idct_add(c, InterQuant[q], pred, rec, 8);
   const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + cbits;
@@ -714,6 +715,19 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
         } else {
           try_intra(j, target, other, &best);
         }
+      }
+    }
+    // At the default speed the chosen transform block alone is trimmed: on the camera clips
+    // about half the gain of trimming every trial (+0.05 dB at 2000 and 4000 kbit/s, against
+    // +0.1 to 0.15) for a sixth of its time (6 % of the encoder's).
+    if (speed == kTrimSpeed + 1 && (best.block.kind == kBlockInter || best.block.kind == kBlockIntra)) {
+      const uint32_t bq = best.block.quant;
+      if (best.block.kind == kBlockInter) {
+        uint8_t pred[64];
+        block_load(j.ref, pi.stride, x + best.block.mx, y + best.block.my, pred);
+        try_inter(j, target, pred, best.block.mx, best.block.my, bq, &best, true);
+      } else {
+        try_intra(j, target, bq, &best, true);
       }
     }
     if (copy_weighted < best.cost &&
