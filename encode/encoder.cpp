@@ -40,13 +40,14 @@ constexpr double kKeyBoost = 16, kKeyBoostFrames = 50;
 // against a transform (or residue) block, the error of the skip or motion copy it corrects counts
 // for less where the source pictures themselves do not match at the copy's offsets: fully at a
 // mean squared difference (the blocks' means aside, which copies never fix) up to kCopyExact,
-// down to copy_weight_floor(quality) from kCopyMoving up. The floor rises to 1 by quality 65,
-// where the corrections get fine enough to stay. Fills and the other forms are weighed as before
-// (discounting the copy against them too loses up to 0.1 dB on the demo at 500 kbit/s).
-// Measured at the same rates: camera clips +0.35 dB at 500 and +0.4 to 0.6 at 1000 kbit/s, the
-// pan +0.2 and +0.1, the demo within 0.03; above 2000 kbit/s within ±0.05 dB everywhere.
+// down to copy_weight_floor(quality) from kCopyMoving up: 0.45 at quality 0, rising slowly as
+// the corrections get finer (a floor of 1 by quality 65 gives up to 0.1 dB of it back on the
+// camera clips; one lower than 0.45 loses on the pan). Fills and the other forms are weighed as
+// before (discounting the copy against them too loses up to 0.1 dB on the demo at 500 kbit/s).
+// Measured through --bitrate against plain errors: camera clips +0.5 to 0.6 dB at 500 kbit/s,
+// +0.3 to 0.4 at 1000, +0.1 to 0.2 at 2000; the demo and the pan within ±0.1 dB.
 constexpr double kCopyExact = 3, kCopyMoving = 20;
-double copy_weight_floor(double quality) { return std::clamp(0.35 + quality / 100, 0.3, 1.0); }
+double copy_weight_floor(double quality) { return std::clamp(0.45 + quality / 200, 0.3, 1.0); }
 
 struct DctTables {
   double aan[8];
