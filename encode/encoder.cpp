@@ -26,8 +26,9 @@ constexpr double kScaledErrorWeight = 2;
 // may cost there (measured: cuts come at 1.0 to 1.1, moving pictures at 1.25 and up).
 constexpr uint32_t kCutBlocks = 1024;
 constexpr double kCutExtra = 1.15;
-// Transform values are trimmed (rdo_trim) at this speed and below: it takes a sixth of the
-// default speed's time for about 0.05 dB at the same rate on camera clips.
+// Transform values are trimmed (rdo_trim) in every trial at this speed and below, which takes
+// 40 % more time at the default speed; at the speed above, only where a block is taken (see
+// trim_taken).
 constexpr uint32_t kTrimSpeed = 1;
 // Key frames other than scene cuts are coded this many quality steps finer (less when key frames
 // come more often than every kKeyBoostFrames frames): on the camera clips 0.3 dB more at the
@@ -295,7 +296,8 @@ uint32_t coefficient_bits(Encoder*, const int16_t c[64]) {
 // of magnitude 1 costs its sign and its own significance bit, about 3 bits, and about 5 when it
 // is the only value of its quad (whose set bits go too); counting each trial exactly costs as
 // much as the rest of the block's choice, so the estimate decides and *bits is counted once after.
-void rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[64], double lambda, uint32_t* bits) {
+// True when a value was zeroed.
+bool rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[64], double lambda, uint32_t* bits) {
   static const struct Positions {
     uint8_t of[64];
     Positions() {
@@ -318,19 +320,42 @@ void rdo_trim(Encoder* e, int16_t c[64], const double f[64], const double step[6
     }
   }
   if (changed) *bits = coefficient_bits(e, c);
+  return changed;
 }
 
-// `trim`: the values are trimmed (rdo_trim) whatever the speed.
-void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best, bool trim = false) {
+// At the default speed only a transform block that would be taken is trimmed, and kept trimmed
+// when that costs less: on the camera clips about half the gain of trimming every trial (+0.05
+// dB at 2000 and 4000 kbit/s, against +0.1 to 0.15) for a tenth of its time. `rebuild` makes
+// the samples of values. Updates c, rec and *cost when the trimmed block is better.
+template <typename Rebuild>
+void trim_taken(const PlaneJob& j, const uint8_t target[64], int16_t c[64], const double f[64], const double step[64],
+                double extra_bits, uint8_t rec[64], double* cost, Rebuild rebuild) {
+  if (j.e->s.speed != kTrimSpeed + 1) return;
+  int16_t t[64];
+  std::memcpy(t, c, sizeof t);
+  uint32_t bits = 0;
+  if (!rdo_trim(j.e, t, f, step, j.lambda, &bits)) return;
+  uint8_t got[64];
+  rebuild(t, got);
+  const double trimmed = block_sse(got, target) + j.lambda * (extra_bits + bits);
+  if (trimmed >= *cost) return;
+  std::memcpy(c, t, sizeof t);
+  std::memcpy(rec, got, 64);
+  *cost = trimmed;
+}
+
+void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidate* best) {
   int16_t c[64];
   double f[64];
   quantise_intra(target, q, c, f);
   uint32_t bits = coefficient_bits(j.e, c);
-  if (trim || j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, dct_tables().intra_step[q], j.lambda, &bits);
+  if (j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, dct_tables().intra_step[q], j.lambda, &bits);
   uint8_t rec[64];
   idct_put(c, IntraQuant[q], rec, 8);
-  const double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + bits);
+  double cost = block_sse(rec, target) + j.lambda * (kIntraExtraBits + bits);
   if (cost < best->cost) {
+    trim_taken(j, target, c, f, dct_tables().intra_step[q], kIntraExtraBits, rec, &cost,
+               [&](const int16_t* v, uint8_t* out) { idct_put(v, IntraQuant[q], out, 8); });
     best->block = video_intra(c, uint8_t(q));
     std::memcpy(best->samples, rec, 64);
     best->cost = cost;
@@ -338,7 +363,7 @@ void try_intra(const PlaneJob& j, const uint8_t target[64], uint32_t q, Candidat
 }
 
 void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[64], int mx, int my, uint32_t q,
-               Candidate* best, bool trim = false) {
+               Candidate* best) {
   const DctTables& t = dct_tables();
   int16_t r[64];
   for (int k = 0; k < 64; ++k) r[k] = int16_t(target[k] - pred[k]);
@@ -350,12 +375,14 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
   c[0] = int16_t(f[0] < 0 ? -dm : dm);
   for (int k = 1; k < 64; ++k) c[k] = quantise(f[k], t.inter_inv[q][k], 0.3);
   uint32_t cbits = coefficient_bits(j.e, c);
-  if (trim || j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, t.inter_step[q], j.lambda, &cbits);
+  if (j.e->s.speed <= kTrimSpeed) rdo_trim(j.e, c, f, t.inter_step[q], j.lambda, &cbits);
   uint8_t rec[64];
   idct_add(c, InterQuant[q], pred, rec, 8);
-  const double bits = kInterExtraBits + offset_bits(mx) + offset_bits(my) + cbits;
-  const double cost = block_sse(rec, target) + j.lambda * bits;
+  const double extra = kInterExtraBits + offset_bits(mx) + offset_bits(my);
+  double cost = block_sse(rec, target) + j.lambda * (extra + cbits);
   if (cost < best->cost) {
+    trim_taken(j, target, c, f, t.inter_step[q], extra, rec, &cost,
+               [&](const int16_t* v, uint8_t* out) { idct_add(v, InterQuant[q], pred, out, 8); });
     best->block = video_inter(mx, my, c, uint8_t(q));
     std::memcpy(best->samples, rec, 64);
     best->cost = cost;
@@ -366,10 +393,9 @@ void try_inter(const PlaneJob& j, const uint8_t target[64], const uint8_t pred[6
 void try_runs(const PlaneJob& j, const uint8_t target[64], Candidate* best) {
   // Runs pay only where neighbours repeat.
   uint32_t repeats = 0;
-  for (int k = 0; k < 64; ++k) {
-    if (k % 8 < 7 && target[k] == target[k + 1]) ++repeats;
-    if (k < 56 && target[k] == target[k + 8]) ++repeats;
-  }
+  for (int k = 0; k < 56; ++k) repeats += target[k] == target[k + 8];
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 7; ++c) repeats += target[8 * r + c] == target[8 * r + c + 1];
   if (repeats < 48) return;
   uint8_t shown[64];
   colour_target(j, target, shown);
@@ -445,12 +471,13 @@ void try_flat(const PlaneJob& j, const uint8_t target[64], bool pattern, Candida
   }
   if (!pattern) return;
   // Two groups split at the mean, each shown by its own mean.
-  uint32_t gs[2] = {}, gn[2] = {};
+  uint32_t above_sum = 0, above = 0;  // written to vectorise: sums of the samples above v
   for (int k = 0; k < 64; ++k) {
-    const int g = target[k] > v;
-    gs[g] += target[k];
-    gn[g] += 1;
+    const uint32_t g = target[k] > v;
+    above_sum += g * target[k];
+    above += g;
   }
+  const uint32_t gs[2] = {sum - above_sum, above_sum}, gn[2] = {64 - above, above};
   if (!gn[0] || !gn[1]) return;
   const uint8_t a = colour_of(j, (gs[0] + gn[0] / 2) / gn[0]), b = colour_of(j, (gs[1] + gn[1] / 2) / gn[1]);
   uint8_t rows[8] = {};
@@ -716,19 +743,6 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
         } else {
           try_intra(j, target, other, &best);
         }
-      }
-    }
-    // At the default speed the chosen transform block alone is trimmed: on the camera clips
-    // about half the gain of trimming every trial (+0.05 dB at 2000 and 4000 kbit/s, against
-    // +0.1 to 0.15) for a sixth of its time (6 % of the encoder's).
-    if (speed == kTrimSpeed + 1 && (best.block.kind == kBlockInter || best.block.kind == kBlockIntra)) {
-      const uint32_t bq = best.block.quant;
-      if (best.block.kind == kBlockInter) {
-        uint8_t pred[64];
-        block_load(j.ref, pi.stride, x + best.block.mx, y + best.block.my, pred);
-        try_inter(j, target, pred, best.block.mx, best.block.my, bq, &best, true);
-      } else {
-        try_intra(j, target, bq, &best, true);
       }
     }
     if (copy_weighted < best.cost &&

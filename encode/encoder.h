@@ -6,7 +6,9 @@
 // Each 8 × 8 block of every plane takes the form that costs least, counting its squared error
 // plus lambda times an estimate of its bits: a skip, a motion copy (found by a small search
 // around the offsets of the neighbouring blocks), a fill, a two-colour pattern, an intra or inter
-// transform block at the block's quantiser, or its raw samples. Below speed 4, each 16 × 16 area
+// transform block at the block's quantiser, or its raw samples. Against a transform block, the
+// error of the skip or copy it would correct counts for less where the source pictures move by
+// fractions of a pixel: a correction there lasts one picture. Below speed 4, each 16 × 16 area
 // of two block rows may instead take one scaled block (a fill, pattern or intra transform at half
 // resolution) when that costs less than its four blocks. Key frames use no block of the previous
 // frame; besides those asked for, a picture becomes one where coding it alone costs little more
