@@ -14,7 +14,7 @@
 #  2. --bitrate: how near the target each krvenc point came, and its CPU time against one
 #     fixed-quality pass at the quality it settled on.
 #  3. krvenc's speed at --speed 0..4, default quality, on a 640 x 480 and a 1920 x 1080 clip of
-#     each kind: frames per second of CPU time (user + system, i.e. one core: krvenc's thread
+#     the demo and the pan, and a 640 x 480 camera clip: frames per second of CPU time (user + system, i.e. one core: krvenc's thread
 #     count is watched and printed) and of wall time.
 #
 #   tests/bench/encoder_figures.sh BUILD_DIR     (a build with -DKORVA_BENCH=ON)
@@ -132,7 +132,7 @@ cat "$T/rc"
 echo
 echo "== krvenc speed, default quality, by --speed (fps of CPU time = one core; fps of wall time) =="
 printf '%-20s %5s | %8s %8s | %7s | %s\n' clip speed "fps CPU" "fps wall" threads "krvenc summary"
-for point in "demo 640 480 30" "pan 640 480 30" "demo 1920 1080 15" "pan 1920 1080 15"; do
+for point in "demo 640 480 30" "pan 640 480 30" "camera 640 480 30" "demo 1920 1080 15" "pan 1920 1080 15"; do
   read -r kind w h n <<< "$point"
   src=$(clip "$kind" "$w" "$h" "$n") || exit 1
   for s in 0 1 2 3 4; do
