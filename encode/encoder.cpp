@@ -603,10 +603,10 @@ struct MotionSearch {
   }
 };
 
-// The error of the motion copy `moved` of block (x, y) at offsets (mx, my) as it counts against a
-// transform block (see kCopyExact).
-double copy_error(const PlaneJob& j, int x, int y, int mx, int my, const uint8_t target[64], const uint8_t moved[64]) {
-  const double sse = block_sse(moved, target);
+// The error of the motion copy `moved` of block (x, y) at offsets (mx, my), whose squared error
+// is `sse`, as it counts against a transform block (see kCopyExact).
+double copy_error(const PlaneJob& j, int x, int y, int mx, int my, const uint8_t target[64], const uint8_t moved[64],
+                  double sse) {
   if (!j.prev_src) return sse;
   const double floor = copy_weight_floor(j.e->s.quality);
   if (floor >= 1) return sse;
@@ -660,8 +660,9 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
       block_load(j.ref, pi.stride, x, y, pred);
       best.block = video_skip();
       std::memcpy(best.samples, pred, 64);
-      best.cost = block_sse(pred, target) + j.lambda * kSkipBits;
-      copy_weighted = copy_error(j, x, y, 0, 0, target, pred) + j.lambda * kSkipBits;
+      const double skip_sse = block_sse(pred, target);
+      best.cost = skip_sse + j.lambda * kSkipBits;
+      copy_weighted = copy_error(j, x, y, 0, 0, target, pred, skip_sse) + j.lambda * kSkipBits;
       // Motion: the neighbours' offsets (and the luma's for chroma), then a search around the best.
       MotionSearch m{src, j.ref, pi.stride, x, y, int(pi.width) - 8, int(pi.height) - 8, std::sqrt(j.lambda)};
       m.test(0, 0);
@@ -701,13 +702,14 @@ void code_plane(const PlaneJob& j, VideoPlaneDesc* d) {
       block_load(j.ref, pi.stride, x + m.best_x, y + m.best_y, moved);
       if (m.best_x || m.best_y) {
         const double bits = j.lambda * (kKindBits + offset_bits(m.best_x) + offset_bits(m.best_y));
-        const double w = copy_error(j, x, y, m.best_x, m.best_y, target, moved) + bits;
+        const double sse = block_sse(moved, target);
+        const double w = copy_error(j, x, y, m.best_x, m.best_y, target, moved, sse) + bits;
         if (w < copy_weighted) {
           copy_weighted = w;
           copy_x = m.best_x;
           copy_y = m.best_y;
         }
-        const double cost = block_sse(moved, target) + bits;
+        const double cost = sse + bits;
         if (cost < best.cost) {
           best.block = video_motion(m.best_x, m.best_y);
           std::memcpy(best.samples, moved, 64);
